@@ -1,0 +1,107 @@
+# Functions behind ./dev. Sourced; expects ROOT, BUILD and the Wine variables.
+
+HOST_PKGS="cmake g++ make googletest clang libclang-rt-14-dev"
+CROSS_PKGS="wine wine32:i386 g++-mingw-w64-i686-posix mingw-w64-tools"
+UI_PKGS="xvfb xdotool x11-apps imagemagick fonts-wine"
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing_packages() {
+  local p
+  for p in $HOST_PKGS $CROSS_PKGS $UI_PKGS; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+
+install_packages() {
+  local missing; missing=$(missing_packages)
+  [ -z "$missing" ] && return 0
+  echo "setup: installing $(echo $missing)"
+  dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing </dev/null >/dev/null
+}
+
+# widl needs Wine's IDL files (stdole2 import, oaidl.idl); Debian ships them only in libwine-dev.
+fetch_wine_idl() {
+  local dir=$BUILD/wine-idl
+  [ -f "$dir/usr/include/wine/wine/windows/oaidl.idl" ] && return 0
+  mkdir -p "$dir"
+  (cd "$dir" && apt-get download -qq libwine-dev >/dev/null && dpkg-deb -x libwine-dev_*.deb . && rm -f libwine-dev_*.deb)
+}
+
+make_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup: creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/.copied" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+    touch "$fonts/.copied"
+  fi
+  if [ ! -f "$WINEPREFIX/.unmanaged" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$WINEPREFIX/.unmanaged"
+  fi
+}
+
+do_setup() {
+  install_packages
+  mkdir -p "$BUILD"
+  fetch_wine_idl
+  make_prefix
+}
+
+do_build() {
+  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev >/dev/null
+  cmake --build "$BUILD/native" -j"$(nproc)"
+  cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
+    -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows" >/dev/null
+  cmake --build "$BUILD/win32" -j"$(nproc)"
+}
+
+wine_up()   { wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true; }
+wine_down() { wineserver -k >/dev/null 2>&1 || true; }
+
+# Runs one ctest tree and adds its counts to PASSED/FAILED.
+run_ctest() {
+  local dir=$1 label=$2 out
+  out=$(cd "$dir" && ctest --output-on-failure -j2 2>&1) || true
+  printf '%s\n' "$out" | grep -v '^ *[0-9]*/[0-9]* Test' | sed "s/^/[$label] /" | tail -n 40
+  local total failed
+  total=$(printf '%s\n' "$out" | sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' | tail -n1)
+  failed=$(printf '%s\n' "$out" | sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' | tail -n1)
+  if [ -z "$total" ]; then total=1; failed=1; fi
+  PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
+}
+
+do_test() {
+  PASSED=0; FAILED=0
+  run_ctest "$BUILD/native" native
+  wine_up
+  trap wine_down EXIT
+  run_ctest "$BUILD/win32" wine
+  wine_down; trap - EXIT
+  echo "$PASSED passed, $FAILED failed"
+  [ "$FAILED" = 0 ]
+}
+
+register_dll() {
+  wine regsvr32 /s "$(winepath -w "$BUILD/win32/Velcorin.dll")"
+}
+
+do_demo() {
+  wine_up
+  trap wine_down EXIT
+  register_dll
+  (cd "$ROOT/samples" && wine cscript //nologo hello.vbs)
+}
+
+do_bench() {
+  echo "no benchmarks yet"
+}
