@@ -1,0 +1,45 @@
+// The raw blocks exchanged with an instrument: a 36-byte command report and a
+// 40-byte reply report. Code-page conversion is injected so that this stays
+// portable; the Windows build passes the process's ANSI code page.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "device/core/packet_fields.h"
+
+namespace velcorin {
+
+inline constexpr std::size_t kCommandReportSize = 36;
+inline constexpr std::size_t kReplyReportSize = 40;
+inline constexpr std::size_t kReportDataSize = 17;
+
+using CommandReport = std::array<std::uint8_t, kCommandReportSize>;
+using ReplyReport = std::array<std::uint8_t, kReplyReportSize>;
+
+// ANSI code of one UTF-16 code unit. 0..255 is a single byte; a larger value
+// is a double-byte character, lead byte in bits 8..15, trail byte in 0..7.
+using AnsiEncoder = std::function<int(char16_t)>;
+// ANSI byte string of exact length to UTF-16; must not stop at zero bytes.
+using AnsiDecoder = std::function<std::u16string(std::span<const std::uint8_t>)>;
+// One ANSI byte to one UTF-16 code unit.
+using AnsiByteDecoder = std::function<char16_t(std::uint8_t)>;
+
+// Throws RuntimeError 6 if one of the first 17 data characters does not fit
+// in one byte.
+CommandReport BuildCommandReport(const PacketFields& packet, const AnsiEncoder& encode);
+
+// Overwrites all six fields; data always gets the whole 17-byte field.
+void ApplyReplyReport(const ReplyReport& reply, PacketFields& packet, const AnsiDecoder& decode);
+
+// Stand-ins for a Latin-1 (ISO 8859-1) ANSI code page, for native builds and
+// tests. Characters above U+00FF become '?', as the platform's default char.
+int Latin1EncodeChar(char16_t unit);
+std::u16string Latin1DecodeBytes(std::span<const std::uint8_t> bytes);
+char16_t Latin1DecodeByte(std::uint8_t byte);
+
+}  // namespace velcorin
