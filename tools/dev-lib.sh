@@ -80,9 +80,21 @@ run_ctest() {
   PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
 }
 
+# Short fuzz runs of the portable logic; each target counts as one test.
+run_fuzz() {
+  local seconds=$1 out p f
+  out=$(VELCORIN_BUILD=$BUILD "$ROOT/tests/fuzz/run.sh" "$seconds" 2>&1) || true
+  printf '%s\n' "$out" | sed 's/^/[fuzz] /' | tail -n 25
+  p=$(printf '%s\n' "$out" | sed -n 's/^fuzz: \([0-9]*\) passed, \([0-9]*\) failed$/\1/p')
+  f=$(printf '%s\n' "$out" | sed -n 's/^fuzz: \([0-9]*\) passed, \([0-9]*\) failed$/\2/p')
+  if [ -z "$p" ]; then p=0; f=1; fi
+  PASSED=$((PASSED + p)); FAILED=$((FAILED + f))
+}
+
 do_test() {
   PASSED=0; FAILED=0
   run_ctest "$BUILD/native" native
+  run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
   wine_up
   trap wine_down EXIT
   run_ctest "$BUILD/win32" wine
@@ -100,6 +112,13 @@ do_demo() {
   trap wine_down EXIT
   register_dll
   (cd "$ROOT/samples" && wine cscript //nologo hello.vbs)
+}
+
+do_fuzz() {
+  PASSED=0; FAILED=0
+  run_fuzz "${1:-600}"
+  echo "$PASSED passed, $FAILED failed"
+  [ "$FAILED" = 0 ]
 }
 
 do_bench() {

@@ -1,0 +1,105 @@
+// The shell every automation object of the component shares: reference
+// counting, QueryInterface, IDispatch driven by the embedded type library, and
+// ISupportErrorInfo.
+#pragma once
+
+#include <windows.h>
+// windows.h first: the OLE headers rely on its types.
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <utility>
+
+#include "common/module.h"
+
+namespace velcorin {
+
+using Microsoft::WRL::ComPtr;
+
+template <class Itf>
+class DispatchObject : public Itf, public ISupportErrorInfo {
+ public:
+  DispatchObject(const DispatchObject&) = delete;
+  DispatchObject& operator=(const DispatchObject&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Itf)) {
+      *object = static_cast<Itf*>(this);
+    } else if (riid == IID_ISupportErrorInfo) {
+      *object = static_cast<ISupportErrorInfo*>(this);
+    } else {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return DispatchTypeInfo(__uuidof(Itf), info);
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    if (!names || !ids) return E_POINTER;
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = DispatchTypeInfo(__uuidof(Itf), &info);
+    return SUCCEEDED(hr) ? DispGetIDsOfNames(info.Get(), names, count, ids) : hr;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* badArgument) override {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    SetErrorInfo(0, nullptr);
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = VtableTypeInfo(__uuidof(Itf), &info);
+    if (FAILED(hr)) return hr;
+    DISPPARAMS none{};
+    if (!params) params = &none;
+    hr = info->Invoke(static_cast<Itf*>(this), id, flags, params, result, exception, badArgument);
+    // Wine refuses a property-style read of a method (JScript's c.Count); callers may do that.
+    if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_PROPERTYGET)
+      hr = info->Invoke(static_cast<Itf*>(this), id, DISPATCH_METHOD, params, result, exception, badArgument);
+    return hr;
+  }
+
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+    return riid == __uuidof(Itf) || riid == IID_IDispatch ? S_OK : S_FALSE;
+  }
+
+ protected:
+  DispatchObject() = default;
+  virtual ~DispatchObject() = default;
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  ObjectCounter counter_;
+};
+
+// Creates an object owned by the returned pointer (its one reference).
+template <class T, class... Args>
+ComPtr<T> MakeObject(Args&&... args) {
+  ComPtr<T> object;
+  object.Attach(new T(std::forward<Args>(args)...));
+  return object;
+}
+
+// Out-pointer check shared by every member.
+template <class T>
+bool BadOut(T* out) { return out == nullptr; }
+
+}  // namespace velcorin

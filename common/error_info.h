@@ -1,0 +1,63 @@
+// Turning the component's failures into HRESULTs with error info, at the
+// boundary of every member.
+#pragma once
+
+#include <windows.h>
+// windows.h first: the OLE headers rely on its types.
+#include <oaidl.h>
+
+#include <new>
+
+#include "common/runtime_error.h"
+
+namespace velcorin {
+
+// A failure reported by another object (or the system): passed on unchanged.
+struct ComError {
+  HRESULT hr;
+};
+
+inline void ThrowIfFailed(HRESULT hr) {
+  if (FAILED(hr)) throw ComError{hr};
+}
+
+constexpr HRESULT AutomationErrorCode(std::int32_t number) {
+  return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number));
+}
+
+// Sets error info (source = the class's ProgID) and returns 0x800A0000 + number.
+HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source);
+
+// Passes on the error an IDispatch::Invoke of another object reported.
+[[noreturn]] void ThrowInvokeFailure(HRESULT hr, EXCEPINFO& info);
+
+// Runs a member's body; no exception ever leaves.
+template <class Body>
+HRESULT Guard(const wchar_t* source, Body&& body) noexcept {
+  try {
+    body();
+    return S_OK;
+  } catch (const RuntimeError& e) {
+    return ReportRuntimeError(e.number, source);
+  } catch (const ComError& e) {
+    return e.hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace velcorin
+
+namespace velcorin {
+
+// A failed variant conversion as the runtime reports it: overflow is error 6,
+// anything that does not convert is error 13.
+[[noreturn]] inline void RaiseConversionFailure(HRESULT hr) {
+  if (hr == DISP_E_OVERFLOW) Raise(kErrOverflow);
+  if (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_BADVARTYPE) Raise(kErrTypeMismatch);
+  throw ComError{hr};
+}
+
+}  // namespace velcorin

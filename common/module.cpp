@@ -1,0 +1,128 @@
+#include "common/module.h"
+
+#include <wrl/client.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace velcorin {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+HMODULE g_module = nullptr;
+std::atomic<long> g_objects{0};
+std::atomic<long> g_locks{0};
+
+struct GuidLess {
+  bool operator()(const GUID& a, const GUID& b) const { return memcmp(&a, &b, sizeof(GUID)) < 0; }
+};
+
+struct TypeInfoCache {
+  std::mutex mutex;
+  ComPtr<ITypeLib> lib;
+  std::map<GUID, ComPtr<ITypeInfo>, GuidLess> dispatch;
+  std::map<GUID, ComPtr<ITypeInfo>, GuidLess> vtable;
+};
+
+TypeInfoCache& Cache() {
+  static TypeInfoCache* cache = new TypeInfoCache;  // never destroyed: no COM calls at unload
+  return *cache;
+}
+
+HRESULT LoadLibraryLocked(TypeInfoCache& cache) {
+  if (cache.lib) return S_OK;
+  const std::wstring path = ModulePath();
+  return LoadTypeLibEx(path.c_str(), REGKIND_NONE, &cache.lib);
+}
+
+// The interface half of a dual interface: what ITypeInfo::Invoke needs to reach our vtable.
+HRESULT InterfaceHalf(ITypeInfo* info, ITypeInfo** result) {
+  TYPEATTR* attr = nullptr;
+  HRESULT hr = info->GetTypeAttr(&attr);
+  if (FAILED(hr)) return hr;
+  const bool dispatchOfDual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
+  info->ReleaseTypeAttr(attr);
+  if (!dispatchOfDual) {
+    *result = info;
+    info->AddRef();
+    return S_OK;
+  }
+  HREFTYPE ref = 0;
+  hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+  return SUCCEEDED(hr) ? info->GetRefTypeInfo(ref, result) : hr;
+}
+
+HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  TypeInfoCache& cache = Cache();
+  std::lock_guard lock(cache.mutex);
+  auto& map = wantVtable ? cache.vtable : cache.dispatch;
+  if (auto found = map.find(iid); found != map.end()) {
+    *out = found->second.Get();
+    (*out)->AddRef();
+    return S_OK;
+  }
+  HRESULT hr = LoadLibraryLocked(cache);
+  if (FAILED(hr)) return hr;
+  ComPtr<ITypeInfo> info;
+  hr = cache.lib->GetTypeInfoOfGuid(iid, &info);
+  if (SUCCEEDED(hr) && wantVtable) {
+    ComPtr<ITypeInfo> half;
+    hr = InterfaceHalf(info.Get(), &half);
+    info = half;
+  }
+  if (FAILED(hr)) return hr;
+  map[iid] = info;
+  *out = info.Detach();
+  return S_OK;
+}
+
+}  // namespace
+
+void SetModuleHandle(HMODULE module) { g_module = module; }
+HMODULE ModuleHandle() { return g_module; }
+
+std::wstring ModulePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+void ObjectCreated() { ++g_objects; }
+void ObjectDestroyed() { --g_objects; }
+void LockModule(bool lock) { lock ? ++g_locks : --g_locks; }
+bool ModuleInUse() { return g_objects.load() > 0 || g_locks.load() > 0; }
+
+HRESULT ModuleTypeLib(ITypeLib** lib) {
+  if (!lib) return E_POINTER;
+  TypeInfoCache& cache = Cache();
+  std::lock_guard lock(cache.mutex);
+  HRESULT hr = LoadLibraryLocked(cache);
+  *lib = SUCCEEDED(hr) ? cache.lib.Get() : nullptr;
+  if (*lib) (*lib)->AddRef();
+  return hr;
+}
+
+HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info) { return Lookup(iid, false, info); }
+HRESULT VtableTypeInfo(REFIID iid, ITypeInfo** info) { return Lookup(iid, true, info); }
+
+void ReleaseTypeInfoCache() {
+  TypeInfoCache& cache = Cache();
+  std::lock_guard lock(cache.mutex);
+  cache.dispatch.clear();
+  cache.vtable.clear();
+  cache.lib.Reset();
+}
+
+}  // namespace velcorin

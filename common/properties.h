@@ -1,0 +1,44 @@
+// One-line accessors for the stored-value properties of the record classes:
+// a put stores the value unchanged, a get returns it (a string as a new copy).
+#pragma once
+
+#include <windows.h>
+
+#include "common/raii.h"
+
+namespace velcorin {
+
+template <class T>
+HRESULT GetStored(const T& field, T* out) {
+  if (!out) return E_POINTER;
+  *out = field;
+  return S_OK;
+}
+
+template <class T>
+HRESULT PutStored(T& field, T value) {
+  field = value;
+  return S_OK;
+}
+
+inline HRESULT GetStored(const Bstr& field, BSTR* out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  try {
+    *out = field.CopyOut();
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+inline HRESULT PutStored(Bstr& field, BSTR value) {
+  try {
+    field = Bstr::Copy(value);
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace velcorin

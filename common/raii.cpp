@@ -1,0 +1,30 @@
+#include "common/raii.h"
+
+#include "common/error_info.h"
+
+#include <new>
+
+namespace velcorin {
+
+Bstr::Bstr(std::wstring_view text) {
+  value_ = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (!value_) throw std::bad_alloc();
+}
+
+Bstr Bstr::Copy(BSTR raw) {
+  Bstr b;
+  if (raw) b = Bstr(std::wstring_view(raw, SysStringLen(raw)));
+  return b;
+}
+
+Variant::Variant(const Variant& other) : Variant() {
+  ThrowIfFailed(VariantCopy(&value_, const_cast<VARIANT*>(&other.value_)));
+}
+
+Variant Variant::CopyOf(const VARIANT& source) {
+  Variant v;
+  ThrowIfFailed(VariantCopyInd(v.get(), const_cast<VARIANT*>(&source)));
+  return v;
+}
+
+}  // namespace velcorin

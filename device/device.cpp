@@ -1,0 +1,136 @@
+#include "device/device.h"
+
+#include "common/error_info.h"
+#include "device/ansi.h"
+#include "device/core/calibration.h"
+#include "device/core/device_path.h"
+#include "device/core/identity.h"
+#include "device/packet_io.h"
+
+namespace velcorin {
+
+namespace {
+
+constexpr const wchar_t* kSource = L"Velcorin.Device";
+
+std::u16string_view View(BSTR text) {
+  return {reinterpret_cast<const char16_t*>(text ? text : L""), SysStringLen(text)};
+}
+
+VARIANT_BOOL Bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// Runs a member that answers with a truth value.
+template <class Body>
+HRESULT Answer(VARIANT_BOOL* result, Body&& body) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  return Guard(kSource, [&] { *result = Bool(body()); });
+}
+
+}  // namespace
+
+ComPtr<DevInfo> Device::CurrentInfo() {
+  if (!deviceInfo_) deviceInfo_ = MakeObject<DevInfo>();
+  return deviceInfo_;
+}
+
+STDMETHODIMP Device::get_DeviceInfo(_DevInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  return Guard(kSource, [&] { *info = CurrentInfo().Detach(); });
+}
+
+STDMETHODIMP Device::get_IsDeviceOpen(VARIANT_BOOL* open) {
+  if (!open) return E_POINTER;
+  *open = Bool(handle_.IsOpen());
+  return S_OK;
+}
+
+STDMETHODIMP Device::CloseDev() {
+  Close();
+  return S_OK;
+}
+
+bool Device::Open(BSTR devPath) {
+  if (handle_.IsOpen()) return false;
+  const std::string name = AnsiEncode(NarrowDevicePath(View(devPath), AnsiCodeOf));
+  if (!handle_.Open(name.c_str())) return false;
+  // A fresh record before any I/O: records handed out earlier keep their contents.
+  deviceInfo_ = MakeObject<DevInfo>();
+  Identity identity;
+  bool answered = false;
+  try {
+    answered = QueryDeviceInfo(*this, identity);
+  } catch (...) {
+    deviceInfo_->Fill(identity);
+    Close();  // a failed open never leaves the instrument locked
+    throw;
+  }
+  if (!answered) {
+    Close();
+    return false;
+  }
+  deviceInfo_->Fill(identity);
+  deviceInfo_->SetDevicePath(devPath);
+  return true;
+}
+
+STDMETHODIMP Device::OpenDev(BSTR devPath, VARIANT_BOOL* opened) {
+  return Answer(opened, [&] { return Open(devPath); });
+}
+
+bool Device::Write(const PacketFields& packet) {
+  return handle_.Write(BuildCommandReport(packet, AnsiCodeOf));
+}
+
+bool Device::Read(PacketFields& packet) {
+  ReplyReport reply;
+  if (!handle_.Read(reply)) return false;
+  ApplyReplyReport(reply, packet, AnsiDecode);
+  return true;
+}
+
+// A failed write has no reply to wait for.
+bool Device::Query(PacketFields& packet) { return Write(packet) && Read(packet); }
+
+STDMETHODIMP Device::WriteDev(_Packet* pkt, VARIANT_BOOL* ok) {
+  return Answer(ok, [&] { return handle_.IsOpen() && Write(ReadPacket(pkt)); });
+}
+
+STDMETHODIMP Device::ReadDev(_Packet* pkt, VARIANT_BOOL* ok) {
+  return Answer(ok, [&] {
+    if (!handle_.IsOpen()) return false;
+    ComPtr<_Packet> target = AsPacket(pkt);
+    PacketFields reply;
+    if (!Read(reply)) return false;
+    StorePacket(target.Get(), reply);
+    return true;
+  });
+}
+
+STDMETHODIMP Device::QueryDev(_Packet* pkt, VARIANT_BOOL* ok) {
+  return Answer(ok, [&] {
+    if (!handle_.IsOpen()) return false;
+    ComPtr<_Packet> target = AsPacket(pkt);
+    PacketFields packet = ReadPacket(target.Get());
+    if (!Query(packet)) return false;
+    StorePacket(target.Get(), packet);
+    return true;
+  });
+}
+
+STDMETHODIMP Device::EnterCalMode(BSTR passwd, VARIANT_BOOL* accepted) {
+  return Answer(accepted, [&] { return handle_.IsOpen() && velcorin::EnterCalMode(*this, View(passwd)); });
+}
+
+STDMETHODIMP Device::ExitCalMode(VARIANT_BOOL* accepted) {
+  return Answer(accepted, [&] { return handle_.IsOpen() && velcorin::ExitCalMode(*this); });
+}
+
+STDMETHODIMP Device::EnumDevices(_Collection*, _Collection*, VARIANT_BOOL* listed) {
+  if (!listed) return E_POINTER;
+  *listed = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+}  // namespace velcorin

@@ -1,0 +1,64 @@
+#include "device/transfer.h"
+
+namespace velcorin {
+
+bool DeviceHandle::Open(const char* name) {
+  Close();
+  file_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (file_ == INVALID_HANDLE_VALUE) return false;
+  // The identity query writes reports: never into a file or a volume.
+  if (GetFileType(file_) == FILE_TYPE_DISK) {
+    Close();
+    return false;
+  }
+  event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!event_) Close();
+  return IsOpen();
+}
+
+void DeviceHandle::Close() {
+  if (file_ != INVALID_HANDLE_VALUE) {
+    CancelIo(file_);
+    CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+  if (event_) {
+    CloseHandle(event_);
+    event_ = nullptr;
+  }
+}
+
+bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
+  done = 0;
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event_;
+  ResetEvent(event_);
+  const BOOL started = write ? WriteFile(file_, buffer, size, nullptr, &overlapped)
+                             : ReadFile(file_, buffer, size, nullptr, &overlapped);
+  const DWORD error = started ? ERROR_SUCCESS : GetLastError();
+  if (!started && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return false;
+  if (WaitForSingleObject(event_, kTransferTimeLimitMs) != WAIT_OBJECT_0) {
+    CancelIo(file_);
+    // Wait for the cancellation: the system must be done with the buffer before it is reused.
+    GetOverlappedResult(file_, &overlapped, &done, TRUE);
+    done = 0;
+    return false;
+  }
+  // A reply longer than a report fills the report; the rest stays for the next read.
+  return GetOverlappedResult(file_, &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
+}
+
+bool DeviceHandle::Write(const CommandReport& report) {
+  CommandReport buffer = report;
+  DWORD done = 0;
+  return Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), done) && done == buffer.size();
+}
+
+bool DeviceHandle::Read(ReplyReport& reply) {
+  reply.fill(0);
+  DWORD done = 0;
+  return Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), done) && done > 0;
+}
+
+}  // namespace velcorin

@@ -1,0 +1,39 @@
+// Bounded report transfers on an instrument's handle. Every write and every
+// read gets one time limit; a transfer that does not finish in time counts as
+// failed, and a reply that arrives later is read by the next read.
+#pragma once
+
+#include <windows.h>
+
+#include "device/core/report.h"
+
+namespace velcorin {
+
+constexpr DWORD kTransferTimeLimitMs = 1000;
+
+// Owns an instrument's file handle (opened for overlapped I/O) and the event its transfers wait on.
+class DeviceHandle {
+ public:
+  DeviceHandle() = default;
+  DeviceHandle(const DeviceHandle&) = delete;
+  DeviceHandle& operator=(const DeviceHandle&) = delete;
+  ~DeviceHandle() { Close(); }
+
+  // Opens name exclusively; refuses files and volumes, which are never instruments.
+  bool Open(const char* name);
+  void Close();
+  bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+
+  // True only when all 36 bytes went out in time.
+  bool Write(const CommandReport& report);
+  // True when at least one byte arrived in time; bytes that did not arrive read as zero.
+  bool Read(ReplyReport& reply);
+
+ private:
+  bool Transfer(bool write, void* buffer, DWORD size, DWORD& done);
+
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  HANDLE event_ = nullptr;
+};
+
+}  // namespace velcorin

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <windows.h>
+
+namespace velcorin {
+
+HRESULT RegisterServer();
+HRESULT UnregisterServer();
+
+}  // namespace velcorin

@@ -1,0 +1,102 @@
+#include "com_test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ComApartment : public ::testing::Environment {
+ public:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+[[maybe_unused]] auto* const apartment = ::testing::AddGlobalTestEnvironment(new ComApartment);
+
+}  // namespace
+
+InvokeResult::~InvokeResult() {
+  VariantClear(&value);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+}
+
+std::wstring InvokeResult::description() const {
+  return exception.bstrDescription ? exception.bstrDescription : L"";
+}
+
+DISPID DispIdOf(IDispatch* object, const wchar_t* name) {
+  DISPID id = DISPID_UNKNOWN;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  return id;
+}
+
+void Invoke(InvokeResult& result, IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT> args,
+            std::vector<std::wstring> named) {
+  std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name)};
+  for (auto& n : named) names.push_back(n.data());
+  std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
+  result.hr = object->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
+                                    ids.data());
+  if (FAILED(result.hr)) return;
+  // DISPPARAMS holds arguments in reverse order; named ones first.
+  std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+  std::vector<DISPID> namedIds(ids.begin() + 1, ids.end());
+  std::reverse(namedIds.begin(), namedIds.end());
+  DISPID put = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (!namedIds.empty()) {
+    params.rgdispidNamedArgs = namedIds.data();
+    params.cNamedArgs = static_cast<UINT>(namedIds.size());
+  } else if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &put;
+    params.cNamedArgs = 1;
+  }
+  result.hr = object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result.value,
+                             &result.exception, &result.badArgument);
+}
+
+VARIANT I4(long value) {
+  VARIANT v;
+  V_VT(&v) = VT_I4;
+  V_I4(&v) = value;
+  return v;
+}
+
+VARIANT Str(const wchar_t* text) {
+  VARIANT v;
+  V_VT(&v) = VT_BSTR;
+  V_BSTR(&v) = SysAllocString(text);
+  return v;
+}
+
+VARIANT Obj(IDispatch* object) {
+  VARIANT v;
+  V_VT(&v) = VT_DISPATCH;
+  V_DISPATCH(&v) = object;
+  if (object) object->AddRef();
+  return v;
+}
+
+void ClearArgs(std::vector<VARIANT>& args) {
+  for (auto& v : args) VariantClear(&v);
+}
+
+std::pair<std::wstring, std::wstring> TakeErrorInfo() {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return {};
+  BSTR source = nullptr, description = nullptr;
+  info->GetSource(&source);
+  info->GetDescription(&description);
+  std::pair<std::wstring, std::wstring> result{source ? source : L"", description ? description : L""};
+  SysFreeString(source);
+  SysFreeString(description);
+  return result;
+}
+
+std::wstring DllPath() {
+  wchar_t path[MAX_PATH] = {};
+  GetFullPathNameW(VELCORIN_DLL_NAME, MAX_PATH, path, nullptr);
+  return path;
+}

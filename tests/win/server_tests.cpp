@@ -1,0 +1,174 @@
+// The DLL's four exports: registration leaves the registry exactly as it found
+// it, class objects only for our classes, unloading only when nothing is alive,
+// and the version resource.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "com_test_util.h"
+
+namespace {
+
+using Snapshot = std::map<std::wstring, std::wstring>;
+
+const wchar_t* kCollectionInterfaceKey = L"Interface\\{A4C46780-499F-101B-BB78-00AA00383CBB}";
+
+void Walk(HKEY key, const std::wstring& path, Snapshot& out) {
+  out[path] = L"";
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[16384];
+    DWORD nameLength = static_cast<DWORD>(std::size(name));
+    BYTE data[8192];
+    DWORD dataLength = sizeof(data), type = 0;
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) break;
+    out[path + L"|" + name] = std::to_wstring(type) + L":" +
+                              std::wstring(reinterpret_cast<wchar_t*>(data), dataLength / sizeof(wchar_t));
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = static_cast<DWORD>(std::size(name));
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY child;
+    if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    Walk(child, path + L"\\" + name, out);
+    RegCloseKey(child);
+  }
+}
+
+Snapshot TakeSnapshot() {
+  Snapshot all;
+  for (auto [root, name] : {std::pair{HKEY_LOCAL_MACHINE, L"HKLM"}, std::pair{HKEY_CURRENT_USER, L"HKCU"}}) {
+    HKEY classes;
+    if (RegOpenKeyExW(root, L"Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS) continue;
+    Walk(classes, name, all);
+    RegCloseKey(classes);
+  }
+  return all;
+}
+
+std::wstring Differences(const Snapshot& before, const Snapshot& after) {
+  std::wstring text;
+  for (auto& [k, v] : before)
+    if (auto f = after.find(k); f == after.end() || f->second != v) text += L"changed/removed: " + k + L"\n";
+  for (auto& [k, v] : after)
+    if (!before.count(k)) text += L"added: " + k + L"\n";
+  return text;
+}
+
+std::wstring ReadString(const std::wstring& key, const wchar_t* value = nullptr) {
+  wchar_t data[1024] = {};
+  DWORD size = sizeof(data);
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+    return L"<missing>";
+  return data;
+}
+
+struct Dll {
+  HMODULE module = LoadLibraryW(DllPath().c_str());
+  ~Dll() { FreeLibrary(module); }
+  template <class F>
+  F* Export(const char* name) { return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name))); }
+};
+
+TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
+  Dll dll;
+  ASSERT_TRUE(dll.module);
+  auto* reg = dll.Export<HRESULT __stdcall()>("DllRegisterServer");
+  auto* unreg = dll.Export<HRESULT __stdcall()>("DllUnregisterServer");
+  ASSERT_TRUE(reg && unreg);
+  ASSERT_EQ(unreg(), S_OK);
+
+  // The runtime's collection interface belongs to the system: it must survive us.
+  HKEY marker;
+  DWORD created = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kCollectionInterfaceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &marker, &created), ERROR_SUCCESS);
+  RegSetValueExW(marker, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"_Collection"), 24);
+  RegCloseKey(marker);
+
+  const Snapshot before = TakeSnapshot();
+  ASSERT_EQ(reg(), S_OK);
+  for (const wchar_t* name : {L"Device", L"Packet", L"Chooser", L"DevInfo", L"EnumFilter"}) {
+    const std::wstring progId = std::wstring(L"Velcorin.") + name;
+    const std::wstring clsid = ReadString(progId + L"\\CLSID");
+    ASSERT_NE(clsid, L"<missing>") << progId;
+    EXPECT_EQ(ReadString(L"CLSID\\" + clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(ReadString(L"CLSID\\" + clsid + L"\\ProgID"), progId);
+    EXPECT_EQ(ReadString(L"CLSID\\" + clsid + L"\\TypeLib"), L"{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}");
+    EXPECT_EQ(_wcsicmp(ReadString(L"CLSID\\" + clsid + L"\\InprocServer32").c_str(), DllPath().c_str()), 0);
+  }
+  for (const wchar_t* iid : {L"{27649429-6327-4760-B4FB-B88A83ADC12E}", L"{59560B6A-F249-47EB-8FE1-B2D17C2E663B}",
+                             L"{3C4A811D-3722-4F28-8A8B-5D547F84E770}", L"{A1AF815A-0C86-4073-BDC7-1CCDC5710486}",
+                             L"{2ABB3749-3501-40C2-B87C-60BB497E6BDA}"}) {
+    EXPECT_EQ(ReadString(std::wstring(L"Interface\\") + iid + L"\\ProxyStubClsid32"),
+              L"{00020424-0000-0000-C000-000000000046}") << iid;
+  }
+  EXPECT_EQ(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0"), L"Halvern USB Device IO Library");
+  EXPECT_EQ(ReadString(kCollectionInterfaceKey), L"_Collection");
+
+  ASSERT_EQ(unreg(), S_OK);
+  const Snapshot after = TakeSnapshot();
+  EXPECT_EQ(Differences(before, after), L"");
+
+  if (created == REG_CREATED_NEW_KEY) RegDeleteTreeW(HKEY_CLASSES_ROOT, kCollectionInterfaceKey);
+  EXPECT_EQ(reg(), S_OK);  // leave it registered for the other tests
+}
+
+TEST(ClassObjects, OnlyOurClassesAndUnloadOnlyWhenNothingIsAlive) {
+  Dll dll;
+  auto* getClass = dll.Export<HRESULT __stdcall(REFCLSID, REFIID, void**)>("DllGetClassObject");
+  auto* canUnload = dll.Export<HRESULT __stdcall()>("DllCanUnloadNow");
+  ASSERT_TRUE(getClass && canUnload);
+  ComPtr<IClassFactory> factory;
+  EXPECT_EQ(getClass(IID_IDispatch, IID_PPV_ARGS(&factory)), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(canUnload(), S_OK);
+
+  ASSERT_EQ(getClass(CLSID_Device, IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(canUnload(), S_FALSE);
+  ComPtr<_Device> device;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&device)), S_OK);
+  ComPtr<IUnknown> outer;
+  EXPECT_EQ(factory->CreateInstance(device.Get(), IID_PPV_ARGS(&outer)), CLASS_E_NOAGGREGATION);
+  factory->LockServer(TRUE);
+  factory.Reset();
+  ComPtr<_DevInfo> info;
+  device->get_DeviceInfo(&info);
+  device.Reset();
+  EXPECT_EQ(canUnload(), S_FALSE);  // the record and the lock are alive
+  info.Reset();
+  EXPECT_EQ(canUnload(), S_FALSE);  // still locked
+  ASSERT_EQ(getClass(CLSID_Device, IID_PPV_ARGS(&factory)), S_OK);
+  factory->LockServer(FALSE);
+  factory.Reset();
+  EXPECT_EQ(canUnload(), S_OK);
+}
+
+TEST(VersionResource, CarriesTheProductStrings) {
+  const std::wstring path = DllPath();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+  auto text = [&](const wchar_t* name) {
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+    if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return std::wstring(L"<missing>");
+    return std::wstring(value);
+  };
+  EXPECT_EQ(text(L"FileVersion"), L"1.00.0001");
+  EXPECT_EQ(text(L"ProductVersion"), L"1.00.0001");
+  EXPECT_EQ(text(L"FileDescription"), L"USB Device API");
+  EXPECT_EQ(text(L"InternalName"), L"Velcorin");
+  EXPECT_EQ(text(L"OriginalFilename"), L"Velcorin.dll");
+  EXPECT_EQ(text(L"OLESelfRegister"), L"");
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+}
+
+}  // namespace
