@@ -86,16 +86,15 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
   virtual ~DispatchObject() = default;
 
  private:
-  std::atomic<ULONG> refs_{1};
+  std::atomic<ULONG> refs_{0};  // the first owner is the ComPtr that MakeObject returns
   ObjectCounter counter_;
 };
 
 // Creates an object owned by the returned pointer (its one reference).
+// (Not ComPtr::Attach: mingw's adds a reference.)
 template <class T, class... Args>
 ComPtr<T> MakeObject(Args&&... args) {
-  ComPtr<T> object;
-  object.Attach(new T(std::forward<Args>(args)...));
-  return object;
+  return ComPtr<T>(new T(std::forward<Args>(args)...));
 }
 
 // Out-pointer check shared by every member.
