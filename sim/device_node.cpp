@@ -1,0 +1,224 @@
+#include "sim/device_node.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <setupapi.h>
+#include <winternl.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "sim/naming.h"
+
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access,
+                                                     POBJECT_ATTRIBUTES attributes, PUNICODE_STRING target);
+extern "C" NTSTATUS NTAPI NtOpenSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+
+namespace velcorin::sim {
+namespace {
+
+constexpr ACCESS_MASK kSymbolicLinkQuery = 0x1;
+constexpr ACCESS_MASK kSymbolicLinkAllAccess = STANDARD_RIGHTS_REQUIRED | kSymbolicLinkQuery;
+// Setup class of USB devices.
+constexpr wchar_t kUsbSetupClass[] = L"{36FC9E60-C465-11CF-8056-444553540000}";
+
+std::wstring EnumKey(const InstrumentConfig& config) {
+  return L"System\\CurrentControlSet\\Enum\\" + WidenAscii(InstanceId(config));
+}
+
+std::wstring DeviceIdPath(const InstrumentConfig& config) {
+  return L"System\\CurrentControlSet\\Enum\\" + WidenAscii(DeviceIdKey(config));
+}
+
+std::wstring ClassKey() {
+  return L"System\\CurrentControlSet\\Control\\DeviceClasses\\" + WidenAscii(InterfaceClassGuid());
+}
+
+std::wstring InterfaceKey(const InstrumentConfig& config) {
+  return ClassKey() + L"\\" + WidenAscii(InterfaceKeyName(config));
+}
+
+[[noreturn]] void Fail(const std::string& what, unsigned long code) {
+  char number[16];
+  std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%08lX" : "%lu", code);
+  throw std::runtime_error(what + " (error " + number + ")");
+}
+
+struct DeviceListCloser {
+  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
+};
+using DeviceList = std::unique_ptr<void, DeviceListCloser>;
+
+GUID InterfaceClass() {
+  GUID guid{};
+  CLSIDFromString(WidenAscii(InterfaceClassGuid()).c_str(), &guid);
+  return guid;
+}
+
+std::string NarrowAscii(const wchar_t* text) {
+  std::string narrow;
+  for (; *text != L'\0'; ++text) narrow += static_cast<char>(*text);
+  return narrow;
+}
+
+UniqueRegKey CreateKey(const std::wstring& path, DWORD options) {
+  UniqueRegKey key;
+  const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
+                                         nullptr, key.Put(), nullptr);
+  if (status != ERROR_SUCCESS) Fail("cannot create registry key", status);
+  return key;
+}
+
+void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+  const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+  const LSTATUS status =
+      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+  if (status != ERROR_SUCCESS) Fail("cannot write registry value", status);
+}
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value) {
+  const LSTATUS status =
+      RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  if (status != ERROR_SUCCESS) Fail("cannot write registry value", status);
+}
+
+// Parents are shared with other instruments of the same type; they go with the last one.
+void DeleteIfEmpty(const std::wstring& path) {
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+void RemoveEntries(const InstrumentConfig& config) {
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, InterfaceKey(config).c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, EnumKey(config).c_str());
+  DeleteIfEmpty(DeviceIdPath(config));
+  DeleteIfEmpty(ClassKey());
+}
+
+UNICODE_STRING CountedString(std::wstring& text) {
+  const auto bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+  return UNICODE_STRING{bytes, bytes, text.data()};
+}
+
+// \??\<device path without \\?\>, ready for the Nt link calls.
+class LinkName {
+ public:
+  explicit LinkName(const std::string& devicePath)
+      : name_(L"\\??\\" + WidenAscii(devicePath.substr(4))), counted_(CountedString(name_)) {
+    attributes_.Length = sizeof attributes_;
+    attributes_.ObjectName = &counted_;
+    attributes_.Attributes = OBJ_CASE_INSENSITIVE;
+  }
+  LinkName(const LinkName&) = delete;
+  LinkName& operator=(const LinkName&) = delete;
+  OBJECT_ATTRIBUTES* Attributes() { return &attributes_; }
+
+ private:
+  std::wstring name_;
+  UNICODE_STRING counted_;
+  OBJECT_ATTRIBUTES attributes_{};
+};
+
+bool LinkExists(const std::string& devicePath) {
+  LinkName link(devicePath);
+  HANDLE handle = nullptr;
+  if (NtOpenSymbolicLinkObject(&handle, kSymbolicLinkQuery, link.Attributes()) < 0) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+std::vector<std::string> SubkeyNames(const std::wstring& path) {
+  std::vector<std::string> names;
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return names;
+  wchar_t name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name / sizeof name[0];
+    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.push_back(NarrowAscii(name));
+  }
+  return names;
+}
+
+std::string ReadString(const std::wstring& path, const wchar_t* value) {
+  wchar_t text[512] = {};
+  DWORD bytes = sizeof text - sizeof text[0];
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) {
+    return {};
+  }
+  return NarrowAscii(text);
+}
+
+}  // namespace
+
+InterfaceRegistration::InterfaceRegistration(const InstrumentConfig& config) : config_(config) {
+  RemoveEntries(config_);
+  try {
+    SetString(CreateKey(EnumKey(config_), REG_OPTION_NON_VOLATILE).Get(), L"ClassGUID", kUsbSetupClass);
+    SetString(CreateKey(InterfaceKey(config_), REG_OPTION_NON_VOLATILE).Get(), L"DeviceInstance",
+              WidenAscii(InstanceId(config_)));
+    // Without Linked=1 under a volatile Control key, DIGCF_PRESENT leaves the entry out.
+    SetDword(CreateKey(InterfaceKey(config_) + L"\\#\\Control", REG_OPTION_VOLATILE).Get(), L"Linked", 1);
+  } catch (...) {
+    RemoveEntries(config_);
+    throw;
+  }
+}
+
+InterfaceRegistration::~InterfaceRegistration() { RemoveEntries(config_); }
+
+UniqueHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName) {
+  LinkName link(devicePath);
+  std::wstring targetName = L"\\Device\\NamedPipe\\" + pipeName.substr(pipeName.rfind(L'\\') + 1);
+  UNICODE_STRING target = CountedString(targetName);
+  HANDLE handle = nullptr;
+  const NTSTATUS status = NtCreateSymbolicLinkObject(&handle, kSymbolicLinkAllAccess, link.Attributes(), &target);
+  if (status < 0) Fail("cannot link " + devicePath + " (in use by another simulator?)", status);
+  return UniqueHandle(handle);
+}
+
+void RemoveStaleEntries(const std::string& serial) {
+  for (const std::string& name : SubkeyNames(ClassKey())) {
+    if (!IsInterfaceKeyOf(name, serial) || LinkExists("\\\\?\\" + name.substr(4))) continue;
+    const std::wstring interfaceKey = ClassKey() + L"\\" + WidenAscii(name);
+    const std::string instance = ReadString(interfaceKey, L"DeviceInstance");
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, interfaceKey.c_str());
+    if (instance.empty()) continue;
+    const std::wstring instanceKey = L"System\\CurrentControlSet\\Enum\\" + WidenAscii(instance);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, instanceKey.c_str());
+    DeleteIfEmpty(instanceKey.substr(0, instanceKey.rfind(L'\\')));
+  }
+  DeleteIfEmpty(ClassKey());
+}
+
+std::set<std::string> PresentDevicePaths() {
+  std::set<std::string> paths;
+  GUID guid = InterfaceClass();
+  HDEVINFO raw = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (raw == INVALID_HANDLE_VALUE) return paths;
+  const DeviceList list(raw);
+  SP_DEVICE_INTERFACE_DATA entry{};
+  entry.cbSize = sizeof entry;
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.get(), nullptr, &guid, index, &entry); ++index) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(list.get(), &entry, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
+    std::vector<std::uint8_t> buffer(size + sizeof(wchar_t));
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (SetupDiGetDeviceInterfaceDetailW(list.get(), &entry, detail, size, nullptr, nullptr)) {
+      paths.insert(ToLowerAscii(NarrowAscii(detail->DevicePath)));
+    }
+  }
+  return paths;
+}
+
+}  // namespace velcorin::sim

@@ -1,0 +1,38 @@
+// What makes a simulated instrument a device to the system: the registry entries that
+// SetupAPI lists as a present interface, and the object-manager link from the device
+// path to the instrument's pipe.
+#pragma once
+
+#include <set>
+#include <string>
+
+#include "sim/config.h"
+#include "sim/win_handle.h"
+
+namespace velcorin::sim {
+
+// Lists the instrument's interface as present for as long as it lives.
+class InterfaceRegistration {
+ public:
+  explicit InterfaceRegistration(const InstrumentConfig& config);  // throws std::runtime_error
+  ~InterfaceRegistration();
+  InterfaceRegistration(const InterfaceRegistration&) = delete;
+  InterfaceRegistration& operator=(const InterfaceRegistration&) = delete;
+
+ private:
+  const InstrumentConfig& config_;
+};
+
+// \??\<device path without \\?\> -> \Device\NamedPipe\<pipe>. The link is not permanent:
+// it goes with the handle, so it also marks the path as taken while this process runs.
+// Throws std::runtime_error, for instance when another simulator holds the same path.
+UniqueHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName);
+
+// Entries that a killed simulator left behind for an instrument of this serial number,
+// whatever its type code; entries of a running simulator are left alone.
+void RemoveStaleEntries(const std::string& serial);
+
+// The lower-case paths of the family's interfaces that SetupAPI lists as present.
+std::set<std::string> PresentDevicePaths();
+
+}  // namespace velcorin::sim

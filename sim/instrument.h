@@ -1,0 +1,58 @@
+// One simulated instrument while it is plugged in: its pipe, its device link, its
+// registry entries and the thread that answers requests. Destruction unplugs it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/config.h"
+#include "sim/device_node.h"
+#include "sim/request_log.h"
+#include "sim/responder.h"
+#include "sim/win_handle.h"
+
+namespace velcorin::sim {
+
+class Instrument {
+ public:
+  // `generation` tells apart successive plug-ins of the same instrument. Throws std::runtime_error.
+  Instrument(const InstrumentConfig& config, RequestLog& log, unsigned generation);
+  ~Instrument();
+  Instrument(const Instrument&) = delete;
+  Instrument& operator=(const Instrument&) = delete;
+
+  const std::wstring& PipeName() const { return pipeName_; }
+  const std::string& DevicePath() const { return devicePath_; }
+
+ private:
+  struct IoOutcome {
+    DWORD error = ERROR_SUCCESS;
+    DWORD bytes = 0;
+    bool stopped = false;
+  };
+
+  void Serve();
+  bool ConnectClient();
+  bool ServeRequest();
+  bool ReadRequest(std::vector<std::uint8_t>& request);
+  bool WriteReply(const std::uint8_t* bytes, DWORD size);
+  IoOutcome Await(OVERLAPPED& overlapped, BOOL completedAtOnce);
+  bool StopRequested(DWORD waitMs = 0) const;
+
+  const InstrumentConfig& config_;
+  RequestLog& log_;
+  Responder responder_;
+  std::wstring pipeName_;
+  std::string devicePath_;
+  UniqueHandle stop_;
+  UniqueHandle ioDone_;
+  UniqueHandle pipe_;
+  UniqueHandle link_;
+  std::optional<InterfaceRegistration> registration_;
+  std::thread thread_;
+};
+
+}  // namespace velcorin::sim

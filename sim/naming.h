@@ -1,0 +1,33 @@
+// How a simulated instrument is named to the system: the USB-shaped device instance id,
+// the interface's registry key and the device path that SetupAPI reports for it.
+// Portable: no <windows.h>; all names are ASCII.
+#pragma once
+
+#include <string>
+
+#include "sim/config.h"
+
+namespace velcorin::sim {
+
+// {F27100C7-...} in upper case, as the registry keys carry it.
+std::string InterfaceClassGuid();
+
+// USB\VID_6A5B&PID_3001\SN0001
+std::string InstanceId(const InstrumentConfig& config);
+
+// USB\VID_6A5B&PID_3001: the parent of the instance key.
+std::string DeviceIdKey(const InstrumentConfig& config);
+
+// ##?#USB#VID_6A5B&PID_3001#SN0001#{GUID}: the interface's key under DeviceClasses\{GUID}.
+std::string InterfaceKeyName(const InstrumentConfig& config);
+
+// \\?\usb#vid_6a5b&pid_3001#sn0001#{guid}: lower case, as SetupAPI lists it.
+std::string DevicePath(const InstrumentConfig& config);
+
+// Whether a key under DeviceClasses\{GUID} is the interface of a family instrument with
+// this serial number, of any type code. Case does not matter.
+bool IsInterfaceKeyOf(const std::string& keyName, const std::string& serial);
+
+std::string ToLowerAscii(std::string text);
+
+}  // namespace velcorin::sim

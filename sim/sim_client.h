@@ -1,0 +1,80 @@
+// Test-side control of velcorin-sim.exe: starts it with a configuration, sends it
+// commands, reads its request log and stops it again. For Windows test programs.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/log_line.h"
+#include "sim/win_handle.h"
+
+namespace velcorin::sim {
+
+// A file in the temporary folder, deleted with the object.
+class TempFile {
+ public:
+  TempFile();  // throws std::runtime_error
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::wstring& Path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+class SimClient {
+ public:
+  // Starts the simulator and waits until it reports every instrument listed and openable.
+  // Throws std::runtime_error with the simulator's own complaint when it does not.
+  explicit SimClient(std::string_view configText, DWORD readyTimeoutMs = 10000);
+  ~SimClient();  // Stop()
+  SimClient(const SimClient&) = delete;
+  SimClient& operator=(const SimClient&) = delete;
+
+  // Sends one command line and returns the answer line ("OK ..." or "ERR ..."), or
+  // "ERR no answer" when none came in time.
+  std::string Command(std::string_view line, DWORD timeoutMs = 5000);
+  bool Plug(std::string_view serial);
+  bool Unplug(std::string_view serial);
+
+  // The path as SetupAPI lists it (\\?\usb#...), "" when not plugged in.
+  std::string DevicePath(std::string_view serial);
+
+  // For tests that reopen at once: the simulator takes a moment to listen again after a close.
+  bool WaitUntilFree(std::string_view serial, DWORD timeoutMs = 2000);
+
+  // Requests() leaves out everything logged before the last MarkLog().
+  void MarkLog();
+  std::vector<LoggedRequest> Requests() const;
+  std::vector<LoggedRequest> RequestsOf(std::string_view serial) const;
+
+  // Asks it to quit and waits; kills it only if it does not end in time. True when it
+  // ended by itself. Safe to call more than once.
+  bool Stop(DWORD timeoutMs = 5000);
+
+  // VELCORIN_SIM if set, else velcorin-sim.exe next to this program or in a folder above it; "" if none.
+  static std::wstring FindExecutable();
+
+ private:
+  void Start();
+  void WaitForReady(DWORD timeoutMs);
+  bool Send(std::string_view line);
+  std::optional<std::string> ReadLine(DWORD timeoutMs);
+  bool DrainOutput();
+  std::string ReadLogFile() const;
+
+  TempFile config_;
+  TempFile log_;
+  UniqueHandle process_;
+  UniqueHandle toSim_;
+  UniqueHandle fromSim_;
+  std::string unread_;
+  std::size_t logMark_ = 0;
+};
+
+}  // namespace velcorin::sim

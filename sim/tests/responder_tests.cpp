@@ -1,0 +1,261 @@
+// The simulated firmware and its configuration, without any pipes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/config.h"
+#include "sim/log_line.h"
+#include "sim/naming.h"
+#include "sim/responder.h"
+
+namespace velcorin::sim {
+namespace {
+
+constexpr char kTwoChannelDriver[] = R"(
+; a comment
+[driver]
+model = LDD 3001
+serial = SN0001
+firmware = 1.02
+type = 0x3001
+channels = 2
+description = Laser diode driver
+channel1 = Laser A
+channel2 = "  Laser B  "
+password = secret
+wrong_password_code = 7
+)";
+
+std::vector<std::uint8_t> Request(std::int32_t devType, std::int32_t channel, std::int32_t opType,
+                                  std::int32_t opCode, std::string data = {}) {
+  std::vector<std::uint8_t> bytes(kRequestSize, 0);
+  const std::int32_t fields[] = {devType, channel, opType, opCode};
+  for (int f = 0; f < 4; ++f) {
+    for (int i = 0; i < 4; ++i) bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
+  }
+  std::copy_n(data.begin(), std::min(data.size(), kDataSize), bytes.begin() + kRequestDataOffset);
+  return bytes;
+}
+
+std::int32_t Field(const Reply& reply, std::size_t offset) {
+  return static_cast<std::int32_t>(reply.bytes[offset] | reply.bytes[offset + 1] << 8 | reply.bytes[offset + 2] << 16 |
+                                   static_cast<std::uint32_t>(reply.bytes[offset + 3]) << 24);
+}
+
+std::string Data(const Reply& reply) {
+  return std::string(reply.bytes.begin() + kReplyDataOffset, reply.bytes.begin() + kReplyDataOffset + kDataSize);
+}
+
+std::string Padded(std::string text, char fill = ' ') {
+  text.resize(kDataSize, fill);
+  return text;
+}
+
+InstrumentConfig Parse(const std::string& text) {
+  auto configs = ParseConfig(text);
+  EXPECT_EQ(configs.size(), 1u);
+  return configs.at(0);
+}
+
+TEST(SimConfig, ReadsAnInstrument) {
+  const InstrumentConfig config = Parse(kTwoChannelDriver);
+  EXPECT_EQ(config.section, "driver");
+  EXPECT_EQ(config.model, "LDD 3001");
+  EXPECT_EQ(config.typeCode, 0x3001);
+  EXPECT_EQ(config.channelCount, 2);
+  EXPECT_EQ(config.ChannelName(2), "  Laser B  ");
+  EXPECT_EQ(config.ChannelName(3), "Channel 3");
+  EXPECT_EQ(config.wrongPasswordCode, 7);
+  EXPECT_EQ(InstanceId(config), "USB\\VID_6A5B&PID_3001\\SN0001");
+  EXPECT_EQ(DevicePath(config), "\\\\?\\usb#vid_6a5b&pid_3001#sn0001#{f27100c7-a139-4c98-9e18-70208a118c03}");
+}
+
+TEST(SimConfig, RecognisesInterfaceKeysOfASerial) {
+  const std::string guid = "{F27100C7-A139-4C98-9E18-70208A118C03}";
+  EXPECT_TRUE(IsInterfaceKeyOf("##?#USB#VID_6A5B&PID_0999#SN0001#" + guid, "sn0001"));
+  EXPECT_TRUE(IsInterfaceKeyOf("##?#usb#vid_6a5b&pid_3001#sn0001#" + ToLowerAscii(guid), "SN0001"));
+  EXPECT_FALSE(IsInterfaceKeyOf("##?#USB#VID_6A5B&PID_0999#SN00012#" + guid, "SN0001"));
+  EXPECT_FALSE(IsInterfaceKeyOf("##?#USB#VID_1234&PID_0999#SN0001#" + guid, "SN0001"));
+  EXPECT_FALSE(IsInterfaceKeyOf("##?#USB#VID_6A5B&PID_0999#SN0001#{00000000-0000-0000-0000-000000000000}", "SN0001"));
+}
+
+TEST(SimConfig, QuotedValuesTakeEscapes) {
+  const auto config = Parse("[x]\nserial=A\ndevtype_text=\"1\\x002\\\\\\\"\"\nchanct_text=\"\"\n");
+  EXPECT_EQ(config.devTypeText, std::string("1\0" "2\\\"", 5));
+  EXPECT_EQ(config.chanCtText, "");
+}
+
+TEST(SimConfig, RejectsMistakesWithTheirLine) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"[a]\nmodel = x\n", "line 1: [a] needs a serial"},
+      {"[a]\nserial = S 1\n", "needs a serial"},
+      {"[a]\nserial = S1\n[b]\nserial = s1\n", "line 3: serial s1 used twice"},
+      {"[a]\nserial = S1\ncolour = red\n", "line 3: unknown key colour"},
+      {"[a]\nserial = S1\ntype = 0x\n", "line 3: not a number"},
+      {"[a]\nserial = S1\ntype = 99999999999999999999\n", "not a number"},
+      {"serial = S1\n", "line 1: key before the first [section]"},
+      {"[a]\nserial = S1\nmodel = \"x\\q\"\n", "unknown escape"},
+      {"[a]\nserial = S1\nmodel = \"x\n", "missing closing quote"},
+      {"[a]\nserial = S1\npadding = tabs\n", "padding is spaces or zeros"},
+      {"[a]\nserial = S1\nchannel0 = x\n", "bad channel key"},
+      {"[a]\nserial = S1\nfail_transfers = 1, 0\n", "not a number in range"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseConfig(c.text);
+      ADD_FAILURE() << "accepted: " << c.text;
+    } catch (const ConfigError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(SimResponder, AnswersIdentityCommands) {
+  const InstrumentConfig config = Parse(kTwoChannelDriver);
+  const struct {
+    std::int32_t opCode, channel, endCode;
+    std::string data;
+  } cases[] = {
+      {0, 0, 0, Padded("LDD 3001")},
+      {1, 0, 0, Padded("SN0001")},
+      {2, 0, 0, Padded("1.02")},
+      {3, 0, 0, Padded("12289")},
+      {4, 0, 0, Padded("2")},
+      {6, 0, 0, Padded("Laser diode driver")},
+      {6, 1, 0, Padded("Laser A")},
+      {6, 2, 0, Padded("  Laser B  ")},
+      {6, 3, 2, std::string(kDataSize, '\0')},
+      {6, -1, 2, std::string(kDataSize, '\0')},
+  };
+  Responder responder(config);
+  for (const auto& c : cases) {
+    const Reply reply = responder.Answer(Request(0, c.channel, 1, c.opCode));
+    EXPECT_EQ(reply.kind, ReplyKind::Report);
+    EXPECT_EQ(Field(reply, 16), c.endCode) << "op code " << c.opCode << " channel " << c.channel;
+    EXPECT_EQ(Data(reply), c.data) << "op code " << c.opCode << " channel " << c.channel;
+  }
+}
+
+TEST(SimResponder, EchoesTheRequestHeader) {
+  Responder responder(Parse(kTwoChannelDriver));
+  const Reply reply = responder.Answer(Request(-5, 1, 1, 6));
+  EXPECT_EQ(Field(reply, 0), -5);
+  EXPECT_EQ(Field(reply, 4), 1);
+  EXPECT_EQ(Field(reply, 8), 1);
+  EXPECT_EQ(Field(reply, 12), 6);
+  EXPECT_EQ(reply.bytes[37] | reply.bytes[38] | reply.bytes[39], 0);
+}
+
+TEST(SimResponder, PadsWithZerosAndCutsLongTexts) {
+  const auto config = Parse("[x]\nserial=A\npadding=zeros\nmodel=ABC\ndescription=12345678901234567890\n");
+  Responder responder(config);
+  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 0))), Padded("ABC", '\0'));
+  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 6))), "12345678901234567");
+}
+
+TEST(SimResponder, UsesRawTextsForTypeAndCount) {
+  const auto config = Parse("[x]\nserial=A\npadding=zeros\ndevtype_text=\"\"\nchanct_text=\" 4x\"\n");
+  Responder responder(config);
+  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 3))), std::string(kDataSize, '\0'));
+  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 4))), Padded(" 4x", '\0'));
+}
+
+TEST(SimResponder, JudgesThePassword) {
+  const InstrumentConfig config = Parse(kTwoChannelDriver);
+  const struct {
+    std::int32_t opType, opCode;
+    std::string data;
+    std::int32_t endCode;
+    bool calMode;
+  } steps[] = {
+      {2, 14, "secrets", 7, false},
+      {2, 14, "secret", 0, true},
+      {2, 14, "wrong", 7, true},  // a wrong try does not end calibration
+      {2, 15, "", 0, false},
+      {1, 14, "secret", 3, false},
+      {2, 14, "", 7, false},
+  };
+  Responder responder(config);
+  for (const auto& step : steps) {
+    const Reply reply = responder.Answer(Request(0, 0, step.opType, step.opCode, step.data));
+    EXPECT_EQ(Field(reply, 16), step.endCode) << step.data;
+    EXPECT_EQ(responder.InCalMode(), step.calMode) << step.data;
+  }
+}
+
+TEST(SimResponder, EchoesTheDataOfOtherCommands) {
+  Responder responder(Parse(kTwoChannelDriver));
+  const Reply reply = responder.Answer(Request(3, 1, 2, 42, "12345678901234567"));
+  EXPECT_EQ(Field(reply, 16), 0);
+  EXPECT_EQ(Data(reply), "12345678901234567");
+  EXPECT_EQ(Field(responder.Answer(Request(0, 0, 2, 0)), 16), 3);  // identity is read-only
+}
+
+TEST(SimResponder, ReadsMissingBytesOfAShortRequestAsZero) {
+  Responder responder(Parse(kTwoChannelDriver));
+  const std::vector<std::uint8_t> request = {7, 0, 0, 0, 0, 0, 0, 0, 1};
+  const Reply reply = responder.Answer(request);
+  EXPECT_EQ(Field(reply, 0), 7);
+  EXPECT_EQ(Data(reply), Padded("LDD 3001"));
+}
+
+std::vector<ReplyKind> Kinds(Responder& responder, int count, std::int32_t channel = 0) {
+  std::vector<ReplyKind> kinds;
+  for (int i = 0; i < count; ++i) kinds.push_back(responder.Answer(Request(0, channel, 1, 6)).kind);
+  return kinds;
+}
+
+TEST(SimResponder, InjectsFaultsPerConnection) {
+  using enum ReplyKind;
+  const struct {
+    const char* keys;
+    std::vector<ReplyKind> kinds;
+  } cases[] = {
+      {"silent = yes", {None, None, None}},
+      {"fail_transfers = 2", {Report, None, Report}},
+      {"fail_transfers = 1,3\nfail_mode = empty", {Empty, Report, Empty}},
+  };
+  for (const auto& c : cases) {
+    const auto config = Parse(std::string("[x]\nserial=A\n") + c.keys + "\n");
+    Responder responder(config);
+    EXPECT_EQ(Kinds(responder, 3), c.kinds) << c.keys;
+    responder.StartConnection();
+    EXPECT_EQ(Kinds(responder, 3), c.kinds) << c.keys << " after reconnecting";
+  }
+}
+
+TEST(SimResponder, CanLeaveChannelQueriesUnanswered) {
+  const auto config = Parse("[x]\nserial=A\nchannels=32767\nanswer_channels=no\n");
+  Responder responder(config);
+  EXPECT_EQ(responder.Answer(Request(0, 0, 1, 6)).kind, ReplyKind::Report);
+  EXPECT_EQ(responder.Answer(Request(0, 32767, 1, 6)).kind, ReplyKind::None);
+}
+
+TEST(SimResponder, DelaysChosenReplies) {
+  const auto config = Parse("[x]\nserial=A\ndelay_ms=250\ndelay_transfers=2\n");
+  Responder responder(config);
+  EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 0u);
+  EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 250u);
+  EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 0u);
+}
+
+TEST(SimLogLine, RoundTripsAndMarksOddSizes) {
+  const std::vector<std::uint8_t> full(kRequestSize, 0xA5);
+  const std::vector<std::uint8_t> shortOne = {0x01, 0xFE};
+  std::string hex;
+  for (std::size_t i = 0; i < kRequestSize; ++i) hex += "A5";
+  EXPECT_EQ(FormatLogLine("SN1", full), "SN1 " + hex);
+  EXPECT_EQ(FormatLogLine("SN1", shortOne), "SN1 01FE short");
+  EXPECT_EQ(ParseLogLine("SN1 01FE short\r\n")->bytes, shortOne);
+  EXPECT_EQ(ParseLogLine(FormatLogLine("SN1", full))->bytes, full);
+  EXPECT_TRUE(ParseLogLine("SN1  short")->bytes.empty());
+  EXPECT_FALSE(ParseLogLine("SN1 0G"));
+  EXPECT_FALSE(ParseLogLine("garbage"));
+}
+
+}  // namespace
+}  // namespace velcorin::sim

@@ -1,0 +1,320 @@
+// velcorin-sim.exe seen from outside, the way the component meets it: SetupAPI,
+// CreateFileA, 36 bytes out and 40 bytes in.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <future>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_client.h"
+
+namespace velcorin::sim {
+namespace {
+
+constexpr char kTwoInstruments[] = R"(
+[driver]
+model = LDD-3001
+serial = SIMT0001
+firmware = 2.10
+type = 0x3001
+channels = 2
+description = Laser diode driver
+channel1 = Laser A
+channel2 = Laser B
+
+[controller]
+model = TEC-1102
+serial = SIMT0002
+firmware = 1.00
+type = 0x1102
+channels = 1
+padding = zeros
+)";
+
+constexpr char kDriverPath[] = "\\\\?\\usb#vid_6a5b&pid_3001#simt0001#{f27100c7-a139-4c98-9e18-70208a118c03}";
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Request(std::int32_t devType, std::int32_t opCode, std::int32_t channel = 0, std::int32_t opType = 1) {
+  Bytes bytes(36, 0);
+  const std::int32_t fields[] = {devType, channel, opType, opCode};
+  for (int f = 0; f < 4; ++f) {
+    for (int i = 0; i < 4; ++i) bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
+  }
+  return bytes;
+}
+
+UniqueHandle Open(const std::string& path, DWORD flags = 0) {
+  return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+}
+
+bool Write(HANDLE device, const Bytes& bytes) {
+  DWORD written = 0;
+  return WriteFile(device, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != FALSE;
+}
+
+// nullopt when the read fails.
+std::optional<Bytes> Read(HANDLE device) {
+  Bytes reply(40, 0);
+  DWORD got = 0;
+  if (!ReadFile(device, reply.data(), static_cast<DWORD>(reply.size()), &got, nullptr)) return std::nullopt;
+  reply.resize(got);
+  return reply;
+}
+
+// A read that gives up after timeoutMs, as the component's does; nullopt on time-out.
+std::optional<Bytes> ReadWithin(HANDLE device, DWORD timeoutMs) {
+  Bytes reply(40, 0);
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = event.Get();
+  DWORD got = 0;
+  if (!ReadFile(device, reply.data(), 40, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    return std::nullopt;
+  }
+  const bool arrived = WaitForSingleObject(event.Get(), timeoutMs) == WAIT_OBJECT_0;
+  if (!arrived) CancelIo(device);
+  const BOOL ok = GetOverlappedResult(device, &overlapped, &got, TRUE);
+  if (!arrived || !ok) return std::nullopt;
+  reply.resize(got);
+  return reply;
+}
+
+std::vector<std::string> PresentPaths() {
+  GUID guid{};
+  CLSIDFromString(L"{F27100C7-A139-4C98-9E18-70208A118C03}", &guid);
+  HDEVINFO list = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  std::vector<std::string> paths;
+  if (list == INVALID_HANDLE_VALUE) return paths;
+  SP_DEVICE_INTERFACE_DATA entry{};
+  entry.cbSize = sizeof entry;
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &guid, i, &entry); ++i) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(list, &entry, nullptr, 0, &size, nullptr);
+    std::vector<std::uint8_t> buffer(size + 1, 0);
+    const DWORD fixedPart = 6;  // sizeof on i686 would say 8, which the call refuses
+    std::memcpy(buffer.data(), &fixedPart, sizeof fixedPart);
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(list, &entry,
+                                                 reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data()),
+                                                 size, nullptr, nullptr));
+    std::string path;
+    for (DWORD at = 4; at + 1 < size && buffer[at] != 0; at += 2) path += static_cast<char>(buffer[at]);
+    EXPECT_EQ(size, 4 + 2 * (path.size() + 1));
+    paths.push_back(path);
+  }
+  SetupDiDestroyDeviceInfoList(list);
+  return paths;
+}
+
+bool Contains(const std::vector<std::string>& paths, const std::string& path) {
+  return std::find(paths.begin(), paths.end(), path) != paths.end();
+}
+
+bool KeyExists(const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+class SimTest : public testing::Test {
+ protected:
+  SimClient sim_{kTwoInstruments};
+};
+
+TEST_F(SimTest, ListsItsInstrumentsAsPresentInLowerCase) {
+  const auto paths = PresentPaths();
+  EXPECT_TRUE(Contains(paths, kDriverPath));
+  EXPECT_TRUE(Contains(paths, sim_.DevicePath("SIMT0002")));
+  EXPECT_EQ(sim_.DevicePath("SIMT0001"), kDriverPath);
+}
+
+TEST_F(SimTest, OpensExclusively) {
+  const UniqueHandle first = Open(kDriverPath);
+  ASSERT_TRUE(first.IsValid()) << GetLastError();
+  const UniqueHandle second = Open(kDriverPath);
+  EXPECT_FALSE(second.IsValid());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
+}
+
+TEST_F(SimTest, AnswersAModelRequestAndLogsIt) {
+  const UniqueHandle device = Open(sim_.DevicePath("SIMT0002"));
+  ASSERT_TRUE(device.IsValid());
+  sim_.MarkLog();
+  const Bytes request = Request(0x01020304, 0);
+  ASSERT_TRUE(Write(device.Get(), request));
+  const auto reply = Read(device.Get());
+  ASSERT_TRUE(reply);
+
+  Bytes expected = {4, 3, 2, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T', 'E', 'C', '-', '1', '1', '0', '2'};
+  expected.resize(40, 0);
+  EXPECT_EQ(*reply, expected);
+  const auto logged = sim_.Requests();
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].serial, "SIMT0002");
+  EXPECT_EQ(logged[0].bytes, request);
+}
+
+TEST_F(SimTest, LogsAShortRequestAsItCame) {
+  const UniqueHandle device = Open(kDriverPath);
+  sim_.MarkLog();
+  ASSERT_TRUE(Write(device.Get(), Bytes{1, 2, 3}));
+  ASSERT_TRUE(Read(device.Get()));
+  const auto logged = sim_.RequestsOf("SIMT0001");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].bytes, (Bytes{1, 2, 3}));
+}
+
+TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
+  const UniqueHandle device = Open(kDriverPath);
+  ASSERT_TRUE(device.IsValid());
+  auto blockedRead = std::async(std::launch::async, [&] { return Read(device.Get()).has_value(); });
+  Sleep(50);  // let the read block first; the test holds either way
+  ASSERT_TRUE(sim_.Unplug("SIMT0001"));
+  EXPECT_FALSE(blockedRead.get());
+  EXPECT_FALSE(Write(device.Get(), Request(0, 0)));
+  EXPECT_FALSE(Open(kDriverPath).IsValid());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(Contains(PresentPaths(), kDriverPath));
+  EXPECT_TRUE(Contains(PresentPaths(), sim_.DevicePath("SIMT0002")));
+  EXPECT_EQ(sim_.Command("unplug SIMT0001"), "ERR not plugged SIMT0001");
+
+  ASSERT_TRUE(sim_.Plug("SIMT0001"));
+  EXPECT_TRUE(Contains(PresentPaths(), kDriverPath));
+  const UniqueHandle again = Open(kDriverPath);
+  ASSERT_TRUE(again.IsValid());
+  ASSERT_TRUE(Write(again.Get(), Request(0, 1)));
+  const auto reply = Read(again.Get());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(std::string(reply->begin() + 20, reply->begin() + 28), "SIMT0001");
+}
+
+TEST_F(SimTest, ReopensAfterWaitingUntilFree) {
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(sim_.WaitUntilFree("SIMT0001"));
+    const UniqueHandle device = Open(kDriverPath);
+    ASSERT_TRUE(device.IsValid()) << "round " << round << " error " << GetLastError();
+  }
+}
+
+TEST_F(SimTest, QuitLeavesNoRegistryEntries) {
+  const std::wstring instance = L"System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_3001\\SIMT0001";
+  const std::wstring interfaceKey =
+      L"System\\CurrentControlSet\\Control\\DeviceClasses\\{F27100C7-A139-4C98-9E18-70208A118C03}\\"
+      L"##?#USB#VID_6A5B&PID_3001#SIMT0001#{F27100C7-A139-4C98-9E18-70208A118C03}";
+  EXPECT_TRUE(KeyExists(instance));
+  EXPECT_TRUE(KeyExists(interfaceKey));
+  EXPECT_TRUE(sim_.Stop());
+  EXPECT_FALSE(KeyExists(instance));
+  EXPECT_FALSE(KeyExists(interfaceKey));
+  EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_3001"));
+  EXPECT_FALSE(Contains(PresentPaths(), kDriverPath));
+}
+
+void WriteKey(const std::wstring& path, const wchar_t* name, const std::wstring& text, DWORD options = 0) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  if (name != nullptr) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  RegCloseKey(key);
+}
+
+// What a killed simulator leaves: its serial under another type code than today's.
+TEST(SimStart, RemovesEntriesThatADeadSimulatorLeft) {
+  const std::wstring guid = L"{F27100C7-A139-4C98-9E18-70208A118C03}";
+  const std::wstring instance = L"USB\\VID_6A5B&PID_0999\\SIMT0001";
+  const std::wstring enumKey = L"System\\CurrentControlSet\\Enum\\" + instance;
+  const std::wstring interfaceKey = L"System\\CurrentControlSet\\Control\\DeviceClasses\\" + guid +
+                                    L"\\##?#USB#VID_6A5B&PID_0999#SIMT0001#" + guid;
+  WriteKey(enumKey, L"ClassGUID", L"{36FC9E60-C465-11CF-8056-444553540000}");
+  WriteKey(interfaceKey, L"DeviceInstance", instance);
+  WriteKey(interfaceKey + L"\\#\\Control", nullptr, L"", REG_OPTION_VOLATILE);
+
+  SimClient sim(kTwoInstruments);
+  EXPECT_FALSE(KeyExists(interfaceKey));
+  EXPECT_FALSE(KeyExists(enumKey));
+  EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_0999"));
+  EXPECT_TRUE(Contains(PresentPaths(), kDriverPath));
+}
+
+TEST(SimStart, ReportsABadConfiguration) {
+  try {
+    SimClient sim("[x]\nserial = A\ncolour = red\n");
+    ADD_FAILURE() << "started";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("line 3: unknown key colour"), std::string::npos) << error.what();
+  }
+}
+
+// One instrument with the given fault keys, opened for overlapped reads.
+struct FaultyInstrument {
+  explicit FaultyInstrument(const std::string& keys)
+      : sim("[faulty]\nserial = SIMF0001\ntype = 0x0105\nmodel = M\n" + keys + "\n"),
+        device(Open(sim.DevicePath("SIMF0001"), FILE_FLAG_OVERLAPPED)) {}
+
+  std::optional<Bytes> Query(std::int32_t opCode, DWORD timeoutMs) {
+    Bytes request = Request(0, opCode);
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.Get();
+    DWORD written = 0;
+    if (!WriteFile(device.Get(), request.data(), 36, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+      return std::nullopt;
+    }
+    if (!GetOverlappedResult(device.Get(), &overlapped, &written, TRUE)) return std::nullopt;
+    return ReadWithin(device.Get(), timeoutMs);
+  }
+
+  SimClient sim;
+  UniqueHandle device;
+};
+
+TEST(SimFaults, SilentInstrumentSendsNothing) {
+  FaultyInstrument instrument("silent = yes");
+  ASSERT_TRUE(instrument.device.IsValid());
+  EXPECT_FALSE(instrument.Query(0, 1000));
+  EXPECT_EQ(instrument.sim.Requests().size(), 1u);
+}
+
+TEST(SimFaults, ZeroLengthReplyEndsTheReadAtOnce) {
+  FaultyInstrument instrument("fail_transfers = 1\nfail_mode = empty");
+  const auto failed = instrument.Query(0, 5000);
+  ASSERT_TRUE(failed);
+  EXPECT_TRUE(failed->empty());
+  const auto next = instrument.Query(0, 5000);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->size(), 40u);
+}
+
+TEST(SimFaults, UnansweredTransferLeavesTheNextOneAlone) {
+  FaultyInstrument instrument("fail_transfers = 1");
+  EXPECT_FALSE(instrument.Query(0, 300));
+  const auto next = instrument.Query(1, 5000);
+  ASSERT_TRUE(next);
+  EXPECT_EQ((*next)[12], 1);
+}
+
+TEST(SimFaults, LateReplyComesAfterTheWait) {
+  FaultyInstrument instrument("delay_ms = 400");
+  EXPECT_FALSE(instrument.Query(0, 100));
+  const auto late = ReadWithin(instrument.device.Get(), 5000);  // a late reply stays queued
+  ASSERT_TRUE(late);
+  EXPECT_EQ((*late)[20], 'M');
+}
+
+}  // namespace
+}  // namespace velcorin::sim
