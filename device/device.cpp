@@ -6,6 +6,7 @@
 #include "device/core/device_path.h"
 #include "device/core/identity.h"
 #include "device/packet_io.h"
+#include "discovery/enum_devices.h"
 
 namespace velcorin {
 
@@ -127,10 +128,8 @@ STDMETHODIMP Device::ExitCalMode(VARIANT_BOOL* accepted) {
   return Answer(accepted, [&] { return handle_.IsOpen() && velcorin::ExitCalMode(*this); });
 }
 
-STDMETHODIMP Device::EnumDevices(_Collection*, _Collection*, VARIANT_BOOL* listed) {
-  if (!listed) return E_POINTER;
-  *listed = VARIANT_FALSE;
-  return E_NOTIMPL;
+STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARIANT_BOOL* listed) {
+  return Answer(listed, [&] { return EnumerateDevices(outList, filter); });
 }
 
 }  // namespace velcorin

@@ -65,8 +65,24 @@ do_build() {
   cmake --build "$BUILD/win32" -j"$(nproc)"
 }
 
-wine_up()   { wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true; }
-wine_down() { wineserver -k >/dev/null 2>&1 || true; }
+# A virtual display for the Windows programs (the dialog tests need one; the
+# others then run without Wine's complaints about a missing display).
+start_display() {
+  [ -n "${XVFB_PID:-}" ] && return 0
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    export DISPLAY=":$n"
+    return 0
+  done
+}
+stop_display() { [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; XVFB_PID=; }
+
+wine_up()   { start_display; wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true; }
+wine_down() { wineserver -k >/dev/null 2>&1 || true; stop_display; }
 
 # Runs one ctest tree and adds its counts to PASSED/FAILED.
 run_ctest() {
