@@ -1,0 +1,143 @@
+// RAII for what the type-library API hands out (BSTR, TYPEATTR, FUNCDESC,
+// VARDESC) and a checked call, shared by the shaping tool and its tests.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velcorin::tlb {
+
+using Microsoft::WRL::ComPtr;
+
+struct ComFailure : std::runtime_error {
+  ComFailure(const std::string& what, HRESULT hr)
+      : std::runtime_error(what + " failed: 0x" + Hex(hr)), hr(hr) {}
+  HRESULT hr;
+
+ private:
+  static std::string Hex(HRESULT hr) {
+    char text[9];
+    const auto v = static_cast<unsigned long>(hr);
+    for (int i = 0; i < 8; ++i) text[i] = "0123456789ABCDEF"[(v >> (28 - 4 * i)) & 0xF];
+    text[8] = 0;
+    return text;
+  }
+};
+
+inline void Check(HRESULT hr, const char* what) {
+  if (FAILED(hr)) throw ComFailure(what, hr);
+}
+
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const wchar_t* text) : p_(SysAllocString(text)) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  ~Bstr() { SysFreeString(p_); }
+
+  BSTR* Out() { SysFreeString(std::exchange(p_, nullptr)); return &p_; }
+  BSTR Get() const { return p_; }
+  bool IsNull() const { return p_ == nullptr; }
+  std::wstring Str() const { return p_ ? std::wstring(p_, SysStringLen(p_)) : std::wstring(); }
+
+ private:
+  BSTR p_ = nullptr;
+};
+
+template <class T>
+struct DescRelease;
+template <>
+struct DescRelease<TYPEATTR> {
+  static void Release(ITypeInfo* t, TYPEATTR* p) { t->ReleaseTypeAttr(p); }
+};
+template <>
+struct DescRelease<FUNCDESC> {
+  static void Release(ITypeInfo* t, FUNCDESC* p) { t->ReleaseFuncDesc(p); }
+};
+template <>
+struct DescRelease<VARDESC> {
+  static void Release(ITypeInfo* t, VARDESC* p) { t->ReleaseVarDesc(p); }
+};
+
+// A description borrowed from a type info, given back when it goes.
+template <class T>
+class Desc {
+ public:
+  Desc(ITypeInfo* owner, T* p) : owner_(owner), p_(p) {}
+  Desc(const Desc&) = delete;
+  Desc& operator=(const Desc&) = delete;
+  Desc(Desc&& other) noexcept : owner_(std::move(other.owner_)), p_(std::exchange(other.p_, nullptr)) {}
+  ~Desc() {
+    if (p_) DescRelease<T>::Release(owner_.Get(), p_);
+  }
+  const T* operator->() const { return p_; }
+  const T& operator*() const { return *p_; }
+
+ private:
+  ComPtr<ITypeInfo> owner_;
+  T* p_;
+};
+
+inline Desc<TYPEATTR> GetAttr(ITypeInfo* t) {
+  TYPEATTR* p = nullptr;
+  Check(t->GetTypeAttr(&p), "GetTypeAttr");
+  return {t, p};
+}
+
+inline Desc<FUNCDESC> GetFunc(ITypeInfo* t, UINT index) {
+  FUNCDESC* p = nullptr;
+  Check(t->GetFuncDesc(index, &p), "GetFuncDesc");
+  return {t, p};
+}
+
+inline Desc<VARDESC> GetVar(ITypeInfo* t, UINT index) {
+  VARDESC* p = nullptr;
+  Check(t->GetVarDesc(index, &p), "GetVarDesc");
+  return {t, p};
+}
+
+inline std::wstring NameOf(ITypeInfo* t, MEMBERID memid = MEMBERID_NIL) {
+  Bstr name;
+  Check(t->GetDocumentation(memid, name.Out(), nullptr, nullptr, nullptr), "GetDocumentation");
+  return name.Str();
+}
+
+inline ComPtr<ITypeInfo> RefType(ITypeInfo* t, HREFTYPE href) {
+  ComPtr<ITypeInfo> ref;
+  Check(t->GetRefTypeInfo(href, &ref), "GetRefTypeInfo");
+  return ref;
+}
+
+// The implemented type at `index`; -1 asks a dual interface for its other half.
+inline ComPtr<ITypeInfo> ImplType(ITypeInfo* t, UINT index) {
+  HREFTYPE href = 0;
+  Check(t->GetRefTypeOfImplType(index, &href), "GetRefTypeOfImplType");
+  return RefType(t, href);
+}
+
+inline UINT IndexInLibrary(ITypeInfo* t) {
+  ComPtr<ITypeLib> lib;
+  UINT index = 0;
+  Check(t->GetContainingTypeLib(&lib, &index), "GetContainingTypeLib");
+  return index;
+}
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read the type library file");
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace velcorin::tlb
