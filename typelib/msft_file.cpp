@@ -9,6 +9,8 @@ namespace {
 constexpr std::int32_t kSignature = 0x5446534D;  // "MSFT"
 constexpr std::size_t kHeaderSize = 0x54;
 constexpr std::size_t kVarFlagsAt = 0x14;
+constexpr std::size_t kNamesLocaleAt = 0x0C;
+constexpr std::size_t kLibraryLocaleAt = 0x10;
 constexpr std::size_t kLibFlagsAt = 0x1C;
 constexpr std::size_t kTypeCountAt = 0x20;
 constexpr std::int32_t kHelpDllFlag = 0x100;
@@ -48,6 +50,8 @@ MsftFile::MsftFile(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {
 }
 
 std::int32_t MsftFile::libraryFlags() const { return i32(kLibFlagsAt); }
+std::int32_t MsftFile::namesLocale() const { return i32(kNamesLocaleAt); }
+std::int32_t MsftFile::libraryLocale() const { return i32(kLibraryLocaleAt); }
 
 std::uint16_t MsftFile::vtableSize(std::size_t type) const {
   return static_cast<std::uint16_t>(i16(typeRecord(type) + kVtableSizeAt));

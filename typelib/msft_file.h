@@ -36,6 +36,8 @@ class MsftFile {
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   std::size_t typeCount() const { return typeCount_; }
   std::int32_t libraryFlags() const;  // as stored, before any loader adds its own
+  std::int32_t namesLocale() const;    // the locale of names and help text
+  std::int32_t libraryLocale() const;  // what TLIBATTR reports and registration uses
 
   std::uint16_t vtableSize(std::size_t type) const;
   void setVtableSize(std::size_t type, std::uint16_t size);

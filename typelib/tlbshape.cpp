@@ -104,7 +104,9 @@ class Shaper {
     Check(target_->SetName(name.Get()), "SetName");
     Check(target_->SetDocString(doc.Get()), "SetDocString");
     Check(target_->SetGuid(a.guid), "SetGuid");
-    Check(target_->SetLcid(a.lcid), "SetLcid");
+    // Neutral: registered as locale 0. The names stay US English (the saved
+    // header keeps 0x409 as their locale when the library's is 0).
+    Check(target_->SetLcid(LOCALE_NEUTRAL), "SetLcid");
     Check(target_->SetVersion(a.wMajorVerNum, a.wMinorVerNum), "SetVersion");
     Check(target_->SetLibFlags(0), "SetLibFlags");
   }

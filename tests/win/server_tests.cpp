@@ -105,6 +105,9 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
               L"{00020424-0000-0000-C000-000000000046}") << iid;
   }
   EXPECT_EQ(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0"), L"Halvern USB Device IO Library");
+  // Registered as locale 0 (neutral), version 48.0 written in hex.
+  EXPECT_EQ(_wcsicmp(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0\\0\\win32").c_str(),
+                     DllPath().c_str()), 0);
   EXPECT_EQ(ReadString(kCollectionInterfaceKey), L"_Collection");
 
   ASSERT_EQ(unreg(), S_OK);

@@ -167,7 +167,7 @@ void ExpectIdentity(const TYPEATTR& a, const wchar_t* guid, WORD major, WORD min
   EXPECT_EQ(GuidText(a.guid), guid);
   EXPECT_EQ(a.wMajorVerNum, major);
   EXPECT_EQ(a.wMinorVerNum, minor);
-  EXPECT_EQ(a.lcid, 0x409u);
+  EXPECT_EQ(a.lcid, 0u);  // the library's own, neutral
 }
 
 TEST_P(TypeLibContract, LibraryIdentity) {
@@ -176,7 +176,9 @@ TEST_P(TypeLibContract, LibraryIdentity) {
   const TLIBATTR a = *attr;
   lib_->ReleaseTLibAttr(attr);
   EXPECT_EQ(GuidText(a.guid), kLibId);
-  EXPECT_EQ(a.lcid, 0x409u);
+  EXPECT_EQ(a.lcid, 0u);  // registered as neutral
+  EXPECT_EQ(Stored().namesLocale(), 0x409);
+  EXPECT_EQ(Stored().libraryLocale(), 0);
   EXPECT_EQ(a.syskind, SYS_WIN32);
   EXPECT_EQ(a.wMajorVerNum, 48);
   EXPECT_EQ(a.wMinorVerNum, 0);
