@@ -1,0 +1,60 @@
+// Runs a command while simulated instruments are plugged in:
+//   with_sim <config.ini> <program> [arguments...]
+// Each instrument's device path is passed on in VELCORIN_PATH_<serial>, so a
+// script can reach an instrument before it enumerates. Exits with the
+// command's exit code.
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "sim/config.h"
+#include "sim/sim_client.h"
+
+namespace {
+
+std::string ReadFile(const wchar_t* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::wstring Quoted(const wchar_t* arg) { return std::wstring(L"\"") + arg + L"\""; }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: with_sim <config.ini> <program> [arguments...]\n");
+    return 2;
+  }
+  try {
+    const std::string config = ReadFile(argv[1]);
+    velcorin::sim::SimClient sim(config);
+    for (const auto& instrument : velcorin::sim::ParseConfig(config)) {
+      const std::string name = "VELCORIN_PATH_" + instrument.serial;
+      SetEnvironmentVariableA(name.c_str(), sim.DevicePath(instrument.serial).c_str());
+    }
+    std::wstring command;
+    for (int i = 2; i < argc; ++i) command += (i > 2 ? L" " : L"") + Quoted(argv[i]);
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      fprintf(stderr, "with_sim: cannot start the command (error %lu)\n", GetLastError());
+      return 2;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    fflush(stdout);
+    return static_cast<int>(code);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "with_sim: %s\n", e.what());
+    return 2;
+  }
+}
