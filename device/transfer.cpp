@@ -32,12 +32,20 @@ void DeviceHandle::Close() {
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
   done = 0;
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event_;
-  ResetEvent(event_);
-  const BOOL started = write ? WriteFile(file_, buffer, size, nullptr, &overlapped)
-                             : ReadFile(file_, buffer, size, nullptr, &overlapped);
-  const DWORD error = started ? ERROR_SUCCESS : GetLastError();
-  if (!started && error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) return false;
+  overlapped.hEvent = event_;  // the call itself resets it
+  const BOOL finished = write ? WriteFile(file_, buffer, size, nullptr, &overlapped)
+                              : ReadFile(file_, buffer, size, nullptr, &overlapped);
+  if (finished) {
+    done = static_cast<DWORD>(overlapped.InternalHigh);
+    return true;
+  }
+  const DWORD error = GetLastError();
+  // A reply longer than a report fills the report; the rest stays for the next read.
+  if (error == ERROR_MORE_DATA) {
+    done = static_cast<DWORD>(overlapped.InternalHigh);
+    return true;
+  }
+  if (error != ERROR_IO_PENDING) return false;
   if (WaitForSingleObject(event_, kTransferTimeLimitMs) != WAIT_OBJECT_0) {
     CancelIo(file_);
     // Wait for the cancellation: the system must be done with the buffer before it is reused.
@@ -45,7 +53,6 @@ bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
     done = 0;
     return false;
   }
-  // A reply longer than a report fills the report; the rest stays for the next read.
   return GetOverlappedResult(file_, &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
 }
 

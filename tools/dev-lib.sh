@@ -138,5 +138,12 @@ do_fuzz() {
 }
 
 do_bench() {
-  echo "no benchmarks yet"
+  wine_up
+  trap wine_down EXIT
+  register_dll
+  local b
+  for b in "$BUILD"/win32/bench/*.exe; do
+    echo "== $(basename "$b" .exe): ratio = subject / baseline, $(date -u +%F), $(nproc) cores"
+    (cd "$BUILD/win32" && wine "$b")
+  done
 }
