@@ -449,6 +449,24 @@ TEST(Transfers, ASilentInstrumentTimesOutAndALateReplyIsReadNext) {
   EXPECT_EQ(code, CmdFwVer);  // the late reply to the earlier command
 }
 
+TEST(CalibrationMode, AnEmptyReplyIsNoVerdict) {
+  // Zero-filled, an empty reply would read as EndCode 0: "accepted".
+  Rig rig("DEVEMPTY", "fail_transfers = 9, 10\nfail_mode = empty\n");
+  ASSERT_TRUE(rig.Open());
+  BSTR password = SysAllocString(L"secret");
+  VARIANT_BOOL accepted = VARIANT_TRUE;
+  EXPECT_EQ(rig.device->EnterCalMode(password, &accepted), S_OK);
+  SysFreeString(password);
+  EXPECT_EQ(accepted, VARIANT_FALSE);
+  auto packet = NewPacket(0, L"keep");
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(rig.device->QueryDev(packet.Get(), &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  Bstr data;
+  packet->get_Data(data.out());
+  EXPECT_EQ(data.str(), L"keep");  // a failed read leaves the packet alone
+}
+
 TEST(CalibrationMode, PasswordsOnTheWireAndTheInstrumentsVerdict) {
   Rig rig("DEVCAL", "wrong_password_code = 9\n");
   ASSERT_TRUE(rig.Open());
