@@ -6,7 +6,11 @@
 
 namespace velcorin {
 
-// False when the system refused the device list; outList is then empty.
+// Empties outList, then appends the DevInfo of every present instrument that
+// opens, answers its identity query and passes the filters, in the system's
+// order. False when the system refused the device list (outList is then
+// empty). Instruments that cannot be opened or identified are left out. Before
+// any error leaves, the instrument being examined is closed again.
 bool EnumerateDevices(_Collection* outList, _Collection* filter);
 
 }  // namespace velcorin

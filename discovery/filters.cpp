@@ -1,0 +1,61 @@
+#include "discovery/filters.h"
+
+#include <vector>
+
+#include "Velcorin_h.h"
+#include "common/collection.h"
+#include "common/error_info.h"
+#include "discovery/core/device_class.h"
+#include "discovery/core/filter_decision.h"
+#include "discovery/filter_tokens.h"
+
+namespace velcorin {
+
+namespace {
+
+// Only through its interface after QueryInterface: the item may be any object.
+ComPtr<_EnumFilter> AsEnumFilter(const VARIANT& item) {
+  if (V_VT(&item) != VT_DISPATCH && V_VT(&item) != VT_UNKNOWN) Raise(kErrTypeMismatch);
+  IUnknown* object = V_UNKNOWN(&item);
+  if (!object) Raise(kErrObjectNotSet);
+  ComPtr<_EnumFilter> filter;
+  if (FAILED(object->QueryInterface(IID_PPV_ARGS(&filter))) || !filter) Raise(kErrTypeMismatch);
+  return filter;
+}
+
+std::vector<std::int16_t> ClassSetOfTokens(const CollectionRef& tokens) {
+  std::vector<std::int64_t> wholeNumbers;
+  tokens.ForEach([&](const VARIANT& token) {
+    if (auto number = TokenWholeNumber(token)) wholeNumbers.push_back(*number);
+    return true;
+  });
+  return ClassSetOf(wholeNumbers);
+}
+
+bool Matches(_EnumFilter& filter, std::int32_t productId) {
+  ComPtr<_Collection> tokenList;
+  ThrowIfFailed(filter.get_Tokens(&tokenList));
+  const CollectionRef tokens(tokenList.Get());
+  FilterTargetEnum target{};
+  ThrowIfFailed(filter.get_FilterTarget(&target));
+  if (target == FilterByDeviceClass) return ClassSetContains(ClassSetOfTokens(tokens), ClassOf(productId));
+  return IsInCollection(productId, tokens);
+}
+
+}  // namespace
+
+bool PassesFilters(IUnknown* filterList, std::int32_t productId) {
+  const CollectionRef filters(filterList);
+  ListingDecision decision(filters.Count() == 0);
+  filters.ForEach([&](const VARIANT& item) {
+    ComPtr<_EnumFilter> filter = AsEnumFilter(item);
+    const bool matches = Matches(*filter.Get(), productId);
+    FilterActionEnum action{};
+    ThrowIfFailed(filter->get_FilterAction(&action));
+    decision.Apply(action, matches);
+    return !decision.Decided();
+  });
+  return decision.Listed();
+}
+
+}  // namespace velcorin

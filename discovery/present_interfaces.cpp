@@ -1,0 +1,66 @@
+#include "discovery/present_interfaces.h"
+
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "common/defs.h"
+#include "device/ansi.h"
+#include "device/core/device_path.h"
+
+namespace velcorin {
+
+namespace {
+
+// What the detail record's cbSize must say: the size of its fixed part as the
+// platform packs it (6 on 32-bit Windows, 8 on 64-bit).
+constexpr DWORD kDetailRecordSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+// The header plus at least one path character and the terminating zero; a
+// smaller record could not even hold the header the read needs.
+constexpr DWORD kSmallestDetailRecord = 8;
+
+#if !defined(_WIN64)
+static_assert(kDetailRecordSize == 6, "the 32-bit platform packs the detail record to 6 bytes");
+#endif
+
+}  // namespace
+
+std::optional<PresentInterfaces> PresentInterfaces::List() {
+  GUID interfaceClass{};
+  const HRESULT converted =
+      CLSIDFromString(reinterpret_cast<LPCOLESTR>(kInterfaceClassGuid), &interfaceClass);
+  if (IsNegative(converted)) return std::nullopt;
+  HDEVINFO list =
+      SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (list == INVALID_HANDLE_VALUE) return std::nullopt;
+  return PresentInterfaces(interfaceClass, list);
+}
+
+bool PresentInterfaces::Next(std::optional<std::u16string>& path) {
+  SP_DEVICE_INTERFACE_DATA interfaceData{};
+  interfaceData.cbSize = sizeof(interfaceData);
+  // The end of the list and any other failure both end the walk.
+  if (!SetupDiEnumDeviceInterfaces(list_.get(), nullptr, &class_, index_, &interfaceData)) return false;
+  ++index_;
+  path = PathOf(interfaceData);
+  return true;
+}
+
+std::optional<std::u16string> PresentInterfaces::PathOf(SP_DEVICE_INTERFACE_DATA& interfaceData) const {
+  DWORD required = 0;
+  const BOOL sized = SetupDiGetDeviceInterfaceDetailW(list_.get(), &interfaceData, nullptr, 0, &required, nullptr);
+  if (sized || GetLastError() != ERROR_INSUFFICIENT_BUFFER || required < kSmallestDetailRecord) return std::nullopt;
+
+  // One zero byte beyond the record, which the path string keeps.
+  std::vector<std::uint8_t> record(std::size_t{required} + 1, 0);
+  std::memcpy(record.data(), &kDetailRecordSize, sizeof(kDetailRecordSize));
+  DWORD ignored = 0;
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
+  if (!SetupDiGetDeviceInterfaceDetailW(list_.get(), &interfaceData, detail, required, &ignored, nullptr))
+    return std::nullopt;
+  return WidenDevicePath(std::span(record).subspan(kPathOffset), AnsiDecodeByte);
+}
+
+}  // namespace velcorin

@@ -1,0 +1,39 @@
+// The family's device interfaces that the system lists as present, walked in
+// the system's order, each reported as the device path string clients get.
+#pragma once
+
+#include <windows.h>
+// windows.h first: the system headers rely on its types.
+#include <objbase.h>
+#include <setupapi.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velcorin {
+
+class PresentInterfaces {
+ public:
+  // Nothing when the class GUID does not convert or the system refuses the list.
+  static std::optional<PresentInterfaces> List();
+
+  // False once the walk has passed the last interface. Otherwise `path` holds
+  // the interface's device path string, or nothing when the interface has no
+  // readable path (it went away between the calls).
+  bool Next(std::optional<std::u16string>& path);
+
+ private:
+  struct ListCloser {
+    void operator()(void* list) const { SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(list)); }
+  };
+
+  PresentInterfaces(GUID interfaceClass, HDEVINFO list) : class_(interfaceClass), list_(list) {}
+  std::optional<std::u16string> PathOf(SP_DEVICE_INTERFACE_DATA& interfaceData) const;
+
+  GUID class_;
+  std::unique_ptr<void, ListCloser> list_;
+  DWORD index_ = 0;
+};
+
+}  // namespace velcorin
