@@ -123,11 +123,18 @@ register_dll() {
   wine regsvr32 /s "$(winepath -w "$BUILD/win32/Velcorin.dll")"
 }
 
+# The VBScript sample against three simulated instruments (sim/demo.ini);
+# with-sim unplugs them again however the script ends.
 do_demo() {
   wine_up
   trap wine_down EXIT
   register_dll
-  (cd "$ROOT/samples" && wine cscript //nologo hello.vbs)
+  local out
+  out=$(cd "$ROOT/samples" && wine "$BUILD/win32/with-sim.exe" ../sim/demo.ini cscript //nologo list-devices.vbs | tr -d '\r'; exit "${PIPESTATUS[0]}") || {
+    printf '%s\n' "$out"; echo "demo: failed"; return 1; }
+  # cscript reports a script error by printing nothing more, not by its exit code.
+  printf '%s\n' "$out" | grep -v '^DONE$'
+  printf '%s\n' "$out" | grep -qx DONE || { echo "demo: the sample stopped early"; return 1; }
 }
 
 do_fuzz() {
