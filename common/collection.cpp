@@ -175,11 +175,14 @@ ComPtr<_Collection> NewCollection() { return MakeObject<Collection>(); }
 HRESULT GetSelfCreating(ComPtr<_Collection>& field, _Collection** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  return Guard(L"", [&] {
+  try {
     if (!field) field = NewCollection();
-    *out = field.Get();
-    (*out)->AddRef();
-  });
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  *out = field.Get();
+  (*out)->AddRef();
+  return S_OK;
 }
 
 HRESULT PutReference(ComPtr<_Collection>& field, _Collection* value) {
