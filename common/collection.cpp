@@ -31,27 +31,10 @@ bool SameKey(const std::wstring& a, std::wstring_view b) {
 
 // Enumerates a snapshot of the items, so that changing the collection while a
 // For Each runs can never invalidate the walk.
-class Enumerator final : public IEnumVARIANT {
+class Enumerator final : public ComObject<IEnumVARIANT> {
  public:
   Enumerator(std::shared_ptr<const std::vector<Variant>> items, size_t next)
       : items_(std::move(items)), next_(next) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-      *object = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
     if (!out || (!fetched && wanted != 1)) return E_POINTER;
@@ -79,13 +62,16 @@ class Enumerator final : public IEnumVARIANT {
   }
   STDMETHODIMP Clone(IEnumVARIANT** copy) override {
     if (!copy) return E_POINTER;
-    *copy = new (std::nothrow) Enumerator(items_, next_);
-    return *copy ? S_OK : E_OUTOFMEMORY;
+    *copy = nullptr;
+    try {
+      *copy = MakeObject<Enumerator>(items_, next_).Detach();
+      return S_OK;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
-  ObjectCounter counter_;
   std::shared_ptr<const std::vector<Variant>> items_;
   size_t next_;
 };
@@ -130,7 +116,7 @@ class Collection final : public DispatchObject<_Collection> {
       auto items = std::make_shared<std::vector<Variant>>();
       items->reserve(entries_.size());
       for (const Entry& entry : entries_) items->push_back(entry.value);
-      *enumerator = new Enumerator(std::move(items), 0);
+      *enumerator = MakeObject<Enumerator>(std::move(items), 0).Detach();
     });
   }
 

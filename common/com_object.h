@@ -17,6 +17,39 @@ namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
 
+// Reference counting and QueryInterface for an object with one interface.
+template <class Itf>
+class ComObject : public Itf {
+ public:
+  ComObject(const ComObject&) = delete;
+  ComObject& operator=(const ComObject&) = delete;
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (!object) return E_POINTER;
+    if (riid != IID_IUnknown && riid != __uuidof(Itf)) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    *object = static_cast<Itf*>(this);
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  ComObject() = default;
+  virtual ~ComObject() = default;
+
+ private:
+  std::atomic<ULONG> refs_{0};  // the first owner is the ComPtr that MakeObject returns
+  ObjectCounter counter_;
+};
+
 template <class Itf>
 class DispatchObject : public Itf, public ISupportErrorInfo {
  public:

@@ -1,34 +1,16 @@
 #include "server/class_factory.h"
 
-#include <atomic>
 #include <new>
 
-#include "common/module.h"
+#include "common/com_object.h"
 
 namespace velcorin {
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<IClassFactory> {
  public:
   explicit ClassFactory(const ClassEntry& entry) : entry_(entry) {}
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
     if (!object) return E_POINTER;
@@ -48,8 +30,6 @@ class ClassFactory final : public IClassFactory {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
-  ObjectCounter counter_;
   const ClassEntry& entry_;
 };
 
@@ -60,11 +40,11 @@ HRESULT GetClassFactory(REFCLSID clsid, REFIID riid, void** factory) {
   *factory = nullptr;
   const ClassEntry* entry = FindClass(clsid);
   if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
-  auto* created = new (std::nothrow) ClassFactory(*entry);
-  if (!created) return E_OUTOFMEMORY;
-  const HRESULT hr = created->QueryInterface(riid, factory);
-  created->Release();
-  return hr;
+  try {
+    return MakeObject<ClassFactory>(*entry)->QueryInterface(riid, factory);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 }  // namespace velcorin
