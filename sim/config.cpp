@@ -149,6 +149,12 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
       {"devtype_text", [](auto& c, auto& v, int) { c.devTypeText = v; }},
       {"chanct_text", [](auto& c, auto& v, int) { c.chanCtText = v; }},
       {"answer_channels", [](auto& c, auto& v, int l) { c.answerChannels = Flag(v, l); }},
+      {"random_replies", [](auto& c, auto& v, int l) { c.randomReplies = Flag(v, l); }},
+      {"random_sizes", [](auto& c, auto& v, int l) { c.randomSizes = Flag(v, l); }},
+      {"random_seed",
+       [](auto& c, auto& v, int l) { c.randomSeed = static_cast<std::uint64_t>(IntegerIn(v, 0, INT64_MAX, l)); }},
+      {"random_transfers", [](auto& c, auto& v, int l) { c.randomTransfers = NumberList(v, l); }},
+      {"unplug_after", [](auto& c, auto& v, int l) { c.unplugAfter = IntegerIn(v, 1, INT64_MAX, l); }},
   };
   return setters;
 }
@@ -170,6 +176,7 @@ void CheckInstrument(const InstrumentConfig& config, const std::vector<Instrumen
   if (!IsValidSerial(config.serial)) {
     Fail(line, "[" + config.section + "] needs a serial of 1-64 letters, digits, '_', '-' or '.'");
   }
+  if (config.randomSizes && !config.randomReplies) Fail(line, "random_sizes needs random_replies = yes");
   for (const auto& other : earlier) {
     if (Lower(other.serial) == Lower(config.serial)) Fail(line, "serial " + config.serial + " used twice");
   }

@@ -45,14 +45,23 @@ Instrument::Instrument(const InstrumentConfig& config, RequestLog& log, unsigned
   thread_ = std::thread([this] { Serve(); });
 }
 
-// Unplugging in this order is what a client sees of a real one: the device leaves the
-// list, its path stops opening, and an open handle breaks.
+// The thread goes first: it may be unplugging the instrument itself. Then the client
+// sees what it sees of a real one: the device leaves the list, its path stops opening,
+// and an open handle breaks.
 Instrument::~Instrument() {
-  registration_.reset();
-  link_.Reset();
   SetEvent(stop_.Get());
   if (thread_.joinable()) thread_.join();
+  registration_.reset();
+  link_.Reset();
   DisconnectNamedPipe(pipe_.Get());
+}
+
+// On the serving thread, which ends right after.
+void Instrument::UnplugItself() {
+  registration_.reset();
+  link_.Reset();
+  DisconnectNamedPipe(pipe_.Get());
+  unplugged_ = true;
 }
 
 bool Instrument::StopRequested(DWORD waitMs) const {
@@ -64,6 +73,8 @@ void Instrument::Serve() {
     responder_.StartConnection();
     while (ServeRequest()) {
     }
+    // When stopped, the destructor breaks the client's handle only after the entries are gone.
+    if (unplugged_ || StopRequested()) return;
     DisconnectNamedPipe(pipe_.Get());
   }
 }
@@ -110,6 +121,7 @@ bool Instrument::ServeRequest() {
     case ReplyKind::None: return true;
     case ReplyKind::Empty: return WriteReply(reply.bytes.data(), 0);
     case ReplyKind::Report: return WriteReply(reply.bytes.data(), static_cast<DWORD>(reply.bytes.size()));
+    case ReplyKind::Unplug: UnplugItself(); return false;
   }
   return false;
 }

@@ -1,7 +1,9 @@
 // One simulated instrument while it is plugged in: its pipe, its device link, its
-// registry entries and the thread that answers requests. Destruction unplugs it.
+// registry entries and the thread that answers requests. Destruction unplugs it; an
+// instrument configured to do so also unplugs itself, and is then only waiting to go.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,6 +28,8 @@ class Instrument {
 
   const std::wstring& PipeName() const { return pipeName_; }
   const std::string& DevicePath() const { return devicePath_; }
+  // True once it has unplugged itself.
+  bool IsUnplugged() const { return unplugged_; }
 
  private:
   struct IoOutcome {
@@ -37,6 +41,7 @@ class Instrument {
   void Serve();
   bool ConnectClient();
   bool ServeRequest();
+  void UnplugItself();
   bool ReadRequest(std::vector<std::uint8_t>& request);
   bool WriteReply(const std::uint8_t* bytes, DWORD size);
   IoOutcome Await(OVERLAPPED& overlapped, BOOL completedAtOnce);
@@ -52,6 +57,7 @@ class Instrument {
   UniqueHandle pipe_;
   UniqueHandle link_;
   std::optional<InterfaceRegistration> registration_;
+  std::atomic<bool> unplugged_ = false;
   std::thread thread_;
 };
 

@@ -67,16 +67,22 @@ std::string RequestText(const std::array<std::uint8_t, kRequestSize>& request) {
 
 }  // namespace
 
+void Responder::StartConnection() {
+  transfers_ = 0;
+  randomState_ = config_.randomSeed;
+}
+
 Reply Responder::Answer(std::span<const std::uint8_t> request) {
   std::array<std::uint8_t, kRequestSize> full{};
   std::copy_n(request.begin(), std::min(request.size(), kRequestSize), full.begin());
   ++transfers_;
 
+  if (config_.unplugAfter == transfers_) return Reply{ReplyKind::Unplug};
   if (config_.silent || IsUnansweredChannelQuery(full)) return Reply{ReplyKind::None};
   if (config_.failTransfers.contains(transfers_)) {
     return Reply{config_.failMode == FailMode::NoReply ? ReplyKind::None : ReplyKind::Empty};
   }
-  Reply reply = Execute(full);
+  Reply reply = IsRandomTransfer() ? RandomReply() : Execute(full);
   if (config_.delayTransfers.empty() || config_.delayTransfers.contains(transfers_)) {
     reply.delayMs = config_.delayMs;
   }
@@ -86,6 +92,26 @@ Reply Responder::Answer(std::span<const std::uint8_t> request) {
 bool Responder::IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const {
   const Header header = ReadHeader(request);
   return !config_.answerChannels && header.opCode == kCmdDevDesc && header.channel != 0;
+}
+
+bool Responder::IsRandomTransfer() const {
+  return config_.randomReplies && (config_.randomTransfers.empty() || config_.randomTransfers.contains(transfers_));
+}
+
+// splitmix64: the same sequence from the same seed with any compiler and library.
+std::uint64_t Responder::NextRandom() {
+  std::uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ULL);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
+Reply Responder::RandomReply() {
+  Reply reply;
+  if (config_.randomSizes) reply.bytes.resize(NextRandom() % (kMaxRandomReplySize + 1));
+  for (auto& byte : reply.bytes) byte = static_cast<std::uint8_t>(NextRandom());
+  if (reply.bytes.empty()) reply.kind = ReplyKind::Empty;
+  return reply;
 }
 
 Reply Responder::Execute(const std::array<std::uint8_t, kRequestSize>& request) {

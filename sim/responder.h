@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "sim/config.h"
 
@@ -16,25 +17,29 @@ constexpr std::size_t kReplySize = 40;
 constexpr std::size_t kDataSize = 17;
 constexpr std::size_t kRequestDataOffset = 16;
 constexpr std::size_t kReplyDataOffset = 20;
+// Random replies of random size run from empty to twice a report, so that reads
+// see empty, short and overlong messages.
+constexpr std::size_t kMaxRandomReplySize = 2 * kReplySize;
 
 enum class ReplyKind {
   Report,  // the 40 bytes
   None,    // nothing is sent
   Empty,   // a zero-length message
+  Unplug,  // nothing is sent: the instrument unplugs itself
 };
 
 struct Reply {
   ReplyKind kind = ReplyKind::Report;
-  std::array<std::uint8_t, kReplySize> bytes{};
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kReplySize);
   std::uint32_t delayMs = 0;  // wait this long before sending
 };
 
 class Responder {
  public:
-  explicit Responder(const InstrumentConfig& config) : config_(config) {}
+  explicit Responder(const InstrumentConfig& config) : config_(config) { StartConnection(); }
 
-  // A new client has opened the instrument: transfer numbers start again at 1.
-  void StartConnection() { transfers_ = 0; }
+  // A new client has opened the instrument: transfer numbers and random replies start again.
+  void StartConnection();
 
   // Bytes missing from a short request read as zero; extra bytes are ignored.
   Reply Answer(std::span<const std::uint8_t> request);
@@ -44,9 +49,13 @@ class Responder {
  private:
   Reply Execute(const std::array<std::uint8_t, kRequestSize>& request);
   bool IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const;
+  bool IsRandomTransfer() const;
+  Reply RandomReply();
+  std::uint64_t NextRandom();
 
   const InstrumentConfig& config_;
   std::int64_t transfers_ = 0;
+  std::uint64_t randomState_ = 0;
   bool calMode_ = false;
 };
 

@@ -101,10 +101,16 @@ class Simulator {
     return nullptr;
   }
 
+  bool IsPlugged(const std::string& serial) const {
+    const auto instrument = plugged_.find(serial);
+    return instrument != plugged_.end() && !instrument->second->IsUnplugged();
+  }
+
   std::string Plug(const std::string& serial) {
     const InstrumentConfig* config = Find(serial);
     if (config == nullptr) return "ERR unknown serial " + serial;
-    if (plugged_.contains(config->serial)) return "ERR already plugged " + config->serial;
+    if (IsPlugged(config->serial)) return "ERR already plugged " + config->serial;
+    plugged_.erase(config->serial);  // one that unplugged itself
     try {
       auto instrument = std::make_unique<Instrument>(*config, log_, ++generation_);
       if (!PresentDevicePaths().contains(instrument->DevicePath())) {
@@ -120,15 +126,17 @@ class Simulator {
   std::string Unplug(const std::string& serial) {
     const InstrumentConfig* config = Find(serial);
     if (config == nullptr) return "ERR unknown serial " + serial;
-    if (plugged_.erase(config->serial) == 0) return "ERR not plugged " + config->serial;
+    const bool wasPlugged = IsPlugged(config->serial);
+    plugged_.erase(config->serial);
+    if (!wasPlugged) return "ERR not plugged " + config->serial;
     return "OK unplug " + config->serial;
   }
 
   std::string Describe(const std::string& what, const std::string& serial) const {
     const InstrumentConfig* config = Find(serial);
     if (config == nullptr) return "ERR unknown serial " + serial;
+    if (!IsPlugged(config->serial)) return "ERR not plugged " + config->serial;
     const auto instrument = plugged_.find(config->serial);
-    if (instrument == plugged_.end()) return "ERR not plugged " + config->serial;
     if (what == "path") return "OK " + instrument->second->DevicePath();
     const std::wstring& pipe = instrument->second->PipeName();
     return "OK " + std::string(pipe.begin(), pipe.end());

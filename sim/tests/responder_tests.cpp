@@ -103,6 +103,9 @@ TEST(SimConfig, RejectsMistakesWithTheirLine) {
       {"[a]\nserial = S1\npadding = tabs\n", "padding is spaces or zeros"},
       {"[a]\nserial = S1\nchannel0 = x\n", "bad channel key"},
       {"[a]\nserial = S1\nfail_transfers = 1, 0\n", "not a number in range"},
+      {"[a]\nserial = S1\nrandom_sizes = yes\n", "random_sizes needs random_replies"},
+      {"[a]\nserial = S1\nunplug_after = 0\n", "line 3: not a number in range"},
+      {"[a]\nserial = S1\nrandom_seed = -1\n", "line 3: not a number in range"},
   };
   for (const auto& c : cases) {
     try {
@@ -241,6 +244,71 @@ TEST(SimResponder, DelaysChosenReplies) {
   EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 0u);
   EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 250u);
   EXPECT_EQ(responder.Answer(Request(0, 0, 1, 0)).delayMs, 0u);
+}
+
+std::vector<Reply> Replies(Responder& responder, int count) {
+  std::vector<Reply> replies;
+  for (int i = 0; i < count; ++i) replies.push_back(responder.Answer(Request(0, 0, 1, 0)));
+  return replies;
+}
+
+bool SameReplies(const std::vector<Reply>& a, const std::vector<Reply>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i].kind != b[i].kind || a[i].bytes != b[i].bytes) return false;
+  }
+  return true;
+}
+
+TEST(SimResponder, RandomRepliesRepeatForTheSameSeed) {
+  const auto seven = Parse("[x]\nserial=A\nrandom_replies=yes\nrandom_seed=7\n");
+  const auto eight = Parse("[x]\nserial=A\nrandom_replies=yes\nrandom_seed=8\n");
+  Responder first(seven), second(seven), other(eight);
+  const auto replies = Replies(first, 20);
+  EXPECT_TRUE(SameReplies(replies, Replies(second, 20)));
+  EXPECT_FALSE(SameReplies(replies, Replies(other, 20)));
+  first.StartConnection();
+  EXPECT_TRUE(SameReplies(replies, Replies(first, 20))) << "a new connection starts the sequence again";
+  for (const Reply& reply : replies) {
+    EXPECT_EQ(reply.kind, ReplyKind::Report);
+    EXPECT_EQ(reply.bytes.size(), kReplySize);
+  }
+  EXPECT_NE(replies[0].bytes, replies[1].bytes);
+  EXPECT_NE(Data(replies[0]), Padded("", ' '));  // not the model text
+}
+
+TEST(SimResponder, RandomSizesRunFromEmptyToOverlong) {
+  const auto config = Parse("[x]\nserial=A\nrandom_replies=yes\nrandom_sizes=yes\n");
+  Responder responder(config);
+  int empty = 0, shorter = 0, full = 0, longer = 0;
+  for (const Reply& reply : Replies(responder, 2000)) {
+    ASSERT_LE(reply.bytes.size(), kMaxRandomReplySize);
+    const std::size_t size = reply.bytes.size();
+    EXPECT_EQ(reply.kind, size == 0 ? ReplyKind::Empty : ReplyKind::Report);
+    (size == 0 ? empty : size < kReplySize ? shorter : size == kReplySize ? full : longer)++;
+  }
+  EXPECT_GT(empty, 0);
+  EXPECT_GT(shorter, 0);
+  EXPECT_GT(full, 0);
+  EXPECT_GT(longer, 0);
+}
+
+TEST(SimResponder, RandomRepliesOnlyForChosenTransfers) {
+  const auto config = Parse("[x]\nserial=A\nmodel=M1\nrandom_replies=yes\nrandom_transfers=2\n");
+  Responder responder(config);
+  const auto replies = Replies(responder, 3);
+  EXPECT_EQ(Data(replies[0]), Padded("M1"));
+  EXPECT_NE(Data(replies[1]), Padded("M1"));
+  EXPECT_EQ(Data(replies[2]), Padded("M1"));
+}
+
+TEST(SimResponder, UnplugsItselfAtTheGivenRequestOfEachConnection) {
+  using enum ReplyKind;
+  const auto config = Parse("[x]\nserial=A\nunplug_after=3\nsilent=yes\n");
+  Responder responder(config);
+  EXPECT_EQ(Kinds(responder, 4), (std::vector<ReplyKind>{None, None, Unplug, None}));
+  responder.StartConnection();
+  EXPECT_EQ(Kinds(responder, 3), (std::vector<ReplyKind>{None, None, Unplug}));
 }
 
 TEST(SimLogLine, RoundTripsAndMarksOddSizes) {

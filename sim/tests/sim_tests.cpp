@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/config.h"
+#include "sim/responder.h"
 #include "sim/sim_client.h"
 
 namespace velcorin::sim {
@@ -260,10 +262,14 @@ TEST(SimStart, ReportsABadConfiguration) {
   }
 }
 
+std::string FaultyConfig(const std::string& keys) {
+  return "[faulty]\nserial = SIMF0001\ntype = 0x0105\nmodel = M\n" + keys + "\n";
+}
+
 // One instrument with the given fault keys, opened for overlapped reads.
 struct FaultyInstrument {
   explicit FaultyInstrument(const std::string& keys)
-      : sim("[faulty]\nserial = SIMF0001\ntype = 0x0105\nmodel = M\n" + keys + "\n"),
+      : sim(FaultyConfig(keys)),
         device(Open(sim.DevicePath("SIMF0001"), FILE_FLAG_OVERLAPPED)) {}
 
   std::optional<Bytes> Query(std::int32_t opCode, DWORD timeoutMs) {
@@ -314,6 +320,50 @@ TEST(SimFaults, LateReplyComesAfterTheWait) {
   const auto late = ReadWithin(instrument.device.Get(), 5000);  // a late reply stays queued
   ASSERT_TRUE(late);
   EXPECT_EQ((*late)[20], 'M');
+}
+
+TEST(SimFaults, RandomRepliesAreTheRespondersOwn) {
+  const std::string keys = "random_replies = yes\nrandom_seed = 42";
+  FaultyInstrument instrument(keys);
+  const InstrumentConfig config = ParseConfig(FaultyConfig(keys)).at(0);
+  Responder expected(config);
+  for (std::int32_t opCode : {0, 1, 6, 99}) {
+    const auto reply = instrument.Query(opCode, 5000);
+    ASSERT_TRUE(reply) << opCode;
+    EXPECT_EQ(*reply, expected.Answer(Request(0, opCode)).bytes) << opCode;
+  }
+}
+
+TEST(SimFaults, UnplugsItselfAfterTheGivenRequestUntilPluggedIn) {
+  FaultyInstrument instrument("unplug_after = 2");
+  const std::string path = instrument.sim.DevicePath("SIMF0001");
+  ASSERT_TRUE(instrument.device.IsValid());
+  ASSERT_TRUE(instrument.Query(0, 5000));
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(instrument.Query(0, 5000));  // the handle breaks: no waiting out the limit
+  EXPECT_LT(GetTickCount() - start, 2000u);
+  EXPECT_EQ(instrument.sim.Requests().size(), 2u);
+  EXPECT_FALSE(Contains(PresentPaths(), path));
+  EXPECT_FALSE(Open(path).IsValid());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(instrument.sim.DevicePath("SIMF0001"), "");
+  EXPECT_EQ(instrument.sim.Command("plug SIMF0001"), "OK plug SIMF0001");
+
+  EXPECT_TRUE(Contains(PresentPaths(), path));
+  const UniqueHandle again = Open(path);
+  ASSERT_TRUE(again.IsValid()) << GetLastError();
+  ASSERT_TRUE(Write(again.Get(), Request(0, 1)));
+  ASSERT_TRUE(Read(again.Get()));
+  EXPECT_EQ(instrument.sim.Command("unplug SIMF0001"), "OK unplug SIMF0001");
+}
+
+TEST(SimFaults, UnplugOfAnInstrumentThatUnpluggedItself) {
+  FaultyInstrument instrument("unplug_after = 1");
+  EXPECT_FALSE(instrument.Query(0, 5000));
+  EXPECT_EQ(instrument.sim.Command("unplug SIMF0001"), "ERR not plugged SIMF0001");
+  EXPECT_EQ(instrument.sim.Command("path SIMF0001"), "ERR not plugged SIMF0001");
+  EXPECT_TRUE(instrument.sim.Plug("SIMF0001"));
+  EXPECT_TRUE(instrument.sim.Stop());
 }
 
 }  // namespace
