@@ -124,13 +124,13 @@ register_dll() {
 }
 
 # The VBScript sample against three simulated instruments (sim/demo.ini);
-# with-sim unplugs them again however the script ends.
+# with_sim unplugs them again however the script ends.
 do_demo() {
   wine_up
   trap wine_down EXIT
   register_dll
   local out
-  out=$(cd "$ROOT/samples" && wine "$BUILD/win32/with-sim.exe" ../sim/demo.ini cscript //nologo list-devices.vbs | tr -d '\r'; exit "${PIPESTATUS[0]}") || {
+  out=$(cd "$ROOT/samples" && wine "$BUILD/win32/tests/with_sim.exe" ../sim/demo.ini cscript //nologo list-devices.vbs | tr -d '\r'; exit "${PIPESTATUS[0]}") || {
     printf '%s\n' "$out"; echo "demo: failed"; return 1; }
   # cscript reports a script error by printing nothing more, not by its exit code.
   printf '%s\n' "$out" | grep -v '^DONE$'

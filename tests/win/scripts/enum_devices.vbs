@@ -1,0 +1,78 @@
+' EnumDevices from VBScript, with the component's own collections as outList
+' and Filter, against the two instruments of enum_devices.ini.
+Option Explicit
+
+Dim fails : fails = 0
+Sub Check(ok, what)
+  If Not ok Then
+    fails = fails + 1
+    WScript.Echo "FAIL " & what
+  End If
+End Sub
+
+Function Clean(text)
+  Clean = Replace(text, Chr(0), "")
+End Function
+
+Dim dev, found, filters, info, serials, path
+Set dev = CreateObject("Velcorin.Device")
+Set found = CreateObject("Velcorin.Chooser").Filter
+Set filters = CreateObject("Velcorin.EnumFilter").Tokens
+found.Add "stale"
+found.Add 42, "a key"
+
+Check dev.EnumDevices(found, filters), "lists"
+Check found.Count = 2, "two instruments, nothing stale: " & found.Count
+serials = ""
+For Each info In found
+  serials = serials & Clean(info.SerialNumber) & " "
+  path = info.DevicePath
+  ' Every byte of the system's UTF-16 path one character: 2n + 3 characters.
+  Check Len(path) Mod 2 = 1 And Mid(path, 2, 1) = Chr(0) And Right(path, 3) = Chr(0) & Chr(0) & Chr(0), _
+        "path form of " & Clean(info.SerialNumber)
+Next
+Check InStr(serials, "SCR3001") > 0 And InStr(serials, "SCR1102") > 0, "both serials: " & serials
+
+' Class filters take class values, type codes of the class and numeric text.
+Dim f
+Set f = CreateObject("Velcorin.EnumFilter")
+f.Tokens.Add &H3001
+filters.Add f
+Check dev.EnumDevices(found, filters), "lists with a class filter"
+Check found.Count = 1, "one driver: " & found.Count
+Check Clean(found(1).SerialNumber) = "SCR3001", "the driver"
+f.Tokens.Remove 1
+f.Tokens.Add "&H1100"
+dev.EnumDevices found, filters
+Check found.Count = 1, "one controller by hex text: " & found.Count
+Check Clean(found(1).SerialNumber) = "SCR1102", "the controller"
+path = found(1).DevicePath
+
+' The caller's mistakes are run-time errors; the instrument is free afterwards.
+On Error Resume Next
+dev.EnumDevices Nothing, filters
+Check Err.Number = 91, "outList Nothing: " & Err.Number
+Err.Clear
+dev.EnumDevices found, Nothing
+Check Err.Number = 91, "Filter Nothing: " & Err.Number
+Err.Clear
+f.Tokens.Add 12289
+filters.Add 5
+dev.EnumDevices found, filters
+Check Err.Number = 0 And found.Count = 2, "the first filter decides before the number is reached: " & Err.Number
+f.Tokens.Remove 1
+f.Tokens.Remove 1
+dev.EnumDevices found, filters
+Check Err.Number = 13, "a number in Filter: " & Err.Number
+Err.Clear
+On Error GoTo 0
+
+' The simulator listens again a moment after a close (Wine's cscript has no Sleep).
+Dim t : t = Timer
+Do While Timer - t < 0.1 And Timer >= t : Loop
+Dim other
+Set other = CreateObject("Velcorin.Device")
+Check other.OpenDev(path), "the controller opens after the errors"
+other.CloseDev
+
+WScript.Echo "DONE fails=" & fails
