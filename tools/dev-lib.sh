@@ -56,13 +56,25 @@ do_setup() {
   make_prefix
 }
 
+# Builds quietly; on a failure shows the end of the log.
+build_step() {
+  local log=$BUILD/build.log
+  if ! "$@" >>"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "build failed; the whole log is $log" >&2
+    exit 1
+  fi
+}
+
 do_build() {
-  cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev >/dev/null
-  cmake --build "$BUILD/native" -j"$(nproc)"
-  cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
+  : >"$BUILD/build.log"
+  echo "building (log: $BUILD/build.log)"
+  build_step cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
+  build_step cmake --build "$BUILD/native" -j"$(nproc)"
+  build_step cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
-    -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows" >/dev/null
-  cmake --build "$BUILD/win32" -j"$(nproc)"
+    -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows"
+  build_step cmake --build "$BUILD/win32" -j"$(nproc)"
 }
 
 # A virtual display for the Windows programs (the dialog tests need one; the
