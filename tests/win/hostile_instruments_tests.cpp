@@ -1,0 +1,678 @@
+// OpenDev, QueryDev and EnumDevices against instruments that misbehave: silent,
+// late, babbling random bytes, unplugged halfway, with absurd channel counts or
+// malformed numbers. Each must end in its defined outcome, within the time limit's
+// bounds, without crashing. Lines starting "[ figure ]" are the measured times.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <optional>
+#include <set>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "com_test_util.h"
+#include "sim/config.h"
+#include "sim/responder.h"
+#include "sim/sim_client.h"
+
+namespace {
+
+using velcorin::sim::SimClient;
+using Clock = std::chrono::steady_clock;
+
+constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
+constexpr double kLimit = 1.0;     // seconds per read, the component's time limit
+constexpr double kSlack = 2.0;     // for a loaded machine under Wine
+constexpr int kIdentityCommands = 6;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void Figure(const char* what, double seconds) {
+  printf("[ figure ] %s: %.3f s\n", what, seconds);
+  testing::Test::RecordProperty(what, std::to_string(seconds));
+}
+
+// One instrument of the family: two named channels unless the keys say otherwise.
+struct Spec {
+  std::string serial;
+  std::string keys;
+};
+
+using Specs = std::vector<Spec>;
+
+std::string ConfigOf(const Specs& specs) {
+  std::string text;
+  for (const Spec& s : specs) {
+    text += "[" + s.serial + "]\nserial = " + s.serial + "\nmodel = M-" + s.serial +
+            "\nfirmware = 1.0\ntype = 0x3001\nchannels = 2\ndescription = Hostile\n"
+            "channel1 = Laser A\nchannel2 = Laser B\n" + s.keys + "\n";
+  }
+  return text;
+}
+
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(value_); }
+  BSTR get() const { return value_; }
+  BSTR* out() { return &value_; }
+  std::wstring str() const { return std::wstring(value_ ? value_ : L"", SysStringLen(value_)); }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+// The device path string as enumeration hands it out: every byte of the UTF-16LE path one character.
+std::wstring Widened(const std::string& path) {
+  std::wstring text;
+  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
+  return text.append(3, L'\0');
+}
+
+long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
+  long value = -12345;
+  (info->*get)(&value);
+  return value;
+}
+
+std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
+  Bstr text;
+  (info->*get)(text.out());
+  return text.str();
+}
+
+// nullopt when the record holds no array.
+std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info) {
+  SAFEARRAY* names = nullptr;
+  info->get_ChannelNames(&names);
+  if (!names) return std::nullopt;
+  LONG low = 0, high = -1;
+  SafeArrayGetLBound(names, 1, &low);
+  SafeArrayGetUBound(names, 1, &high);
+  std::vector<std::wstring> result;
+  for (LONG i = low; i <= high; ++i) {
+    Bstr name;
+    SafeArrayGetElement(names, &i, name.out());
+    result.push_back(name.str());
+  }
+  SafeArrayDestroy(names);
+  return result;
+}
+
+ComPtr<_Packet> NewPacket(long opCode) {
+  auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
+  packet->put_OpCode(static_cast<OpCodeBaseEnum>(opCode));
+  return packet;
+}
+
+// A packet's six fields; the four numbers of its header and EndCode as the wire has them.
+struct Fields {
+  long devType = 0, channel = 0, opType = 0, opCode = 0, endCode = 0;
+  std::wstring data;
+  bool operator==(const Fields&) const = default;
+};
+
+void PrintTo(const Fields& f, std::ostream* out) {
+  *out << f.devType << ' ' << f.channel << ' ' << f.opType << ' ' << f.opCode << ' ' << f.endCode << " [" << std::hex;
+  for (wchar_t c : f.data) *out << ' ' << static_cast<unsigned>(c);
+  *out << std::dec << " ]";
+}
+
+Fields FieldsOf(_Packet* packet) {
+  Fields f;
+  OpTypeEnum opType{};
+  OpCodeBaseEnum opCode{};
+  EndCodeBaseEnum endCode{};
+  packet->get_DevType(&f.devType);
+  packet->get_Channel(&f.channel);
+  packet->get_OpType(&opType);
+  packet->get_OpCode(&opCode);
+  packet->get_EndCode(&endCode);
+  f.opType = opType, f.opCode = opCode, f.endCode = endCode;
+  Bstr data;
+  packet->get_Data(data.out());
+  f.data = data.str();
+  return f;
+}
+
+long Int32At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+  std::int32_t value = 0;
+  std::memcpy(&value, bytes.data() + offset, sizeof value);
+  return value;
+}
+
+// What the component makes of a reply block: zero-filled to 40 bytes, Data in the ANSI code page.
+Fields FieldsOfReply(std::vector<std::uint8_t> block) {
+  block.resize(velcorin::sim::kReplySize, 0);
+  Fields f{Int32At(block, 0), Int32At(block, 4), Int32At(block, 8), Int32At(block, 12), Int32At(block, 16), {}};
+  wchar_t data[velcorin::sim::kDataSize] = {};
+  MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(block.data() + 20), velcorin::sim::kDataSize, data,
+                      velcorin::sim::kDataSize);
+  f.data.assign(data, velcorin::sim::kDataSize);
+  return f;
+}
+
+struct OpenOutcome {
+  HRESULT hr = E_FAIL;
+  bool opened = false;
+  double seconds = 0;
+};
+
+// The simulated instruments and Devices to meet them with.
+struct Lab {
+  SimClient sim;
+
+  explicit Lab(const std::vector<Spec>& specs) : sim(ConfigOf(specs)) {}
+
+  OpenOutcome Open(_Device* device, const std::string& serial) {
+    const Bstr path(Widened(sim.DevicePath(serial)));
+    OpenOutcome outcome;
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const auto start = Clock::now();
+    outcome.hr = device->OpenDev(path.get(), &opened);
+    outcome.seconds = SecondsSince(start);
+    outcome.opened = opened == VARIANT_TRUE;
+    return outcome;
+  }
+};
+
+bool IsOpen(_Device* device) {
+  VARIANT_BOOL open = VARIANT_FALSE;
+  device->get_IsDeviceOpen(&open);
+  return open == VARIANT_TRUE;
+}
+
+ComPtr<_DevInfo> InfoOf(_Device* device) {
+  ComPtr<_DevInfo> info;
+  device->get_DeviceInfo(&info);
+  return info;
+}
+
+ComPtr<_Device> NewDevice() { return CreateByProgId<_Device>(L"Velcorin.Device"); }
+
+// Our collection, as scripts get it: from a self-creating property.
+ComPtr<_Collection> NewList() {
+  ComPtr<_Collection> list;
+  CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
+  return list;
+}
+
+struct Listing {
+  HRESULT hr = E_FAIL;
+  bool listed = false;
+  double seconds = 0;
+  std::vector<std::string> serials;  // sorted
+};
+
+Listing Enumerate(_Device* device) {
+  auto found = NewList();
+  auto filters = NewList();
+  Listing listing;
+  VARIANT_BOOL listed = VARIANT_FALSE;
+  const auto start = Clock::now();
+  listing.hr = device->EnumDevices(found.Get(), filters.Get(), &listed);
+  listing.seconds = SecondsSince(start);
+  listing.listed = listed == VARIANT_TRUE;
+  long count = 0;
+  found->Count(&count);
+  for (long i = 1; i <= count; ++i) {
+    VARIANT at = I4(i), item;
+    VariantInit(&item);
+    ComPtr<_DevInfo> info;
+    if (SUCCEEDED(found->Item(&at, &item)) && V_VT(&item) == VT_DISPATCH && V_DISPATCH(&item))
+      V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info));
+    VariantClear(&item);
+    const std::wstring serial = info ? TextOf(info.Get(), &_DevInfo::get_SerialNumber) : L"?";
+    listing.serials.emplace_back(serial.begin(), serial.end());
+  }
+  std::sort(listing.serials.begin(), listing.serials.end());
+  return listing;
+}
+
+using Serials = std::vector<std::string>;
+
+// --- no reply at all -----------------------------------------------------------
+
+TEST(NoReply, OpenDevWaitsOutSixReadsAndFails) {
+  Lab lab(Specs{{"HOSN0001", "silent = yes"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSN0001");
+  EXPECT_EQ(open.hr, S_OK);
+  EXPECT_FALSE(open.opened);
+  EXPECT_FALSE(IsOpen(device.Get()));
+  EXPECT_EQ(lab.sim.RequestsOf("HOSN0001").size(), 6u);  // all six are sent, each waited out
+  EXPECT_GE(open.seconds, kIdentityCommands * kLimit - 0.2);
+  EXPECT_LT(open.seconds, kIdentityCommands * kLimit + kSlack);
+  EXPECT_FALSE(ChannelNames(InfoOf(device.Get()).Get()));  // the fresh default record
+  Figure("OpenDev, silent instrument", open.seconds);
+}
+
+TEST(NoReply, QueryDevTimesOutAndTheNextExchangeIsItsOwn) {
+  Lab lab(Specs{{"HOSN0002", "fail_transfers = 9, 10"}});
+  auto device = NewDevice();
+  ASSERT_TRUE(lab.Open(device.Get(), "HOSN0002").opened);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto packet = NewPacket(CmdFwVer);
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    const auto start = Clock::now();
+    EXPECT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+    const double seconds = SecondsSince(start);
+    EXPECT_EQ(ok, VARIANT_FALSE);
+    EXPECT_GE(seconds, kLimit - 0.1);
+    EXPECT_LT(seconds, kLimit + kSlack);
+    EXPECT_EQ(FieldsOf(packet.Get()).opCode, CmdFwVer);  // untouched
+  }
+  EXPECT_TRUE(IsOpen(device.Get()));
+  auto packet = NewPacket(CmdSerial);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  EXPECT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_TRUE);
+  EXPECT_EQ(FieldsOf(packet.Get()).data.substr(0, 8), L"HOSN0002");
+}
+
+TEST(NoReply, EnumDevicesSkipsEachSilentInstrumentAfterSixReads) {
+  Lab lab(Specs{{"HOSN0003", ""}, {"HOSN0004", "silent = yes"}, {"HOSN0005", "silent = yes"}});
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.hr, S_OK);
+  EXPECT_TRUE(listing.listed);
+  EXPECT_EQ(listing.serials, Serials{"HOSN0003"});
+  EXPECT_GE(listing.seconds, 2 * kIdentityCommands * kLimit - 0.4);
+  EXPECT_LT(listing.seconds, 2 * kIdentityCommands * kLimit + kSlack);
+  Figure("EnumDevices, one answering and two silent instruments", listing.seconds);
+  Figure("EnumDevices, per silent instrument", listing.seconds / 2);
+}
+
+// --- replies after the time limit ------------------------------------------------
+
+TEST(LateReply, EveryReplyLateFailsTheOpenWithinSixLimits) {
+  Lab lab(Specs{{"HOSL0001", "delay_ms = 1500"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSL0001");
+  EXPECT_EQ(open.hr, S_OK);
+  EXPECT_FALSE(open.opened);
+  EXPECT_FALSE(IsOpen(device.Get()));
+  EXPECT_LT(open.seconds, kIdentityCommands * kLimit + kSlack);
+}
+
+// The channel 1 reply comes late: channel 2's read takes it, channel 3's takes channel 2's,
+// and channel 3's own reply waits for the client's next read.
+TEST(LateReply, ALateChannelReplyShiftsTheNamesAndIsReadNext) {
+  Lab lab(Specs{{"HOSL0002", "channels = 3\nchannel3 = Laser C\ndelay_ms = 1300\ndelay_transfers = 7"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSL0002");
+  ASSERT_TRUE(open.opened);
+  EXPECT_LT(open.seconds, kLimit + kSlack);
+  EXPECT_EQ(ChannelNames(InfoOf(device.Get()).Get()), (std::vector<std::wstring>{L"", L"Laser A", L"Laser B"}));
+
+  auto packet = NewPacket(CmdSerial);
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+  ASSERT_EQ(ok, VARIANT_TRUE);
+  Fields stale = FieldsOf(packet.Get());
+  EXPECT_EQ(stale.opCode, CmdDevDesc);
+  EXPECT_EQ(stale.channel, 3);
+  EXPECT_EQ(stale.data.substr(0, 7), L"Laser C");
+  ASSERT_EQ(device->ReadDev(packet.Get(), &ok), S_OK);  // the careful client drains
+  ASSERT_EQ(ok, VARIANT_TRUE);
+  EXPECT_EQ(FieldsOf(packet.Get()).data.substr(0, 8), L"HOSL0002");
+  const auto start = Clock::now();
+  EXPECT_EQ(device->ReadDev(packet.Get(), &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);  // nothing more is queued
+  EXPECT_LT(SecondsSince(start), kLimit + kSlack);
+}
+
+TEST(LateReply, EnumDevicesSkipsALateInstrument) {
+  Lab lab(Specs{{"HOSL0003", "delay_ms = 1500"}, {"HOSL0004", ""}});
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.hr, S_OK);
+  EXPECT_TRUE(listing.listed);
+  EXPECT_EQ(listing.serials, Serials{"HOSL0004"});
+  EXPECT_LT(listing.seconds, kIdentityCommands * kLimit + kSlack);
+}
+
+// --- replies of random bytes -------------------------------------------------------
+
+std::string TransferList(int first, int count) {
+  std::string list;
+  for (int i = first; i < first + count; ++i) {
+    if (!list.empty()) list += ',';
+    list += std::to_string(i);
+  }
+  return list;
+}
+
+// The instrument's own firmware, run here with the same configuration, predicts its replies.
+struct Predictor {
+  velcorin::sim::InstrumentConfig config;
+  velcorin::sim::Responder responder{config};
+
+  explicit Predictor(const std::string& configText) : config(velcorin::sim::ParseConfig(configText).at(0)) {}
+  velcorin::sim::Reply Next() { return responder.Answer(std::vector<std::uint8_t>(velcorin::sim::kRequestSize)); }
+};
+
+TEST(RandomReplies, QueryDevTakesWhateverComesBack) {
+  const Spec spec{"HOSR0001", "random_replies = yes\nrandom_seed = 11\nrandom_transfers = " + TransferList(9, 100)};
+  Lab lab(Specs{spec});
+  Predictor predict(ConfigOf({spec}));
+  auto device = NewDevice();
+  ASSERT_TRUE(lab.Open(device.Get(), spec.serial).opened);
+  for (int i = 0; i < 8; ++i) predict.Next();  // the identity query's exchanges
+  for (int i = 0; i < 100; ++i) {
+    auto packet = NewPacket(CmdModel);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+    ASSERT_EQ(ok, VARIANT_TRUE) << i;
+    EXPECT_EQ(FieldsOf(packet.Get()), FieldsOfReply(predict.Next().bytes)) << "exchange " << i;
+  }
+}
+
+// The client's end of the instrument's pipe reads bytes, not messages, as a device handle
+// would: a read takes the next 1 to 40 bytes that the instrument sent, whatever their
+// replies. Which count exactly cannot always be told (bytes 37-39 are no field), so every
+// position that fits the packets seen so far is followed.
+class SentBytes {
+ public:
+  void Append(const std::vector<std::uint8_t>& reply) { sent_.insert(sent_.end(), reply.begin(), reply.end()); }
+
+  // False when no run of the unread bytes, zero-filled, gives these fields.
+  bool Consume(const Fields& got) {
+    std::set<std::size_t> next;
+    for (std::size_t at : readUpTo_) {
+      for (std::size_t n = 1; n <= velcorin::sim::kReplySize && at + n <= sent_.size(); ++n) {
+        const std::vector<std::uint8_t> run(sent_.begin() + at, sent_.begin() + at + n);
+        if (FieldsOfReply(run) == got) next.insert(at + n);
+      }
+    }
+    readUpTo_ = std::move(next);
+    return !readUpTo_.empty();
+  }
+
+ private:
+  std::vector<std::uint8_t> sent_;
+  std::set<std::size_t> readUpTo_{0};
+};
+
+// Replies of 0 to 80 bytes: each read delivers the next bytes in order, zero-filled, or
+// fails and leaves the packet alone; none waits beyond the limit.
+TEST(RandomReplies, EmptyShortAndOverlongRepliesAreReadInOrder) {
+  const Spec spec{"HOSR0002",
+                  "random_replies = yes\nrandom_sizes = yes\nrandom_seed = 5\nrandom_transfers = " + TransferList(9, 300)};
+  Lab lab(Specs{spec});
+  Predictor predict(ConfigOf({spec}));
+  auto device = NewDevice();
+  ASSERT_TRUE(lab.Open(device.Get(), spec.serial).opened);
+  for (int i = 0; i < 8; ++i) predict.Next();
+  SentBytes stream;
+  int failed = 0;
+  for (int i = 0; i < 300; ++i) {
+    stream.Append(predict.Next().bytes);
+    auto packet = NewPacket(CmdModel);
+    const Fields before = FieldsOf(packet.Get());
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    const auto start = Clock::now();
+    ASSERT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+    ASSERT_LT(SecondsSince(start), kLimit + kSlack) << "exchange " << i;
+    if (ok == VARIANT_TRUE) {
+      ASSERT_TRUE(stream.Consume(FieldsOf(packet.Get()))) << "exchange " << i << " read bytes out of order";
+    } else {
+      EXPECT_EQ(FieldsOf(packet.Get()), before) << "exchange " << i;
+      ++failed;
+    }
+  }
+  printf("[ figure ] %d of 300 random-size replies failed the read\n", failed);
+}
+
+TEST(RandomReplies, OpenDevAndEnumDevicesEndInADefinedOutcome) {
+  std::vector<Spec> specs = {{"HOSR0100", ""}};
+  for (int seed = 1; seed <= 4; ++seed) {
+    specs.push_back({"HOSR010" + std::to_string(seed), "random_replies = yes\nrandom_seed = " + std::to_string(seed)});
+    specs.push_back({"HOSR020" + std::to_string(seed),
+                     "random_replies = yes\nrandom_sizes = yes\nrandom_seed = " + std::to_string(seed)});
+  }
+  // Random channel replies only: the identity is good, the names are noise.
+  specs.push_back({"HOSR0300", "random_replies = yes\nrandom_transfers = 7, 8"});
+  Lab lab(specs);
+  Serials opened;
+  for (const Spec& spec : specs) {
+    auto device = NewDevice();
+    OpenOutcome first = lab.Open(device.Get(), spec.serial);
+    device->CloseDev();
+    TakeErrorInfo();
+    ASSERT_TRUE(lab.sim.WaitUntilFree(spec.serial));
+    OpenOutcome second = lab.Open(device.Get(), spec.serial);
+    device->CloseDev();
+    TakeErrorInfo();
+    ASSERT_TRUE(lab.sim.WaitUntilFree(spec.serial));
+    const bool defined = (first.hr == S_OK) || first.hr == kErr(6) || first.hr == kErr(9) || first.hr == kErr(13);
+    EXPECT_TRUE(defined) << spec.serial << std::hex << " hr " << first.hr;
+    EXPECT_EQ(first.hr, second.hr) << spec.serial << ": the same seed, the same outcome";
+    EXPECT_EQ(first.opened, second.opened) << spec.serial;
+    EXPECT_LT(first.seconds, kIdentityCommands * kLimit + kSlack) << spec.serial;
+    if (first.opened) opened.push_back(spec.serial);
+  }
+  EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0100"), opened.end());
+  EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0300"), opened.end());
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.hr, S_OK);
+  EXPECT_TRUE(listing.listed);
+  std::sort(opened.begin(), opened.end());
+  EXPECT_EQ(listing.serials, opened);  // exactly those that open
+}
+
+// --- unplugged halfway ---------------------------------------------------------------
+
+TEST(Unplugged, MidIdentityQueryTheOpenFailsAtOnce) {
+  for (int after : {1, 3, 6}) {
+    const std::string serial = "HOSU000" + std::to_string(after);
+    Lab lab(Specs{{serial, "unplug_after = " + std::to_string(after)}});
+    auto device = NewDevice();
+    const OpenOutcome open = lab.Open(device.Get(), serial);
+    EXPECT_EQ(open.hr, S_OK) << after;
+    EXPECT_FALSE(open.opened) << after;
+    EXPECT_FALSE(IsOpen(device.Get())) << after;
+    EXPECT_LT(open.seconds, kLimit + kSlack) << after << ": a broken handle fails at once";
+    EXPECT_EQ(lab.sim.DevicePath(serial), "") << after;
+    ASSERT_TRUE(lab.sim.Plug(serial));  // back, and it unplugs itself again
+    EXPECT_FALSE(lab.Open(device.Get(), serial).opened) << after;
+  }
+}
+
+TEST(Unplugged, DuringTheChannelWalkTheOpenSucceedsWithoutNames) {
+  Lab lab(Specs{{"HOSU0007", "unplug_after = 7"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSU0007");
+  ASSERT_TRUE(open.opened);  // the six identity commands were answered
+  EXPECT_LT(open.seconds, kLimit + kSlack);
+  auto info = InfoOf(device.Get());
+  EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_ModelNumber), L"M-HOSU0007");
+  EXPECT_EQ(ChannelNames(info.Get()), (std::vector<std::wstring>{L"", L""}));
+  auto packet = NewPacket(CmdModel);
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  const auto start = Clock::now();
+  EXPECT_EQ(device->QueryDev(packet.Get(), &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_FALSE);
+  EXPECT_LT(SecondsSince(start), kLimit);
+  EXPECT_TRUE(IsOpen(device.Get()));  // until CloseDev
+  EXPECT_EQ(device->CloseDev(), S_OK);
+}
+
+TEST(Unplugged, AnInstrumentThatUnplugsItselfDropsOutOfTheEnumeration) {
+  Lab lab(Specs{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.hr, S_OK);
+  EXPECT_TRUE(listing.listed);
+  EXPECT_EQ(listing.serials, (Serials{"HOSU0010", "HOSU0013"}));
+  EXPECT_LT(listing.seconds, kLimit + kSlack);
+  EXPECT_EQ(Enumerate(device.Get()).serials, (Serials{"HOSU0010", "HOSU0013"}));
+}
+
+// A test thread unplugs the instrument under examination and one still waiting its turn.
+TEST(Unplugged, UnpluggedFromOutsideWhileEnumDevicesRuns) {
+  const std::vector<Spec> specs = {
+      {"HOSU0020", "delay_ms = 200"}, {"HOSU0021", "delay_ms = 200"}, {"HOSU0022", "delay_ms = 200"}};
+  Lab lab(specs);
+  auto unplugger = std::async(std::launch::async, [&]() -> Serials {
+    const auto start = Clock::now();
+    while (SecondsSince(start) < 10) {
+      const auto requests = lab.sim.Requests();
+      if (requests.empty()) {
+        Sleep(5);
+        continue;
+      }
+      const std::string first = requests.front().serial;
+      Serials untouched;
+      for (const Spec& spec : specs) {
+        if (spec.serial != first) untouched.push_back(spec.serial);
+      }
+      if (!lab.sim.Unplug(first) || !lab.sim.Unplug(untouched.back())) return {};
+      return {untouched.front()};
+    }
+    return {};
+  });
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  const Serials left = unplugger.get();
+  ASSERT_EQ(left.size(), 1u) << "the test thread did not get to unplug";
+  EXPECT_EQ(listing.hr, S_OK);
+  EXPECT_TRUE(listing.listed);
+  EXPECT_EQ(listing.serials, left);
+  EXPECT_LT(listing.seconds, 2 * 8 * 0.2 + kSlack);
+}
+
+// --- 32767 channels ----------------------------------------------------------------
+
+TEST(ManyChannels, ThirtyTwoThousandAnsweredChannelsAreAllAsked) {
+  Lab lab(Specs{{"HOSC0001", "channels = 32767"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSC0001");
+  ASSERT_TRUE(open.opened);
+  Figure("OpenDev, 32767 answered channels", open.seconds);
+  const auto names = ChannelNames(InfoOf(device.Get()).Get());
+  ASSERT_TRUE(names);
+  ASSERT_EQ(names->size(), 32767u);
+  EXPECT_EQ(names->front(), L"Laser A");
+  EXPECT_EQ(names->back(), L"Channel 32767");
+  EXPECT_EQ(lab.sim.RequestsOf("HOSC0001").size(), 6u + 32767u);
+  device->CloseDev();
+  ASSERT_TRUE(lab.sim.WaitUntilFree("HOSC0001"));
+
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.serials, Serials{"HOSC0001"});
+  Figure("EnumDevices, one instrument of 32767 answered channels", listing.seconds);
+}
+
+TEST(ManyChannels, UnansweredChannelsStopAfterThreeFailures) {
+  Lab lab(Specs{{"HOSC0002", "channels = 32767\nanswer_channels = no"}, {"HOSC0003", ""}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSC0002");
+  ASSERT_TRUE(open.opened);
+  EXPECT_EQ(lab.sim.RequestsOf("HOSC0002").size(), 6u + 3u);
+  EXPECT_GE(open.seconds, 3 * kLimit - 0.1);
+  EXPECT_LT(open.seconds, 3 * kLimit + kSlack);
+  EXPECT_EQ(ChannelNames(InfoOf(device.Get()).Get())->size(), 32767u);
+  Figure("OpenDev, 32767 channels that never answer", open.seconds);
+  device->CloseDev();
+  ASSERT_TRUE(lab.sim.WaitUntilFree("HOSC0002"));
+
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.serials, (Serials{"HOSC0002", "HOSC0003"}));
+  EXPECT_LT(listing.seconds, 3 * kLimit + kSlack);
+  Figure("EnumDevices, 32767 channels that never answer and one good instrument", listing.seconds);
+}
+
+// --- malformed numbers ---------------------------------------------------------------
+
+struct NumberCase {
+  const char* text;  // as the sim config quotes it
+  const char* padding;
+  HRESULT asType;  // OpenDev's result with this text as the type code
+  long productId;
+  HRESULT asCount;  // ... as the channel count
+  long channelCount;
+};
+
+// Spaces around, a sign, leading zeros and a zero byte after the digits are fine; anything
+// else is a type mismatch, a number beyond 32 bits an overflow. A count must be 0..32767.
+const NumberCase kNumbers[] = {
+    {"\"  12  \"", "spaces", S_OK, 12, S_OK, 12},
+    {"+7", "spaces", S_OK, 7, S_OK, 7},
+    {"-7", "spaces", S_OK, -7, kErr(9), -7},
+    {"0007", "spaces", S_OK, 7, S_OK, 7},
+    {"00000000000000003", "spaces", S_OK, 3, S_OK, 3},
+    {"-0", "spaces", S_OK, 0, S_OK, 0},
+    {"2147483647", "spaces", S_OK, 2147483647, kErr(6), 2147483647},
+    {"2147483648", "spaces", kErr(6), 0, kErr(6), 0},
+    {"-2147483648", "spaces", S_OK, -2147483647 - 1, kErr(9), -2147483647 - 1},
+    {"-2147483649", "spaces", kErr(6), 0, kErr(6), 0},
+    {"99999999999999999", "spaces", kErr(6), 0, kErr(6), 0},
+    {"32768", "spaces", S_OK, 32768, kErr(6), 32768},
+    {"\"5\\0xyz\"", "spaces", S_OK, 5, S_OK, 5},
+    {"abc", "spaces", kErr(13), 0, kErr(13), 0},
+    {"12a", "spaces", kErr(13), 0, kErr(13), 0},
+    {"\"1 2\"", "spaces", kErr(13), 0, kErr(13), 0},
+    {"\"\\x095\"", "spaces", kErr(13), 0, kErr(13), 0},
+    {"0x10", "spaces", kErr(13), 0, kErr(13), 0},
+    {"1.0", "spaces", kErr(13), 0, kErr(13), 0},
+    {"+", "spaces", kErr(13), 0, kErr(13), 0},
+    {"\"- 5\"", "spaces", kErr(13), 0, kErr(13), 0},
+    {"\"\"", "spaces", kErr(13), 0, kErr(13), 0},
+    {"\"\"", "zeros", kErr(13), 0, kErr(13), 0},
+};
+
+TEST(Numbers, AsTypeCodeAndAsChannelCount) {
+  std::vector<Spec> specs;
+  for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
+    const NumberCase& c = kNumbers[i];
+    const std::string padding = std::string("\npadding = ") + c.padding;
+    specs.push_back({"HOST" + std::to_string(100 + i), std::string("devtype_text = ") + c.text + padding});
+    specs.push_back({"HOSK" + std::to_string(100 + i), std::string("chanct_text = ") + c.text + padding});
+  }
+  Lab lab(specs);
+  Serials opened;
+  for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
+    const NumberCase& c = kNumbers[i];
+    for (bool asType : {true, false}) {
+      const std::string serial = (asType ? "HOST" : "HOSK") + std::to_string(100 + i);
+      const std::string what = serial + (asType ? " type " : " count ") + c.text + " " + c.padding;
+      auto device = NewDevice();
+      const OpenOutcome open = lab.Open(device.Get(), serial);
+      const HRESULT expected = asType ? c.asType : c.asCount;
+      EXPECT_EQ(open.hr, expected) << what;
+      EXPECT_EQ(open.opened, expected == S_OK) << what;
+      EXPECT_EQ(IsOpen(device.Get()), expected == S_OK) << what;
+      EXPECT_EQ(TakeErrorInfo().second.empty(), expected == S_OK) << what;
+      EXPECT_LT(open.seconds, kLimit + kSlack) << what;
+      auto info = InfoOf(device.Get());
+      EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ProductID), asType ? c.productId : 0x3001) << what;
+      EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ChannelCount), asType ? (expected == S_OK ? 2 : 0) : c.channelCount)
+          << what;
+      if (expected == S_OK) {
+        EXPECT_EQ(ChannelNames(info.Get())->size(), static_cast<std::size_t>(asType ? 2 : c.channelCount)) << what;
+        opened.push_back(serial);
+      }
+      device->CloseDev();
+    }
+  }
+  auto device = NewDevice();
+  const Listing listing = Enumerate(device.Get());
+  EXPECT_EQ(listing.hr, S_OK);
+  std::sort(opened.begin(), opened.end());
+  EXPECT_EQ(listing.serials, opened);  // those that open, and no others
+}
+
+}  // namespace
