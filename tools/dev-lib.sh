@@ -138,6 +138,7 @@ register_dll() {
 # The VBScript sample against three simulated instruments (sim/demo.ini);
 # with_sim unplugs them again however the script ends.
 do_demo() {
+  [ "${1:-}" = --chooser ] && { demo_chooser; return; }
   wine_up
   trap wine_down EXIT
   register_dll
@@ -147,6 +148,36 @@ do_demo() {
   # cscript reports a script error by printing nothing more, not by its exit code.
   printf '%s\n' "$out" | grep -v '^DONE$'
   printf '%s\n' "$out" | grep -qx DONE || { echo "demo: the sample stopped early"; return 1; }
+}
+
+# The "Select Device" dialog over the demo's instruments: on $DISPLAY when set;
+# else on a virtual display, where a device is picked with the keyboard, the
+# dialog saved as a picture and closed again with Esc.
+demo_chooser() {
+  local here=${DISPLAY:-} shot=$BUILD/chooser-demo.png log=$BUILD/chooser-demo.log
+  [ -n "$here" ] || start_display
+  wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true
+  trap wine_down EXIT
+  register_dll
+  (cd "$ROOT/chooser/demo" && wine "$BUILD/win32/tests/with_sim.exe" ../../sim/demo.ini \
+     cscript //nologo choose-device.vbs 2>&1 | tr -d '\r' >"$log") &
+  local run=$! window= i
+  if [ -z "$here" ]; then
+    for i in $(seq 150); do
+      window=$(xdotool search --name '^Select Device$' 2>/dev/null | head -n1 || true)
+      [ -n "$window" ] && break; sleep 0.2; done
+    [ -n "$window" ] || { echo "demo: the dialog did not appear"; kill "$run" 2>/dev/null; return 1; }
+    sleep 0.5
+    # The tree has the focus: the root, the first group opened, its first device.
+    xdotool key Home Down Right Down
+    sleep 1
+    xwd -root -display "$DISPLAY" | /usr/bin/convert xwd:- "$shot"
+    xdotool key Escape
+  fi
+  wait "$run" || true
+  grep -v '^DONE$' "$log" || true
+  if [ -z "$here" ]; then echo "screenshot of the dialog: $shot"; fi
+  grep -qx DONE "$log" || { echo "demo: the script stopped early"; return 1; }
 }
 
 do_fuzz() {
