@@ -50,6 +50,20 @@ class ComObject : public Itf {
   ObjectCounter counter_;
 };
 
+// An argument list the type library's Invoke can walk without reading through
+// a null pointer or past the end of an array.
+inline bool IsWellFormed(const DISPPARAMS& params) {
+  return (params.cArgs == 0 || params.rgvarg) && (params.cNamedArgs == 0 || params.rgdispidNamedArgs) &&
+         params.cNamedArgs <= params.cArgs;
+}
+
+// A null name is a caller's mistake like a null array of names.
+inline bool AllNamesPresent(LPOLESTR* names, UINT count) {
+  for (UINT i = 0; i < count; ++i)
+    if (!names[i]) return false;
+  return true;
+}
+
 template <class Itf>
 class DispatchObject : public Itf, public ISupportErrorInfo {
  public:
@@ -89,7 +103,7 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
   }
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    if (!names || !ids) return E_POINTER;
+    if (!names || !ids || !AllNamesPresent(names, count)) return E_POINTER;
     ComPtr<ITypeInfo> info;
     HRESULT hr = DispatchTypeInfo(__uuidof(Itf), &info);
     return SUCCEEDED(hr) ? DispGetIDsOfNames(info.Get(), names, count, ids) : hr;
@@ -103,6 +117,9 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
     if (FAILED(hr)) return hr;
     DISPPARAMS none{};
     if (!params) params = &none;
+    if (!IsWellFormed(*params)) return E_INVALIDARG;
+    hr = CheckObjectArguments(info.Get(), id, flags, *params, badArgument);
+    if (FAILED(hr)) return hr;
     hr = info->Invoke(static_cast<Itf*>(this), id, flags, params, result, exception, badArgument);
     // Wine refuses a property-style read of a method (JScript's c.Count); callers may do that.
     if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_PROPERTYGET)

@@ -1,0 +1,1451 @@
+// Careless callers: every member of every class, late-bound through Invoke with
+// arguments of every type and with malformed calls, and early-bound through the
+// vtable with null pointers. The members come from the type library itself, so
+// none is forgotten. No call may crash; each ends in a defined HRESULT, with
+// exception information whenever the component raised the error itself; and
+// every object still works afterwards.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "com_test_util.h"
+#include "sim/sim_client.h"
+
+namespace {
+
+using velcorin::sim::SimClient;
+
+constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
+const std::wstring kNotSet = L"Object variable or With block variable not set";
+
+std::string Hex(HRESULT hr) {
+  std::ostringstream text;
+  text << "0x" << std::hex << static_cast<unsigned long>(hr);
+  return text.str();
+}
+
+std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+
+bool Dumping() { return std::getenv("VELCORIN_SWEEP_DUMP") != nullptr; }
+
+ULONG RefCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+// ---------------------------------------------------------------------------
+// Argument values: every kind of VARIANT a caller can build.
+
+struct Sample {
+  std::string name;
+  std::function<VARIANT()> make;  // a new value that the caller owns
+};
+
+VARIANT Typed(VARTYPE vt) {
+  VARIANT v;
+  VariantInit(&v);
+  V_VT(&v) = vt;
+  return v;
+}
+
+BSTR Text(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+
+SAFEARRAY* Strings(std::vector<std::wstring> items, LONG lower = 1) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, lower, static_cast<ULONG>(items.size()));
+  for (LONG i = 0; i < static_cast<LONG>(items.size()); ++i) {
+    LONG index = lower + i;
+    BSTR item = Text(items[static_cast<size_t>(i)]);
+    SafeArrayPutElement(array, &index, item);
+    SysFreeString(item);
+  }
+  return array;
+}
+
+SAFEARRAY* StringMatrix() {
+  SAFEARRAYBOUND bounds[2] = {{2, 1}, {3, 1}};
+  SAFEARRAY* array = SafeArrayCreate(VT_BSTR, 2, bounds);
+  for (LONG r = 1; r <= 2; ++r)
+    for (LONG c = 1; c <= 3; ++c) {
+      LONG index[2] = {r, c};
+      BSTR item = Text(L"cell");
+      SafeArrayPutElement(array, index, item);
+      SysFreeString(item);
+    }
+  return array;
+}
+
+SAFEARRAY* Longs() {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_I4, 1, 3);
+  for (LONG i = 1; i <= 3; ++i) SafeArrayPutElement(array, &i, &i);
+  return array;
+}
+
+SAFEARRAY* VariantsOfText() {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 1, 2);
+  for (LONG i = 1; i <= 2; ++i) {
+    VARIANT item = Str(L"channel");
+    SafeArrayPutElement(array, &i, &item);
+    VariantClear(&item);
+  }
+  return array;
+}
+
+// The objects the samples refer to, alive for the whole sweep.
+struct Objects {
+  ComPtr<IDispatch> packet = CreateByProgId<IDispatch>(L"Velcorin.Packet");
+  ComPtr<IDispatch> devInfo = CreateByProgId<IDispatch>(L"Velcorin.DevInfo");
+  ComPtr<IDispatch> enumFilter = CreateByProgId<IDispatch>(L"Velcorin.EnumFilter");
+  ComPtr<IDispatch> chooser = CreateByProgId<IDispatch>(L"Velcorin.Chooser");
+  ComPtr<IDispatch> collection;  // ours, as Chooser.Filter hands it out
+  ComPtr<IUnknown> plainUnknown;  // no IDispatch at all: a collection's enumerator
+
+  Objects() {
+    collection = NewCollection();
+    ComPtr<_Collection> items;
+    collection.As(&items);
+    items->_NewEnum(&plainUnknown);
+  }
+  static ComPtr<IDispatch> NewCollection() {
+    auto owner = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
+    ComPtr<_Collection> list;
+    owner->get_Filter(&list);
+    ComPtr<IDispatch> dispatch;
+    list.As(&dispatch);
+    return dispatch;
+  }
+  std::vector<IUnknown*> All() const {
+    return {packet.Get(), devInfo.Get(), enumFilter.Get(), chooser.Get(), collection.Get(), plainUnknown.Get()};
+  }
+};
+
+VARIANT Unknown(IUnknown* object) {
+  VARIANT v = Typed(VT_UNKNOWN);
+  V_UNKNOWN(&v) = object;
+  if (object) object->AddRef();
+  return v;
+}
+
+VARIANT Array(VARTYPE element, SAFEARRAY* array) {
+  VARIANT v = Typed(VT_ARRAY | element);
+  V_ARRAY(&v) = array;
+  return v;
+}
+
+template <class T, class Set>
+Sample Scalar(const char* name, VARTYPE vt, T value, Set set) {
+  return {name, [=] {
+            VARIANT v = Typed(vt);
+            set(v, value);
+            return v;
+          }};
+}
+
+std::vector<Sample> Samples(const Objects& o) {
+  const std::wstring million(1000000, L'x');
+  const std::wstring embedded(L"ab\0cd\0\0", 7);
+  DECIMAL big{};
+  VarDecFromR8(7.9e27, &big);
+  CY money{};
+  money.int64 = std::numeric_limits<LONGLONG>::min();
+  return {
+      {"Empty", [] { return Typed(VT_EMPTY); }},
+      {"Null", [] { return Typed(VT_NULL); }},
+      Scalar("I1", VT_I1, static_cast<CHAR>(-128), [](VARIANT& v, CHAR x) { V_I1(&v) = x; }),
+      Scalar("UI1", VT_UI1, static_cast<BYTE>(255), [](VARIANT& v, BYTE x) { V_UI1(&v) = x; }),
+      Scalar("I2", VT_I2, static_cast<SHORT>(-32768), [](VARIANT& v, SHORT x) { V_I2(&v) = x; }),
+      Scalar("UI2", VT_UI2, static_cast<USHORT>(65535), [](VARIANT& v, USHORT x) { V_UI2(&v) = x; }),
+      Scalar("I4 min", VT_I4, std::numeric_limits<LONG>::min(), [](VARIANT& v, LONG x) { V_I4(&v) = x; }),
+      Scalar("I4 max", VT_I4, std::numeric_limits<LONG>::max(), [](VARIANT& v, LONG x) { V_I4(&v) = x; }),
+      Scalar("UI4 max", VT_UI4, std::numeric_limits<ULONG>::max(), [](VARIANT& v, ULONG x) { V_UI4(&v) = x; }),
+      Scalar("I8", VT_I8, LONGLONG{1} << 40, [](VARIANT& v, LONGLONG x) { V_I8(&v) = x; }),
+      Scalar("UI8", VT_UI8, std::numeric_limits<ULONGLONG>::max(), [](VARIANT& v, ULONGLONG x) { V_UI8(&v) = x; }),
+      Scalar("INT", VT_INT, -7, [](VARIANT& v, INT x) { V_INT(&v) = x; }),
+      Scalar("UINT", VT_UINT, 7u, [](VARIANT& v, UINT x) { V_UINT(&v) = x; }),
+      Scalar("R4", VT_R4, 3.4e38f, [](VARIANT& v, FLOAT x) { V_R4(&v) = x; }),
+      Scalar("R8 huge", VT_R8, 1e300, [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }),
+      Scalar("R8 NaN", VT_R8, std::nan(""), [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }),
+      Scalar("R8 2.5", VT_R8, 2.5, [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }),
+      Scalar("CY", VT_CY, money, [](VARIANT& v, CY x) { V_CY(&v) = x; }),
+      Scalar("DATE", VT_DATE, 2958465.99, [](VARIANT& v, DATE x) { V_DATE(&v) = x; }),
+      Scalar("BOOL", VT_BOOL, VARIANT_TRUE, [](VARIANT& v, VARIANT_BOOL x) { V_BOOL(&v) = x; }),
+      Scalar("DECIMAL", VT_DECIMAL, big, [](VARIANT& v, DECIMAL x) {
+        V_DECIMAL(&v) = x;
+        V_VT(&v) = VT_DECIMAL;  // the decimal overlays the type field
+      }),
+      Scalar("ERROR missing", VT_ERROR, DISP_E_PARAMNOTFOUND, [](VARIANT& v, SCODE x) { V_ERROR(&v) = x; }),
+      Scalar("ERROR fail", VT_ERROR, E_FAIL, [](VARIANT& v, SCODE x) { V_ERROR(&v) = x; }),
+      {"BSTR null", [] { return Typed(VT_BSTR); }},
+      {"BSTR empty", [] { return Str(L""); }},
+      {"BSTR number", [] { return Str(L" 12 "); }},
+      {"BSTR text", [] { return Str(L"abc"); }},
+      {"BSTR million", [million] {
+         VARIANT v = Typed(VT_BSTR);
+         V_BSTR(&v) = Text(million);
+         return v;
+       }},
+      {"BSTR embedded nul", [embedded] {
+         VARIANT v = Typed(VT_BSTR);
+         V_BSTR(&v) = Text(embedded);
+         return v;
+       }},
+      {"DISPATCH null", [] { return Obj(nullptr); }},
+      {"DISPATCH Packet", [&o] { return Obj(o.packet.Get()); }},
+      {"DISPATCH DevInfo", [&o] { return Obj(o.devInfo.Get()); }},
+      {"DISPATCH EnumFilter", [&o] { return Obj(o.enumFilter.Get()); }},
+      {"DISPATCH Chooser", [&o] { return Obj(o.chooser.Get()); }},
+      {"DISPATCH Collection", [&o] { return Obj(o.collection.Get()); }},
+      {"UNKNOWN null", [] { return Unknown(nullptr); }},
+      {"UNKNOWN Packet", [&o] { return Unknown(o.packet.Get()); }},
+      {"UNKNOWN not dispatch", [&o] { return Unknown(o.plainUnknown.Get()); }},
+      {"ARRAY BSTR", [] { return Array(VT_BSTR, Strings({L"one", L"two"})); }},
+      {"ARRAY BSTR from 0", [] { return Array(VT_BSTR, Strings({L"zero"}, 0)); }},
+      {"ARRAY BSTR empty", [] { return Array(VT_BSTR, Strings({})); }},
+      {"ARRAY BSTR null", [] { return Array(VT_BSTR, nullptr); }},
+      {"ARRAY BSTR 2-D", [] { return Array(VT_BSTR, StringMatrix()); }},
+      {"ARRAY I4", [] { return Array(VT_I4, Longs()); }},
+      {"ARRAY VARIANT", [] { return Array(VT_VARIANT, VariantsOfText()); }},
+  };
+}
+
+// How an argument is passed: as the value, by reference to it, or by
+// reference to a VARIANT holding it.
+enum class Form { Value, Ref, VariantRef };
+constexpr Form kForms[] = {Form::Value, Form::Ref, Form::VariantRef};
+const char* Name(Form form) { return form == Form::Value ? "" : form == Form::Ref ? " byref" : " variant-ref"; }
+
+// An argument as a caller passes it. Whatever a by-reference argument points
+// at belongs to this object and is freed with it, whatever the callee left there.
+class Arg {
+ public:
+  Arg(VARIANT value, Form form) : value_(std::make_unique<VARIANT>(value)) {
+    VariantInit(&passed_);
+    switch (form) {
+      case Form::Value:
+        passed_ = *value_;
+        break;
+      case Form::Ref:
+        V_VT(&passed_) = VT_BYREF | V_VT(value_.get());
+        V_BYREF(&passed_) = V_VT(value_.get()) == VT_DECIMAL ? static_cast<void*>(&V_DECIMAL(value_.get()))
+                                                             : static_cast<void*>(&V_UI1(value_.get()));
+        break;
+      case Form::VariantRef:
+        V_VT(&passed_) = VT_BYREF | VT_VARIANT;
+        V_VARIANTREF(&passed_) = value_.get();
+        break;
+    }
+  }
+  Arg(const Sample& sample, Form form) : Arg(sample.make(), form) {}
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  Arg(Arg&&) = default;
+  Arg& operator=(Arg&& other) noexcept {
+    std::swap(value_, other.value_);
+    std::swap(passed_, other.passed_);
+    return *this;
+  }
+  ~Arg() {
+    if (value_) VariantClear(value_.get());
+  }
+  const VARIANT& passed() const { return passed_; }
+
+ private:
+  std::unique_ptr<VARIANT> value_;
+  VARIANT passed_;
+};
+
+// ---------------------------------------------------------------------------
+// The members, as the type library describes them.
+
+enum class Kind { Long, Text, Packet, Collection, Names, Variant, Unknown };
+
+struct Member {
+  std::wstring name;
+  MEMBERID id = DISPID_UNKNOWN;
+  INVOKEKIND invoke = INVOKE_FUNC;
+  std::vector<Kind> params;  // the arguments a caller passes: no retval
+  size_t required = 0;
+  WORD Flags() const { return static_cast<WORD>(invoke); }  // INVOKEKIND values are the DISPATCH_ flags
+  bool IsPut() const { return invoke == INVOKE_PROPERTYPUT || invoke == INVOKE_PROPERTYPUTREF; }
+  std::string Label() const {
+    const char* kind = invoke == INVOKE_FUNC ? "" : invoke == INVOKE_PROPERTYGET ? " get" : IsPut() ? " put" : "";
+    return Narrow(name) + kind + (invoke == INVOKE_PROPERTYPUTREF ? "ref" : "");
+  }
+};
+
+Kind InterfaceKind(ITypeInfo* info) {
+  TYPEATTR* attr = nullptr;
+  if (FAILED(info->GetTypeAttr(&attr))) return Kind::Unknown;
+  Kind kind = Kind::Unknown;
+  if (attr->typekind == TKIND_ENUM) kind = Kind::Long;
+  if (IsEqualGUID(attr->guid, __uuidof(_Packet))) kind = Kind::Packet;
+  if (IsEqualGUID(attr->guid, __uuidof(_Collection))) kind = Kind::Collection;
+  info->ReleaseTypeAttr(attr);
+  return kind;
+}
+
+Kind KindOf(ITypeInfo* info, const TYPEDESC& type) {
+  switch (type.vt) {
+    case VT_I4:
+    case VT_INT: return Kind::Long;
+    case VT_BSTR: return Kind::Text;
+    case VT_VARIANT: return Kind::Variant;
+    case VT_USERDEFINED: {
+      ComPtr<ITypeInfo> ref;
+      if (FAILED(info->GetRefTypeInfo(type.hreftype, &ref))) return Kind::Unknown;
+      return InterfaceKind(ref.Get());
+    }
+    case VT_PTR:
+      if (type.lptdesc->vt == VT_SAFEARRAY) return Kind::Names;
+      if (type.lptdesc->vt == VT_VARIANT) return Kind::Variant;
+      if (type.lptdesc->vt == VT_USERDEFINED) return KindOf(info, *type.lptdesc);
+      return Kind::Unknown;
+    default: return Kind::Unknown;
+  }
+}
+
+std::vector<Member> MembersOf(IDispatch* object) {
+  ComPtr<ITypeInfo> info;
+  EXPECT_EQ(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), S_OK);
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  const WORD count = attr->cFuncs;
+  info->ReleaseTypeAttr(attr);
+  std::vector<Member> members;
+  std::set<std::pair<MEMBERID, INVOKEKIND>> seen;  // Wine repeats the last member past a vtable gap
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &func))) continue;
+    // IUnknown's and IDispatch's own members are restricted: not for automation callers.
+    const bool inherited = (func->wFuncFlags & FUNCFLAG_FRESTRICTED) != 0;
+    if (!inherited && seen.insert({func->memid, func->invkind}).second) {
+      Member m;
+      m.id = func->memid;
+      m.invoke = func->invkind;
+      BSTR name = nullptr;
+      info->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr);
+      m.name = name ? name : L"?";
+      SysFreeString(name);
+      for (SHORT p = 0; p < func->cParams; ++p) {
+        const ELEMDESC& param = func->lprgelemdescParam[p];
+        if (param.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) continue;
+        m.params.push_back(KindOf(info.Get(), param.tdesc));
+        if (!(param.paramdesc.wParamFlags & PARAMFLAG_FOPT)) m.required = m.params.size();
+      }
+      members.push_back(m);
+    }
+    info->ReleaseFuncDesc(func);
+  }
+  return members;
+}
+
+// ---------------------------------------------------------------------------
+// One Invoke and what came of it.
+
+struct Request {
+  DISPID id = DISPID_UNKNOWN;
+  WORD flags = DISPATCH_METHOD;
+  std::vector<VARIANT> args;  // natural order; shallow copies of values owned elsewhere
+  std::vector<DISPID> named;  // names of the last named.size() arguments; a put adds its own
+  IID riid = IID_NULL;
+  bool noParams = false, noResult = false, noException = false, noArgErr = false;
+  bool badNamedCount = false, nullArgs = false, nullNamed = false;
+};
+
+struct Outcome {
+  HRESULT hr = E_FAIL;
+  HRESULT scode = S_OK;  // what DISP_E_EXCEPTION carries
+  std::wstring source, description;
+  VARIANT result;
+  Outcome() { VariantInit(&result); }
+  Outcome(const Outcome&) = delete;
+  ~Outcome() { VariantClear(&result); }
+};
+
+void Perform(IDispatch* object, const Request& r, Outcome& out) {
+  std::vector<VARIANT> reversed(r.args.rbegin(), r.args.rend());
+  std::vector<DISPID> named(r.named.rbegin(), r.named.rend());
+  if (named.empty() && (r.flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !reversed.empty())
+    named.push_back(DISPID_PROPERTYPUT);
+  DISPPARAMS params{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
+                    static_cast<UINT>(named.size())};
+  if (r.badNamedCount) params.cNamedArgs = params.cArgs + 2;
+  if (r.nullArgs) params.rgvarg = nullptr;
+  if (r.nullNamed) params.rgdispidNamedArgs = nullptr;
+  EXCEPINFO exception{};
+  UINT argErr = 0;
+  out.hr = object->Invoke(r.id, r.riid, LOCALE_USER_DEFAULT, r.flags, r.noParams ? nullptr : &params,
+                          r.noResult ? nullptr : &out.result, r.noException ? nullptr : &exception,
+                          r.noArgErr ? nullptr : &argErr);
+  if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+  out.scode = exception.scode ? exception.scode : exception.wCode ? kErr(exception.wCode) : S_OK;
+  if (exception.bstrSource) out.source = exception.bstrSource;
+  if (exception.bstrDescription) out.description = exception.bstrDescription;
+  // Without EXCEPINFO the error info stays with the thread, where the caller finds it.
+  if (r.noException && out.hr == DISP_E_EXCEPTION) {
+    std::tie(out.source, out.description) = TakeErrorInfo();
+    out.scode = out.description.empty() ? S_OK : kErr(0);
+  }
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+  SysFreeString(exception.bstrHelpFile);
+}
+
+bool IsOurs(HRESULT hr) { return (static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u; }
+
+// The results a careless call may end in: success, the standard refusals of
+// IDispatch and of the system's argument coercion, or an exception; an
+// exception the component raised carries its description.
+::testing::AssertionResult Defined(const Outcome& o) {
+  static const std::set<HRESULT> refusals = {
+      DISP_E_MEMBERNOTFOUND, DISP_E_PARAMNOTFOUND,    DISP_E_TYPEMISMATCH, DISP_E_UNKNOWNNAME,
+      DISP_E_NONAMEDARGS,    DISP_E_BADVARTYPE,       DISP_E_OVERFLOW,     DISP_E_BADPARAMCOUNT,
+      DISP_E_PARAMNOTOPTIONAL, DISP_E_UNKNOWNINTERFACE, DISP_E_BADCALLEE,  DISP_E_NOTACOLLECTION, E_NOINTERFACE,
+      E_INVALIDARG,          E_POINTER};
+  if (o.hr == S_OK || refusals.count(o.hr)) return ::testing::AssertionSuccess();
+  if (o.hr != DISP_E_EXCEPTION) return ::testing::AssertionFailure() << "unexpected HRESULT " << Hex(o.hr);
+  if (!FAILED(o.scode)) return ::testing::AssertionFailure() << "exception without a failing code";
+  if (IsOurs(o.scode) && (o.description.empty() || o.source.empty()))
+    return ::testing::AssertionFailure() << "our error " << Hex(o.scode) << " without its description or source";
+  if (!IsOurs(o.scode) && !refusals.count(o.scode))
+    return ::testing::AssertionFailure() << "exception with unexpected code " << Hex(o.scode);
+  return ::testing::AssertionSuccess();
+}
+
+// The refcounts of every object the samples hand out, to show that no call kept or dropped a reference.
+std::vector<ULONG> Counts(const Objects& o) {
+  std::vector<ULONG> counts;
+  for (IUnknown* object : o.All()) counts.push_back(RefCount(object));
+  return counts;
+}
+
+// ---------------------------------------------------------------------------
+// The sweep of one object.
+
+struct Target {
+  std::string name;
+  ComPtr<IDispatch> object;
+  // Runs before each call (for instance: a reply for a read to find).
+  std::function<void(const Member&)> prepare = [](const Member&) {};
+  // Runs after each call (for instance: reopen what CloseDev closed).
+  std::function<void()> restore = [] {};
+};
+
+// Good arguments of each kind: what a careful caller passes.
+Sample GoodSample(Kind kind, const Objects& o) {
+  switch (kind) {
+    case Kind::Long: return {"good", [] { return I4(1); }};
+    case Kind::Text: return {"good", [] { return Str(L"x"); }};
+    case Kind::Packet: return {"good", [&o] { return Obj(o.packet.Get()); }};
+    case Kind::Collection: return {"good", [] { return Obj(Objects::NewCollection().Get()); }};
+    case Kind::Names: return {"good", [] { return Array(VT_BSTR, Strings({L"a", L"b"})); }};
+    default: return {"good", [] { return I4(1); }};
+  }
+}
+Form GoodForm(Kind kind) { return kind == Kind::Names ? Form::Ref : Form::Value; }
+
+class Sweep {
+ public:
+  Sweep(Target& target, const Objects& objects) : target_(target), objects_(objects), samples_(Samples(objects)) {}
+
+  void Run() {
+    const std::vector<Member> members = MembersOf(target_.object.Get());
+    ASSERT_FALSE(members.empty());
+    for (const Member& m : members) {
+      for (Kind k : m.params) ASSERT_NE(k, Kind::Unknown) << target_.name << "." << m.Label() << ": new parameter type";
+      if (ShowsDialog(m)) {
+        ExtraArguments(m);
+        continue;
+      }
+      FlagCombinations(m);
+      WrongTypes(m);
+      MissingAndExtraArguments(m);
+      NamedArguments(m);
+      NullPointers(m);
+      WrongInterface(m);
+    }
+    UnknownMembers();
+  }
+  int calls() const { return calls_; }
+
+ private:
+  static bool ShowsDialog(const Member& m) { return m.name == L"ShowDialog"; }
+
+  std::vector<Arg> GoodArgs(const Member& m, size_t count) const {
+    std::vector<Arg> args;
+    for (size_t i = 0; i < count; ++i) {
+      Kind kind = i < m.params.size() ? m.params[i] : Kind::Long;
+      args.emplace_back(GoodSample(kind, objects_), i < m.params.size() ? GoodForm(kind) : Form::Value);
+    }
+    return args;
+  }
+
+  void Call(const Member& m, Request r, const std::vector<Arg>& args, const std::string& what) {
+    r.id = m.id;
+    for (const Arg& a : args) r.args.push_back(a.passed());
+    target_.prepare(m);
+    const std::string context = target_.name + "." + m.Label() + " " + what;
+    if (Dumping()) std::cout << context << std::flush;
+    Outcome o;
+    const std::vector<ULONG> before = Counts(objects_);
+    Perform(target_.object.Get(), r, o);
+    ++calls_;
+    EXPECT_TRUE(Defined(o)) << context;
+    // A refused call keeps no reference to anything it was given (a put that succeeds stores one).
+    if (FAILED(o.hr)) {
+      EXPECT_EQ(Counts(objects_), before) << context << ": a reference kept or dropped";
+    }
+    if (Dumping())
+      std::cout << " -> " << Hex(o.hr) << (o.hr == DISP_E_EXCEPTION ? " " + Hex(o.scode) : "") << "\n";
+    target_.restore();
+  }
+
+  void FlagCombinations(const Member& m) {
+    for (WORD flags : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0x10, 0xFFFF}) {
+      Request r;
+      r.flags = flags;
+      Call(m, r, GoodArgs(m, m.params.size()), "flags " + std::to_string(flags));
+    }
+  }
+
+  void WrongTypes(const Member& m) {
+    for (size_t position = 0; position < m.params.size(); ++position)
+      for (const Sample& sample : samples_)
+        for (Form form : kForms) {
+          std::vector<Arg> args = GoodArgs(m, m.params.size());
+          args[position] = Arg(sample, form);
+          Request r;
+          r.flags = m.Flags();
+          Call(m, r, args, "arg " + std::to_string(position + 1) + " = " + sample.name + Name(form));
+        }
+  }
+
+  void MissingAndExtraArguments(const Member& m) {
+    for (size_t count = 0; count < m.required; ++count) {
+      Request r;
+      r.flags = m.Flags();
+      Call(m, r, GoodArgs(m, count), std::to_string(count) + " arguments");
+    }
+    ExtraArguments(m);
+  }
+
+  void ExtraArguments(const Member& m) {
+    for (size_t extra : {1u, 4u}) {
+      Request r;
+      r.flags = m.Flags();
+      Call(m, r, GoodArgs(m, m.params.size() + extra), std::to_string(extra) + " extra arguments");
+    }
+  }
+
+  void NamedArguments(const Member& m) {
+    const size_t n = m.params.size();
+    struct Case {
+      const char* what;
+      std::vector<DISPID> named;
+      size_t args;
+    };
+    std::vector<Case> cases = {
+        {"named 12345", {12345}, n ? n : 1},
+        {"named -1", {DISPID_UNKNOWN}, n ? n : 1},
+        {"named propput", {DISPID_PROPERTYPUT}, n ? n : 1},
+        {"named twice 0", {0, 0}, n > 1 ? n : 2},
+    };
+    for (const Case& c : cases) {
+      Request r;
+      r.flags = m.Flags();
+      r.named = c.named;
+      Call(m, r, GoodArgs(m, c.args), c.what);
+    }
+    Request tooMany;
+    tooMany.flags = m.Flags();
+    tooMany.badNamedCount = true;
+    tooMany.named = {0};
+    Call(m, tooMany, GoodArgs(m, n), "more named than arguments");
+  }
+
+  void NullPointers(const Member& m) {
+    const size_t n = m.params.size();
+    struct Case {
+      const char* what;
+      void (*set)(Request&);
+    } cases[] = {
+        {"no DISPPARAMS", [](Request& r) { r.noParams = true; }},
+        {"no result", [](Request& r) { r.noResult = true; }},
+        {"no EXCEPINFO", [](Request& r) { r.noException = true; }},
+        {"no argument error", [](Request& r) { r.noArgErr = true; }},
+        {"nothing at all", [](Request& r) { r.noParams = r.noResult = r.noException = r.noArgErr = true; }},
+        {"null argument array", [](Request& r) { r.nullArgs = true; }},
+        {"null name array", [](Request& r) {
+           r.nullNamed = true;
+           r.named = {0};
+         }},
+    };
+    for (const Case& c : cases) {
+      Request r;
+      r.flags = m.Flags();
+      c.set(r);
+      Call(m, r, GoodArgs(m, n ? n : (r.nullArgs ? 1 : 0)), c.what);
+    }
+    // A type mismatch with nowhere to say which argument.
+    if (n) {
+      std::vector<Arg> args = GoodArgs(m, n);
+      args[0] = Arg(Array(VT_I4, Longs()), Form::Value);
+      Request r;
+      r.flags = m.Flags();
+      r.noArgErr = r.noException = true;
+      Call(m, r, args, "mismatch, no argument error");
+    }
+  }
+
+  void WrongInterface(const Member& m) {
+    for (const IID& riid : {IID_IDispatch, IID_IUnknown, __uuidof(_Device)}) {
+      Request r;
+      r.flags = m.Flags();
+      r.riid = riid;
+      target_.prepare(m);
+      Outcome o;
+      r.id = m.id;
+      std::vector<Arg> args = GoodArgs(m, m.params.size());
+      for (const Arg& a : args) r.args.push_back(a.passed());
+      Perform(target_.object.Get(), r, o);
+      ++calls_;
+      EXPECT_EQ(o.hr, DISP_E_UNKNOWNINTERFACE) << target_.name << "." << m.Label();
+      target_.restore();
+    }
+  }
+
+  void UnknownMembers() {
+    for (DISPID id : {DISPID_UNKNOWN, DISPID_VALUE, DISPID_NEWENUM, 0x7FFFFFFF, 0x60030099, 0x40039999}) {
+      if (target_.name == "Collection" && (id == DISPID_VALUE || id == DISPID_NEWENUM)) continue;
+      for (WORD flags : {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_PROPERTYPUT}) {
+        Request r;
+        r.id = id;
+        r.flags = flags;
+        VARIANT one = I4(1);
+        if (flags == DISPATCH_PROPERTYPUT) r.args.push_back(one);
+        Outcome o;
+        Perform(target_.object.Get(), r, o);
+        ++calls_;
+        EXPECT_EQ(o.hr, DISP_E_MEMBERNOTFOUND) << target_.name << " DISPID " << Hex(id) << " flags " << flags;
+      }
+    }
+  }
+
+  Target& target_;
+  const Objects& objects_;
+  std::vector<Sample> samples_;
+  int calls_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Simulated instrument and Device helpers.
+
+std::string Config(const std::string& serial) {
+  return "[i]\nserial = " + serial +
+         "\nmodel = LDI-3105\nfirmware = 2.01\ntype = 0x3105\nchannels = 2\n"
+         "description = Careless\nchannel1 = A\nchannel2 = B\npassword = secret\n";
+}
+
+BSTR Widened(const std::string& path) {
+  std::wstring text;
+  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
+  text.append(3, L'\0');
+  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+struct OwnedBstr {
+  BSTR value = nullptr;
+  OwnedBstr() = default;
+  explicit OwnedBstr(BSTR v) : value(v) {}
+  OwnedBstr(const OwnedBstr&) = delete;
+  ~OwnedBstr() { SysFreeString(value); }
+  std::wstring str() const { return std::wstring(value ? value : L"", SysStringLen(value)); }
+};
+
+bool IsOpen(_Device* device) {
+  VARIANT_BOOL open = VARIANT_FALSE;
+  device->get_IsDeviceOpen(&open);
+  return open == VARIANT_TRUE;
+}
+
+// One simulated instrument held open by a Device.
+struct OpenRig {
+  SimClient sim;
+  std::string serial;
+  OwnedBstr path;
+  ComPtr<_Device> device = CreateByProgId<_Device>(L"Velcorin.Device");
+
+  explicit OpenRig(const std::string& s) : sim(Config(s)), serial(s), path(Widened(sim.DevicePath(s))) {}
+  bool Open() {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    return SUCCEEDED(device->OpenDev(path.value, &opened)) && opened == VARIANT_TRUE;
+  }
+  void EnsureOpen() {
+    if (IsOpen(device.Get())) return;
+    ASSERT_TRUE(sim.WaitUntilFree(serial));
+    ASSERT_TRUE(Open());
+  }
+  bool QueryWorks() {
+    auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
+    packet->put_OpCode(CmdSerial);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    return device->QueryDev(packet.Get(), &ok) == S_OK && ok == VARIANT_TRUE;
+  }
+};
+
+ComPtr<IDispatch> AsDispatch(IUnknown* object) {
+  ComPtr<IDispatch> dispatch;
+  object->QueryInterface(IID_PPV_ARGS(&dispatch));
+  return dispatch;
+}
+
+long CountOf(IDispatch* collection) {
+  ComPtr<_Collection> list;
+  collection->QueryInterface(IID_PPV_ARGS(&list));
+  long count = -1;
+  list->Count(&count);
+  return count;
+}
+
+void ExpectStoredValuesWork(IDispatch* object, const wchar_t* property, VARIANT value) {
+  InvokeResult put, get;
+  Invoke(put, object, property, DISPATCH_PROPERTYPUT, {value});
+  EXPECT_EQ(put.hr, S_OK) << Narrow(property);
+  Invoke(get, object, property, DISPATCH_PROPERTYGET);
+  EXPECT_EQ(get.hr, S_OK) << Narrow(property);
+  EXPECT_EQ(VarCmp(&get.value, &value, LOCALE_USER_DEFAULT, 0), static_cast<HRESULT>(VARCMP_EQ)) << Narrow(property);
+  VariantClear(&value);
+}
+
+// ---------------------------------------------------------------------------
+// The Invoke sweep.
+
+class InvokeSweep : public ::testing::Test {
+ protected:
+  void SweepAndCheck(Target& target, const std::function<void()>& stillWorks) {
+    const ULONG own = RefCount(target.object.Get());
+    Sweep sweep(target, objects_);
+    sweep.Run();
+    std::cout << target.name << ": " << sweep.calls() << " calls\n";
+    EXPECT_EQ(RefCount(target.object.Get()), own);
+    stillWorks();
+  }
+  Objects objects_;
+};
+
+TEST_F(InvokeSweep, Packet) {
+  Target t{"Packet", CreateByProgId<IDispatch>(L"Velcorin.Packet")};
+  SweepAndCheck(t, [&] {
+    ExpectStoredValuesWork(t.object.Get(), L"OpCode", I4(13));
+    ExpectStoredValuesWork(t.object.Get(), L"Data", Str(L"still fine"));
+  });
+}
+
+TEST_F(InvokeSweep, DevInfo) {
+  Target t{"DevInfo", CreateByProgId<IDispatch>(L"Velcorin.DevInfo")};
+  SweepAndCheck(t, [&] {
+    ExpectStoredValuesWork(t.object.Get(), L"ProductID", I4(0x3105));
+    ExpectStoredValuesWork(t.object.Get(), L"SerialNumber", Str(L"SN1"));
+    ComPtr<_DevInfo> info;
+    t.object.As(&info);
+    SAFEARRAY* names = Strings({L"a"});
+    EXPECT_EQ(info->put_ChannelNames(&names), S_OK);
+    SafeArrayDestroy(names);
+  });
+}
+
+TEST_F(InvokeSweep, EnumFilter) {
+  Target t{"EnumFilter", CreateByProgId<IDispatch>(L"Velcorin.EnumFilter")};
+  SweepAndCheck(t, [&] {
+    ExpectStoredValuesWork(t.object.Get(), L"FilterAction", I4(1));
+    InvokeResult tokens;
+    Invoke(tokens, t.object.Get(), L"Tokens", DISPATCH_PROPERTYGET);
+    EXPECT_EQ(tokens.hr, S_OK);
+    EXPECT_EQ(V_VT(&tokens.value), VT_DISPATCH);
+  });
+}
+
+TEST_F(InvokeSweep, Chooser) {
+  Target t{"Chooser", CreateByProgId<IDispatch>(L"Velcorin.Chooser")};
+  SweepAndCheck(t, [&] {
+    InvokeResult path, filter;
+    Invoke(path, t.object.Get(), L"DevicePath", DISPATCH_PROPERTYGET);
+    EXPECT_EQ(path.hr, S_OK);
+    Invoke(filter, t.object.Get(), L"Filter", DISPATCH_PROPERTYGET);
+    EXPECT_EQ(filter.hr, S_OK);
+    EXPECT_EQ(CountOf(V_DISPATCH(&filter.value)), 0) << "the collection the sweep left holds nothing";
+  });
+}
+
+TEST_F(InvokeSweep, CollectionFromChooserFilter) {
+  Target t{"Collection", Objects::NewCollection()};
+  // Item and Remove find something to read and remove.
+  t.prepare = [&](const Member&) {
+    ComPtr<_Collection> list;
+    t.object.As(&list);
+    long count = 0;
+    list->Count(&count);
+    for (; count < 3; ++count) {
+      VARIANT item = I4(count), missing = Typed(VT_ERROR);
+      V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+      list->Add(&item, &missing, &missing, &missing);
+    }
+  };
+  SweepAndCheck(t, [&] {
+    ComPtr<_Collection> list;
+    t.object.As(&list);
+    long before = CountOf(t.object.Get());
+    VARIANT item = Str(L"after"), missing = Typed(VT_ERROR);
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    EXPECT_EQ(list->Add(&item, &missing, &missing, &missing), S_OK);
+    EXPECT_EQ(CountOf(t.object.Get()), before + 1);
+    VariantClear(&item);
+  });
+}
+
+TEST_F(InvokeSweep, ClosedDevice) {
+  Target t{"Device(closed)", CreateByProgId<IDispatch>(L"Velcorin.Device")};
+  SweepAndCheck(t, [&] {
+    ComPtr<_Device> device;
+    t.object.As(&device);
+    EXPECT_FALSE(IsOpen(device.Get()));
+    ComPtr<_DevInfo> info;
+    EXPECT_EQ(device->get_DeviceInfo(&info), S_OK);
+    EXPECT_TRUE(info);
+  });
+}
+
+TEST_F(InvokeSweep, OpenDevice) {
+  OpenRig rig("CARELESS1");
+  ASSERT_TRUE(rig.Open());
+  Target t{"Device(open)", AsDispatch(rig.device.Get())};
+  // A read finds a reply waiting instead of running into the time limit.
+  t.prepare = [&](const Member& m) {
+    if (m.name != L"ReadDev") return;
+    auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    rig.device->WriteDev(packet.Get(), &ok);
+  };
+  t.restore = [&] { rig.EnsureOpen(); };
+  SweepAndCheck(t, [&] {
+    // Replies that the sweep's failed reads left queued are dropped with the connection.
+    rig.device->CloseDev();
+    rig.EnsureOpen();
+    EXPECT_TRUE(rig.QueryWorks());
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Expected outcomes where the component decides.
+
+struct Expected {
+  const char* what;
+  const wchar_t* member;
+  WORD flags;
+  std::function<VARIANT()> arg;
+  HRESULT hr;     // S_OK, or the error the component raises
+  int result;     // for S_OK: the truth value returned (-2: not looked at)
+};
+
+void ExpectOutcomes(IDispatch* object, const std::vector<Expected>& table) {
+  for (const Expected& e : table) {
+    InvokeResult r;
+    VARIANT arg = e.arg();
+    Invoke(r, object, e.member, e.flags, {arg});
+    const std::string context = std::string(e.what);
+    if (e.hr == S_OK) {
+      EXPECT_EQ(r.hr, S_OK) << context << " " << Hex(r.hr) << " " << Hex(r.exception.scode);
+      if (e.result != -2 && r.hr == S_OK) {
+        EXPECT_EQ(V_VT(&r.value), VT_BOOL) << context;
+        EXPECT_EQ(V_BOOL(&r.value), e.result) << context;
+      }
+    } else {
+      EXPECT_EQ(r.hr, DISP_E_EXCEPTION) << context << " " << Hex(r.hr);
+      EXPECT_EQ(r.exception.scode, e.hr) << context;
+      EXPECT_FALSE(r.description().empty()) << context;
+    }
+    VariantClear(&arg);
+  }
+}
+
+VARIANT MillionChars() {
+  VARIANT v = Typed(VT_BSTR);
+  V_BSTR(&v) = Text(std::wstring(1000000, L'\\'));
+  return v;
+}
+VARIANT EmbeddedNul() {
+  VARIANT v = Typed(VT_BSTR);
+  V_BSTR(&v) = Text(std::wstring(L"\\\0\\\0?\0\\\0", 8));
+  return v;
+}
+
+TEST(Outcomes, DeviceMembersOnAClosedAndAnOpenDevice) {
+  auto closed = CreateByProgId<IDispatch>(L"Velcorin.Device");
+  auto nothing = [] { return Obj(nullptr); };
+  ExpectOutcomes(closed.Get(), {
+      {"closed QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, S_OK, 0},
+      {"closed ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, S_OK, 0},
+      {"closed WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, S_OK, 0},
+      {"OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
+      {"OpenDev(embedded nul)", L"OpenDev", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
+      {"OpenDev(null BSTR)", L"OpenDev", DISPATCH_METHOD, [] { return Typed(VT_BSTR); }, S_OK, 0},
+      {"closed EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
+  });
+
+  OpenRig rig("CARELESS2");
+  ASSERT_TRUE(rig.Open());
+  auto open = AsDispatch(rig.device.Get());
+  ExpectOutcomes(open.Get(), {
+      {"open QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+      {"open ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+      {"open WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+      {"open OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
+      {"open EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
+      {"open EnterCalMode(embedded nul)", L"EnterCalMode", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
+  });
+  EXPECT_TRUE(IsOpen(rig.device.Get()));
+  EXPECT_TRUE(rig.QueryWorks());
+}
+
+TEST(Outcomes, EnumDevicesWithoutAListOrWithoutFilters) {
+  auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
+  for (bool listSet : {false, true}) {
+    InvokeResult r;
+    auto list = Objects::NewCollection();
+    Invoke(r, device.Get(), L"EnumDevices", DISPATCH_METHOD, {Obj(listSet ? list.Get() : nullptr), Obj(nullptr)});
+    if (listSet) {
+      // Nothing attached: no device is opened, so the missing filter list is never read.
+      EXPECT_EQ(r.hr, S_OK);
+    } else {
+      EXPECT_EQ(r.hr, DISP_E_EXCEPTION);
+      EXPECT_EQ(r.exception.scode, kErr(91));
+      EXPECT_EQ(r.description(), kNotSet);
+    }
+  }
+}
+
+// Strings of any length and content are stored unchanged and read back the same.
+TEST(Outcomes, StringPropertiesKeepEveryCharacter) {
+  struct Case {
+    const wchar_t* progId;
+    const wchar_t* property;
+  } cases[] = {{L"Velcorin.Packet", L"Data"},           {L"Velcorin.DevInfo", L"Description"},
+               {L"Velcorin.DevInfo", L"DevicePath"},    {L"Velcorin.DevInfo", L"FirmwareVersion"},
+               {L"Velcorin.DevInfo", L"ModelNumber"},   {L"Velcorin.DevInfo", L"SerialNumber"}};
+  const std::wstring values[] = {std::wstring(1000000, L'm'), std::wstring(L"a\0b\0\0", 5), std::wstring()};
+  for (const Case& c : cases)
+    for (const std::wstring& value : values)
+      for (Form form : kForms) {
+        auto object = CreateByProgId<IDispatch>(c.progId);
+        VARIANT text = Typed(VT_BSTR);
+        V_BSTR(&text) = Text(value);
+        Arg arg(text, form);
+        InvokeResult put, get;
+        Invoke(put, object.Get(), c.property, DISPATCH_PROPERTYPUT, {arg.passed()});
+        ASSERT_EQ(put.hr, S_OK) << Narrow(c.property) << Name(form);
+        Invoke(get, object.Get(), c.property, DISPATCH_PROPERTYGET);
+        ASSERT_EQ(V_VT(&get.value), VT_BSTR);
+        EXPECT_EQ(std::wstring(V_BSTR(&get.value), SysStringLen(V_BSTR(&get.value))), value)
+            << Narrow(c.property) << Name(form) << " length " << value.size();
+      }
+}
+
+std::vector<LONG> Dimensions(SAFEARRAY* array) {
+  std::vector<LONG> sizes;
+  if (!array) return sizes;
+  for (UINT d = 1; d <= SafeArrayGetDim(array); ++d) {
+    LONG lo = 0, hi = 0;
+    SafeArrayGetLBound(array, d, &lo);
+    SafeArrayGetUBound(array, d, &hi);
+    sizes.push_back(hi - lo + 1);
+  }
+  return sizes;
+}
+
+// ChannelNames takes arrays of strings of any shape and refuses every other array.
+TEST(Outcomes, ChannelNamesArrays) {
+  struct Case {
+    const char* what;
+    std::function<VARIANT()> make;
+    bool stored;
+    std::vector<LONG> dims;
+  } cases[] = {
+      {"1-D strings", [] { return Array(VT_BSTR, Strings({L"a", L"b", L"c"})); }, true, {3}},
+      {"2-D strings", [] { return Array(VT_BSTR, StringMatrix()); }, true, {2, 3}},
+      {"no array", [] { return Array(VT_BSTR, nullptr); }, true, {}},
+      {"longs", [] { return Array(VT_I4, Longs()); }, false, {}},
+      {"variants", [] { return Array(VT_VARIANT, VariantsOfText()); }, false, {}},
+  };
+  for (const Case& c : cases) {
+    auto info = CreateByProgId<_DevInfo>(L"Velcorin.DevInfo");
+    SAFEARRAY* start = Strings({L"start"});
+    info->put_ChannelNames(&start);
+    SafeArrayDestroy(start);
+    // Late-bound: the argument goes by reference, as the put's parameter asks.
+    Arg arg(c.make(), Form::Ref);
+    InvokeResult r;
+    Invoke(r, AsDispatch(info.Get()).Get(), L"ChannelNames", DISPATCH_PROPERTYPUT, {arg.passed()});
+    SAFEARRAY* now = nullptr;
+    ASSERT_EQ(info->get_ChannelNames(&now), S_OK);
+    if (c.stored) {
+      EXPECT_EQ(r.hr, S_OK) << c.what;
+      EXPECT_EQ(Dimensions(now), c.dims) << c.what;
+    } else {
+      EXPECT_TRUE(FAILED(r.hr)) << c.what;
+      EXPECT_EQ(Dimensions(now), std::vector<LONG>{1}) << c.what << ": the record keeps its array";
+    }
+    SafeArrayDestroy(now);
+    // Early-bound, where no coercion stands between the caller and the member.
+    if (!c.stored) {
+      VARIANT value = c.make();
+      SAFEARRAY* array = V_ARRAY(&value);
+      EXPECT_EQ(info->put_ChannelNames(&array), kErr(13)) << c.what;
+      EXPECT_EQ(TakeErrorInfo().second, L"Type mismatch");
+      VariantClear(&value);
+    }
+  }
+}
+
+// Our collection: indexes of every type.
+TEST(Outcomes, CollectionIndexes) {
+  auto list = Objects::NewCollection();
+  for (int i = 0; i < 3; ++i) {
+    InvokeResult add;
+    Invoke(add, list.Get(), L"Add", DISPATCH_METHOD, {I4(i)});
+    ASSERT_EQ(add.hr, S_OK);
+  }
+  auto packet = CreateByProgId<IDispatch>(L"Velcorin.Packet");
+  struct Case {
+    const char* what;
+    std::function<VARIANT()> index;
+    HRESULT error;  // 0: found
+  } cases[] = {
+      {"1", [] { return I4(1); }, 0},
+      {"R8 2.5", [] { return Scalar("", VT_R8, 2.5, [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }).make(); }, 0},
+      {"BSTR number", [] { return Str(L" 3 "); }, kErr(5)},  // a string is a key, never a position
+      {"0", [] { return I4(0); }, kErr(9)},
+      {"4", [] { return I4(4); }, kErr(9)},
+      {"I4 min", [] { return I4(std::numeric_limits<LONG>::min()); }, kErr(9)},
+      {"R8 huge", [] { return Scalar("", VT_R8, 1e300, [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }).make(); }, kErr(6)},
+      {"Null", [] { return Typed(VT_NULL); }, kErr(13)},
+      {"Empty", [] { return Typed(VT_EMPTY); }, kErr(9)},
+      {"million", MillionChars, kErr(5)},
+      {"array", [] { return Array(VT_BSTR, Strings({L"1"})); }, kErr(13)},
+      {"object without a value", [&] { return Obj(packet.Get()); }, kErr(13)},
+      {"Nothing", [] { return Obj(nullptr); }, kErr(13)},
+  };
+  for (const Case& c : cases)
+    for (const wchar_t* member : {L"Item", L"Remove"}) {
+      if (!c.error && member == std::wstring(L"Remove")) continue;
+      InvokeResult r;
+      VARIANT index = c.index();
+      Invoke(r, list.Get(), member, DISPATCH_METHOD, {index});
+      if (!c.error) {
+        EXPECT_EQ(r.hr, S_OK) << c.what;
+      } else {
+        EXPECT_EQ(r.hr, DISP_E_EXCEPTION) << c.what << " " << Narrow(member) << " " << Hex(r.hr);
+        EXPECT_EQ(r.exception.scode, c.error) << c.what << " " << Narrow(member) << " " << Hex(r.exception.scode);
+        EXPECT_FALSE(r.description().empty()) << c.what;
+      }
+      VariantClear(&index);
+    }
+  EXPECT_EQ(CountOf(list.Get()), 3);
+}
+
+// An item passed by reference is stored as a value: the collection never keeps
+// a pointer into the caller's variables.
+TEST(Outcomes, CollectionStoresValuesNotReferences) {
+  auto list = Objects::NewCollection();
+  for (Form form : {Form::Ref, Form::VariantRef}) {
+    {
+      Arg item(I4(42), form);
+      InvokeResult add;
+      Invoke(add, list.Get(), L"Add", DISPATCH_METHOD, {item.passed()});
+      ASSERT_EQ(add.hr, S_OK) << Name(form);
+    }
+    // Nested references: a VARIANT by reference that itself holds a reference.
+    LONG number = 43;
+    VARIANT inner = Typed(VT_BYREF | VT_I4);
+    V_I4REF(&inner) = &number;
+    VARIANT outer = Typed(VT_BYREF | VT_VARIANT);
+    V_VARIANTREF(&outer) = &inner;
+    InvokeResult nested;
+    Invoke(nested, list.Get(), L"Add", DISPATCH_METHOD, {outer});
+    EXPECT_TRUE(nested.hr == S_OK || nested.hr == DISP_E_EXCEPTION) << Hex(nested.hr);
+  }
+  ComPtr<_Collection> items;
+  list.As(&items);
+  long count = 0;
+  items->Count(&count);
+  for (LONG i = 1; i <= count; ++i) {
+    VARIANT index = I4(i), value;
+    VariantInit(&value);
+    ASSERT_EQ(items->Item(&index, &value), S_OK);
+    EXPECT_EQ(V_VT(&value) & VT_BYREF, 0) << "item " << i;
+    VariantClear(&value);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Filters of every wrong shape, against one attached instrument.
+
+struct FilterCase {
+  const char* what;
+  std::function<ComPtr<IDispatch>()> filter;
+  HRESULT error;  // 0: completes; kAnyDefined: how odd tokens count is enumeration's own business
+};
+constexpr HRESULT kAnyDefined = 1;
+
+ComPtr<IDispatch> ListOf(std::vector<VARIANT> items) {
+  auto list = Objects::NewCollection();
+  for (VARIANT& item : items) {
+    InvokeResult add;
+    Invoke(add, list.Get(), L"Add", DISPATCH_METHOD, {item});
+    EXPECT_EQ(add.hr, S_OK);
+    VariantClear(&item);
+  }
+  return list;
+}
+
+ComPtr<IDispatch> FilterWithTokens(long target, ComPtr<IDispatch> tokens) {
+  auto filter = CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter");
+  filter->put_FilterTarget(static_cast<FilterTargetEnum>(target));
+  ComPtr<_Collection> list;
+  if (tokens) tokens.As(&list);
+  filter->putref_Tokens(list.Get());
+  return AsDispatch(filter.Get());
+}
+
+TEST(Outcomes, EnumDevicesFiltersOfEveryShape) {
+  OpenRig rig("CARELESS3");  // attached, not opened: EnumDevices examines it
+  auto packet = CreateByProgId<IDispatch>(L"Velcorin.Packet");
+  auto oddTokens = [&] {
+    return ListOf({Obj(ListOf({I4(0x3100)}).Get()), Obj(packet.Get()), Typed(VT_NULL), Typed(VT_EMPTY), MillionChars(),
+                   EmbeddedNul(), Array(VT_BSTR, Strings({L"0x3100"})),
+                   Scalar("", VT_R8, 1e300, [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }).make(),
+                   Scalar("", VT_R8, std::nan(""), [](VARIANT& v, DOUBLE x) { V_R8(&v) = x; }).make()});
+  };
+  std::vector<FilterCase> cases = {
+      {"empty", [] { return ListOf({}); }, 0},
+      {"a string", [] { return ListOf({Str(L"0x3100")}); }, kErr(13)},
+      {"a number", [] { return ListOf({I4(0x3100)}); }, kErr(13)},
+      {"a nested collection", [] { return ListOf({Obj(ListOf({}).Get())}); }, kErr(13)},
+      {"a Packet", [&] { return ListOf({Obj(packet.Get())}); }, kErr(13)},
+      {"Nothing", [] { return ListOf({Obj(nullptr)}); }, kErr(91)},
+      {"a filter without tokens", [] { return ListOf({Obj(FilterWithTokens(0, nullptr).Get())}); }, kAnyDefined},
+      {"class tokens of every shape", [&] { return ListOf({Obj(FilterWithTokens(0, oddTokens()).Get())}); },
+       kAnyDefined},
+      {"id tokens of every shape", [&] { return ListOf({Obj(FilterWithTokens(1, oddTokens()).Get())}); },
+       kAnyDefined},
+  };
+  auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
+  for (const FilterCase& c : cases) {
+    auto out = ListOf({Str(L"old")});
+    InvokeResult r;
+    Invoke(r, device.Get(), L"EnumDevices", DISPATCH_METHOD, {Obj(out.Get()), Obj(c.filter().Get())});
+    if (c.error == kAnyDefined) {
+      Outcome o;
+      o.hr = r.hr;
+      o.scode = r.exception.scode;
+      o.description = r.description();
+      o.source = r.exception.bstrSource ? r.exception.bstrSource : L"";
+      EXPECT_TRUE(Defined(o)) << c.what;
+    } else if (c.error) {
+      EXPECT_EQ(r.hr, DISP_E_EXCEPTION) << c.what << " " << Hex(r.hr);
+      EXPECT_EQ(r.exception.scode, c.error) << c.what << " " << Hex(r.exception.scode);
+      EXPECT_FALSE(r.description().empty()) << c.what;
+    } else {
+      EXPECT_EQ(r.hr, S_OK) << c.what << " " << Hex(r.hr) << " " << Hex(r.exception.scode);
+    }
+    if (std::string(c.what) == "empty") {
+      EXPECT_EQ(CountOf(out.Get()), 1) << "the instrument is listed";
+    }
+    // Whatever happened, the instrument was closed again.
+    ASSERT_TRUE(rig.sim.WaitUntilFree(rig.serial)) << c.what;
+    ASSERT_TRUE(rig.Open()) << c.what;
+    rig.device->CloseDev();
+    ASSERT_TRUE(rig.sim.WaitUntilFree(rig.serial));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Through the vtable, with a null pointer in every pointer parameter.
+
+// One parameter of a vtable call and the storage it points at.
+struct VtableParam {
+  VARTYPE vt = VT_EMPTY;       // the type of the value handed to DispCallFunc
+  VARIANT value;               // that value
+  VARIANT storage;             // what an out or in/out pointer points at
+  bool pointer = false;        // may be null
+  bool out = false;            // a result: null must be refused with E_POINTER
+  VARTYPE pointee = VT_EMPTY;  // what storage holds afterwards, to free it
+  ComPtr<IUnknown> object;     // an in object, kept alive
+  VtableParam() {
+    VariantInit(&value);
+    VariantInit(&storage);
+  }
+  VtableParam(const VtableParam&) = delete;
+  ~VtableParam() { Free(); }
+  void Free() {
+    switch (pointee) {
+      case VT_BSTR: SysFreeString(V_BSTR(&storage)); break;
+      case VT_UNKNOWN:
+        if (V_UNKNOWN(&storage)) V_UNKNOWN(&storage)->Release();
+        break;
+      case VT_SAFEARRAY:
+        if (V_ARRAY(&storage)) SafeArrayDestroy(V_ARRAY(&storage));
+        break;
+      case VT_VARIANT: VariantClear(&storage); break;
+      default: break;
+    }
+    memset(&storage, 0, sizeof storage);
+    if (vt == VT_BSTR) SysFreeString(V_BSTR(&value));
+    V_BSTR(&value) = nullptr;
+  }
+};
+
+struct VtableCall {
+  std::wstring name;
+  ULONG_PTR offset = 0;
+  std::vector<ELEMDESC> params;
+  std::shared_ptr<FUNCDESC> func;  // owns what the parameter descriptions point into
+  ComPtr<ITypeInfo> info;
+};
+
+ComPtr<ITypeInfo> VtableHalf(IDispatch* object) {
+  ComPtr<ITypeInfo> info, half;
+  object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  const bool dual = attr->typekind == TKIND_DISPATCH;
+  info->ReleaseTypeAttr(attr);
+  if (!dual) return info;
+  HREFTYPE ref = 0;
+  info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+  info->GetRefTypeInfo(ref, &half);
+  return half;
+}
+
+// Fills one parameter with a good value (null == false) or a null pointer.
+void Prepare(ITypeInfo* info, const ELEMDESC& desc, bool null, VtableParam& p, const Objects& objects) {
+  const TYPEDESC& type = desc.tdesc;
+  const USHORT flags = desc.paramdesc.wParamFlags;
+  p.out = (flags & PARAMFLAG_FOUT) != 0;
+  if (type.vt == VT_BSTR) {
+    p.vt = VT_BSTR;
+    p.pointer = true;
+    V_BSTR(&p.value) = null ? nullptr : SysAllocString(L"x");
+    return;
+  }
+  if (type.vt != VT_PTR) {  // numbers and enumerations
+    p.vt = VT_I4;
+    V_I4(&p.value) = 1;
+    return;
+  }
+  p.pointer = true;
+  p.vt = VT_BYREF | VT_UI1;
+  const TYPEDESC& to = *type.lptdesc;
+  if (to.vt == VT_USERDEFINED && !p.out) {  // an object passed in
+    ComPtr<ITypeInfo> ref;
+    info->GetRefTypeInfo(to.hreftype, &ref);
+    const Kind kind = InterfaceKind(ref.Get());
+    if (null) return;
+    ComPtr<IDispatch> object = kind == Kind::Packet ? objects.packet : Objects::NewCollection();
+    TYPEATTR* attr = nullptr;
+    ref->GetTypeAttr(&attr);
+    object->QueryInterface(attr->guid, reinterpret_cast<void**>(p.object.GetAddressOf()));
+    ref->ReleaseTypeAttr(attr);
+    V_BYREF(&p.value) = p.object.Get();
+    return;
+  }
+  p.pointee = to.vt == VT_PTR || to.vt == VT_UNKNOWN ? static_cast<VARTYPE>(VT_UNKNOWN) : to.vt;
+  if (to.vt == VT_VARIANT && !p.out) {
+    // An optional argument left out, as callers pass it.
+    const bool optional = (flags & PARAMFLAG_FOPT) != 0;
+    V_VT(&p.storage) = optional ? VT_ERROR : VT_I4;
+    V_I4(&p.storage) = optional ? DISP_E_PARAMNOTFOUND : 1;
+  }
+  V_BYREF(&p.value) = null ? nullptr : &p.storage;
+}
+
+HRESULT CallThroughVtable(IUnknown* object, const VtableCall& call, int nullAt, bool allNull, const Objects& objects,
+                          std::vector<std::unique_ptr<VtableParam>>& params) {
+  params.clear();
+  std::vector<VARTYPE> types;
+  std::vector<VARIANT*> values;
+  for (size_t i = 0; i < call.params.size(); ++i) {
+    auto p = std::make_unique<VtableParam>();
+    Prepare(call.info.Get(), call.params[i], allNull || static_cast<int>(i) == nullAt, *p, objects);
+    types.push_back(p->vt);
+    values.push_back(&p->value);
+    params.push_back(std::move(p));
+  }
+  VARIANT result;
+  VariantInit(&result);
+  const HRESULT called = DispCallFunc(object, call.offset, CC_STDCALL, VT_ERROR, static_cast<UINT>(types.size()),
+                                      types.data(), values.data(), &result);
+  EXPECT_EQ(called, S_OK) << Narrow(call.name);
+  return V_ERROR(&result);
+}
+
+std::vector<VtableCall> VtableMembers(IDispatch* object) {
+  ComPtr<ITypeInfo> info = VtableHalf(object);
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  const WORD count = attr->cFuncs;
+  info->ReleaseTypeAttr(attr);
+  std::vector<VtableCall> calls;
+  for (UINT i = 0; i < count; ++i) {
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(i, &func))) continue;
+    VtableCall call;
+    BSTR name = nullptr;
+    info->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr);
+    call.name = std::wstring(name ? name : L"?") +
+                (func->invkind == INVOKE_PROPERTYGET ? L" get" : func->invkind == INVOKE_FUNC ? L"" : L" put");
+    SysFreeString(name);
+    call.offset = static_cast<ULONG_PTR>(func->oVft);
+    call.params.assign(func->lprgelemdescParam, func->lprgelemdescParam + func->cParams);
+    call.info = info;
+    call.func.reset(func, [info](FUNCDESC* f) { info->ReleaseFuncDesc(f); });
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+// What a null pointer in an in parameter gives, where it is not simply accepted.
+struct NullExpectation {
+  const char* target;
+  const wchar_t* member;
+  size_t param;
+  HRESULT hr;
+};
+const NullExpectation kNullRefused[] = {
+    {"Device", L"EnumDevices", 0, kErr(91)},
+    {"Collection", L"Item", 0, E_POINTER},
+    {"Collection", L"Add", 0, E_POINTER},
+    {"Collection", L"Remove", 0, E_POINTER},
+};
+
+HRESULT ExpectedForNull(const std::string& target, const VtableCall& call, size_t param, bool out) {
+  if (out) return E_POINTER;
+  for (const NullExpectation& e : kNullRefused)
+    if (target == e.target && call.name == e.member && param == e.param) return e.hr;
+  return S_OK;
+}
+
+TEST(NullPointers, EveryPointerParameterOfEveryMember) {
+  Objects objects;
+  struct Case {
+    std::string name;
+    ComPtr<IDispatch> object;
+  } cases[] = {
+      {"Device", CreateByProgId<IDispatch>(L"Velcorin.Device")},
+      {"Packet", CreateByProgId<IDispatch>(L"Velcorin.Packet")},
+      {"Chooser", CreateByProgId<IDispatch>(L"Velcorin.Chooser")},
+      {"DevInfo", CreateByProgId<IDispatch>(L"Velcorin.DevInfo")},
+      {"EnumFilter", CreateByProgId<IDispatch>(L"Velcorin.EnumFilter")},
+      {"Collection", Objects::NewCollection()},
+  };
+  int calls = 0;
+  for (Case& c : cases) {
+    const auto members = VtableMembers(c.object.Get());
+    ASSERT_FALSE(members.empty()) << c.name;
+    for (const VtableCall& call : members) {
+      const bool dialog = call.name == L"ShowDialog";
+      std::vector<std::unique_ptr<VtableParam>> params;
+      for (size_t i = 0; i < call.params.size(); ++i) {
+        VtableParam probe;
+        Prepare(call.info.Get(), call.params[i], false, probe, objects);
+        if (!probe.pointer) continue;
+        if (Dumping()) std::cout << c.name << "." << Narrow(call.name) << " null " << i << std::endl;
+        const HRESULT hr = CallThroughVtable(c.object.Get(), call, static_cast<int>(i), false, objects, params);
+        ++calls;
+        const HRESULT expected = ExpectedForNull(c.name, call, i, probe.out);
+        EXPECT_EQ(hr, expected) << c.name << "." << Narrow(call.name) << " parameter " << i << " null: " << Hex(hr);
+        if (IsOurs(hr)) {
+          EXPECT_FALSE(TakeErrorInfo().second.empty());
+        }
+      }
+      if (dialog) continue;  // with its result pointer set it would show the dialog
+      // Every pointer null at once, then none: no crash, a defined result.
+      for (bool allNull : {true, false}) {
+        if (Dumping()) std::cout << c.name << "." << Narrow(call.name) << " all null " << allNull << std::endl;
+        const HRESULT hr = CallThroughVtable(c.object.Get(), call, -1, allNull, objects, params);
+        ++calls;
+        Outcome o;
+        o.hr = hr;
+        if (IsOurs(hr)) {
+          o.hr = DISP_E_EXCEPTION;
+          o.scode = hr;
+          std::tie(o.source, o.description) = TakeErrorInfo();
+        }
+        EXPECT_TRUE(Defined(o)) << c.name << "." << Narrow(call.name) << (allNull ? " all null" : " none null");
+      }
+    }
+  }
+  std::cout << calls << " vtable calls\n";
+  // The put by value that the type library leaves undescribed.
+  auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
+  EXPECT_EQ(chooser->put_Filter(nullptr), S_OK);
+  auto filter = CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter");
+  EXPECT_EQ(filter->put_Tokens(nullptr), S_OK);
+  ComPtr<_Collection> tokens;
+  EXPECT_EQ(filter->get_Tokens(&tokens), S_OK);
+  EXPECT_TRUE(tokens);
+}
+
+// IUnknown, IDispatch, ISupportErrorInfo, the class factory and the
+// collection's enumerator: the slots every object shares.
+TEST(NullPointers, InheritedSlotsFactoriesAndEnumerators) {
+  auto packet = CreateByProgId<IDispatch>(L"Velcorin.Packet");
+  EXPECT_EQ(packet->QueryInterface(IID_IDispatch, nullptr), E_POINTER);
+  EXPECT_EQ(packet->GetTypeInfoCount(nullptr), E_POINTER);
+  EXPECT_EQ(packet->GetTypeInfo(0, 0, nullptr), E_POINTER);
+  ComPtr<ITypeInfo> info;
+  EXPECT_EQ(packet->GetTypeInfo(1, 0, &info), DISP_E_BADINDEX);
+  DISPID id = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"OpCode"), nullptr};
+  EXPECT_EQ(packet->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_POINTER);
+  EXPECT_EQ(packet->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_POINTER);
+  DISPID ids[2] = {};
+  EXPECT_EQ(packet->GetIDsOfNames(IID_NULL, names + 1, 1, 0, ids), E_POINTER) << "a null name";
+  EXPECT_EQ(packet->GetIDsOfNames(IID_NULL, names, 2, 0, ids), E_POINTER) << "a null parameter name";
+  EXPECT_EQ(packet->GetIDsOfNames(IID_IDispatch, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(packet->GetIDsOfNames(IID_NULL, names, 0, 0, ids), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(CLSID_Packet, CLSCTX_INPROC_SERVER, nullptr, IID_PPV_ARGS(&factory)), S_OK);
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, nullptr), E_POINTER);
+  EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+  ComPtr<IUnknown> none;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, reinterpret_cast<void**>(none.GetAddressOf())),
+            E_NOINTERFACE);
+  EXPECT_FALSE(none);
+
+  auto list = Objects::NewCollection();
+  ComPtr<_Collection> items;
+  list.As(&items);
+  ComPtr<IUnknown> source;
+  ASSERT_EQ(items->_NewEnum(&source), S_OK);
+  ComPtr<IEnumVARIANT> walk;
+  ASSERT_EQ(source.As(&walk), S_OK);
+  ULONG fetched = 0;
+  EXPECT_EQ(walk->Next(1, nullptr, &fetched), E_POINTER);
+  VARIANT two[2];
+  EXPECT_EQ(walk->Next(2, two, nullptr), E_POINTER);
+  EXPECT_EQ(walk->Clone(nullptr), E_POINTER);
+  EXPECT_EQ(walk->Skip(1000000), S_FALSE);
+  EXPECT_EQ(walk->QueryInterface(IID_IEnumVARIANT, nullptr), E_POINTER);
+}
+
+}  // namespace
