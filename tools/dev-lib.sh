@@ -191,9 +191,12 @@ do_bench() {
   wine_up
   trap wine_down EXIT
   register_dll
-  local b
+  local b cpu status=0
+  cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+  echo "== $(date -u '+%F %H:%M') UTC; ${cpu:-unknown CPU}, $(nproc) cores; $(wine --version 2>/dev/null)"
   for b in "$BUILD"/win32/bench/*.exe; do
-    echo "== $(basename "$b" .exe): ratio = subject / baseline, $(date -u +%F), $(nproc) cores"
-    (cd "$BUILD/win32" && wine "$b")
+    echo "== $(basename "$b" .exe)"
+    (cd "$BUILD/win32" && wine "$b") || status=1
   done
+  return $status
 }
