@@ -9,20 +9,16 @@
 namespace __gnu_cxx {
 void __freeres() noexcept;  // libstdc++: frees its emergency exception pool
 }
-extern "C" const PIMAGE_TLS_CALLBACK __xl_f;  // winpthreads' thread and process notifications
 #endif
 
 namespace {
 
 // The statically linked C++ runtime keeps some things until the process ends;
 // a host that unloads and reloads the DLL would lose them at every unload.
-void ReleaseRuntimeLeftovers([[maybe_unused]] HINSTANCE instance) {
+void ReleaseRuntimeLeftovers() {
 #if defined(__MINGW32__)
+  // Its emergency exception pool; no exception is thrown after this point.
   __gnu_cxx::__freeres();
-  // winpthreads gave the loading thread a record of itself (a thread handle and
-  // an event) that only that thread's exit would free: free it as at its exit.
-  __xl_f(instance, DLL_THREAD_DETACH, nullptr);
-  __xl_f(instance, DLL_PROCESS_DETACH, nullptr);
 #endif
 }
 
@@ -36,7 +32,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     DisableThreadLibraryCalls(instance);
   }
   // Only when unloaded from a process that goes on; at process exit nothing needs giving back.
-  if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseRuntimeLeftovers(instance);
+  if (reason == DLL_PROCESS_DETACH && !reserved) ReleaseRuntimeLeftovers();
   return TRUE;
 }
 
