@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +83,8 @@ class ChooserForm {
   bool filling_ = false;
   ThreadWindowsDisabled* otherWindows_ = nullptr;  // while shown
 
+  UniqueMemoryDc measuringDc_;                // TextWidth's, with the form's font selected
+  std::optional<Selection> measuringFont_;
   UniqueImageList imgList_;
   std::vector<DevClassInfo> classList_;
   ComPtr<Device> devEnum_;

@@ -156,7 +156,16 @@ void ExpectPicturesAsDrawn(HWND tree) {
   DeleteObject(canvas);
 }
 
+// Set in a child run at another resolution: the dots per inch it must see.
+int ExpectedDpi() {
+  wchar_t text[16] = {};
+  return GetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", text, 16) ? _wtoi(text) : 0;
+}
+
 TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
+  if (ExpectedDpi()) {
+    ASSERT_EQ(PixelsX(1440), ExpectedDpi());
+  }
   // The caller's own windows: an enabled one is disabled while the dialog shows.
   const HWND enabled = CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
                                        nullptr, nullptr, nullptr);
@@ -514,6 +523,56 @@ TEST_F(ChooserDialog, RealInput) {
     closed(d);
   }));
   EXPECT_EQ(ChosenPath(), L"");
+}
+
+// Wine reads the resolution when a process starts: the user's LogPixels,
+// present for one child run and restored afterwards.
+class LogPixelsOverride {
+ public:
+  explicit LogPixelsOverride(DWORD dpi) {
+    RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                    nullptr);
+    DWORD size = sizeof(old_);
+    hadValue_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) ==
+                ERROR_SUCCESS;
+    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+  }
+  ~LogPixelsOverride() {
+    if (hadValue_)
+      RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof(old_));
+    else
+      RegDeleteValueW(key_, L"LogPixels");
+    RegCloseKey(key_);
+  }
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD old_ = 0;
+  bool hadValue_ = false;
+};
+
+// The layout and the pane's widths follow the display's real resolution.
+TEST(ChooserDialogAtAnotherResolution, LayoutAndColumnWidthsAt144Dpi) {
+  if (ExpectedDpi()) GTEST_SKIP() << "already the child run";
+  const LogPixelsOverride dpi(144);
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(self) +
+                             L"\" --gtest_filter=ChooserDialog.FormLayout*:ChooserDialog.DetailsRows*";
+  SetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", L"144");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION child{};
+  const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &child);
+  SetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", nullptr);
+  ASSERT_TRUE(started);
+  WaitForSingleObject(child.hProcess, 120000);
+  DWORD code = 1;
+  GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  EXPECT_EQ(code, 0u);
 }
 
 }  // namespace
