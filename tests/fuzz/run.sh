@@ -1,30 +1,63 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang++ and runs each for the given number
 # of seconds. Usage: tests/fuzz/run.sh [seconds]   (default 5)
-# Output goes to $VELCORIN_BUILD/fuzz (default: <repo>/build/fuzz).
+#        tests/fuzz/run.sh keep   minimises what the runs found (-merge=1) into
+#                                 the checked-in corpus, tests/fuzz/corpus/<target>
+# FUZZ_TARGETS="a b" picks targets. Output goes to $VELCORIN_BUILD/fuzz
+# (default: <repo>/build/fuzz).
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
-SECONDS_EACH=${1:-5}
 OUT=${VELCORIN_BUILD:-$ROOT/build}/fuzz
 CXX=${FUZZ_CXX:-clang++}
 FLAGS=(-std=c++20 -O1 -g -I"$ROOT" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
-CORE=("$ROOT"/device/core/*.cpp)
-TARGETS=(reply_report reply_number identity_query)
+# shellcheck disable=SC2206
+TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree})
+
+sources_of() {
+  case $1 in
+    chooser_tree) echo "$ROOT"/chooser/core/*.cpp ;;
+    *) echo "$ROOT"/device/core/*.cpp ;;
+  esac
+}
+
+build() {
+  local target=$1
+  # shellcheck disable=SC2046
+  "$CXX" "${FLAGS[@]}" "$HERE/fuzz_$target.cpp" $(sources_of "$target") -o "$OUT/fuzz_$target" \
+    2>"$OUT/$target.build.log"
+}
+
+# New inputs go to the build tree; the checked-in corpus is only read.
+run() {
+  local target=$1 seconds=$2
+  mkdir -p "$OUT/corpus/$target" "$HERE/corpus/$target"
+  (cd "$OUT" && "$OUT/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+      "$OUT/corpus/$target" "$HERE/corpus/$target" >"$OUT/$target.log" 2>&1)
+}
+
+keep() {
+  local target=$1 merged=$OUT/merged/$target
+  rm -rf "$merged" && mkdir -p "$merged"
+  (cd "$OUT" && "$OUT/fuzz_$target" -merge=1 "$merged" "$HERE/corpus/$target" "$OUT/corpus/$target" \
+      >"$OUT/$target.merge.log" 2>&1)
+  rm -rf "${HERE:?}/corpus/$target" && cp -r "$merged" "$HERE/corpus/$target"
+  echo "fuzz: $target: kept $(find "$HERE/corpus/$target" -type f | wc -l) inputs"
+}
 
 mkdir -p "$OUT"
+mode=${1:-5}
 passed=0; failed=0
 for target in "${TARGETS[@]}"; do
-  exe=$OUT/fuzz_$target
-  if ! "$CXX" "${FLAGS[@]}" "$HERE/fuzz_$target.cpp" "${CORE[@]}" -o "$exe" 2>"$OUT/$target.build.log"; then
+  if ! build "$target"; then
     echo "fuzz: $target: build failed (see $OUT/$target.build.log)"
     failed=$((failed + 1)); continue
   fi
-  # New inputs go to the build tree; the checked-in seeds are only read.
-  mkdir -p "$OUT/corpus/$target"
-  if (cd "$OUT" && "$exe" -max_total_time="$SECONDS_EACH" -print_final_stats=0 \
-        "$OUT/corpus/$target" "$HERE/corpus/$target" >"$OUT/$target.log" 2>&1); then
-    echo "fuzz: $target: ok ($(grep -c '' "$OUT/$target.log") log lines)"
+  if [ "$mode" = keep ]; then
+    keep "$target"; passed=$((passed + 1)); continue
+  fi
+  if run "$target" "$mode"; then
+    echo "fuzz: $target: ok ($(grep -m1 -o 'stat::number_of_executed_units: [0-9]*' "$OUT/$target.log" | cut -d' ' -f2) runs)"
     passed=$((passed + 1))
   else
     echo "fuzz: $target: FAILED, see $OUT/$target.log"; tail -n 20 "$OUT/$target.log"
