@@ -597,6 +597,18 @@ TEST(ManyChannels, UnansweredChannelsStopAfterThreeFailures) {
   Figure("EnumDevices, 32767 channels that never answer and one good instrument", listing.seconds);
 }
 
+// Only three failures in a row end the walk: an instrument that answers every third
+// channel keeps it going, one time limit per silent channel (up to 32767 of them).
+TEST(ManyChannels, FailuresThatNeverRunToThreeKeepTheWalkGoing) {
+  Lab lab(Specs{{"HOSC0004", "channels = 6\nchannel3 = C\nchannel6 = F\nfail_transfers = 7, 8, 10, 11"}});
+  auto device = NewDevice();
+  const OpenOutcome open = lab.Open(device.Get(), "HOSC0004");
+  ASSERT_TRUE(open.opened);
+  EXPECT_EQ(ChannelNames(InfoOf(device.Get()).Get()), (std::vector<std::wstring>{L"", L"", L"C", L"", L"", L"F"}));
+  EXPECT_GE(open.seconds, 4 * kLimit - 0.1);
+  EXPECT_LT(open.seconds, 4 * kLimit + kSlack);
+}
+
 // --- malformed numbers ---------------------------------------------------------------
 
 struct NumberCase {
