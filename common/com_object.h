@@ -11,6 +11,7 @@
 #include <atomic>
 #include <utility>
 
+#include "common/dispatch_arguments.h"
 #include "common/module.h"
 
 namespace velcorin {
@@ -49,20 +50,6 @@ class ComObject : public Itf {
   std::atomic<ULONG> refs_{0};  // the first owner is the ComPtr that MakeObject returns
   ObjectCounter counter_;
 };
-
-// An argument list the type library's Invoke can walk without reading through
-// a null pointer or past the end of an array.
-inline bool IsWellFormed(const DISPPARAMS& params) {
-  return (params.cArgs == 0 || params.rgvarg) && (params.cNamedArgs == 0 || params.rgdispidNamedArgs) &&
-         params.cNamedArgs <= params.cArgs;
-}
-
-// A null name is a caller's mistake like a null array of names.
-inline bool AllNamesPresent(LPOLESTR* names, UINT count) {
-  for (UINT i = 0; i < count; ++i)
-    if (!names[i]) return false;
-  return true;
-}
 
 template <class Itf>
 class DispatchObject : public Itf, public ISupportErrorInfo {

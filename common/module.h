@@ -26,11 +26,6 @@ HRESULT ModuleTypeLib(ITypeLib** lib);
 // dispatch half) and the vtable half that ITypeInfo::Invoke calls through.
 HRESULT DispatchTypeInfo(REFIID iid, ITypeInfo** info);
 HRESULT VtableTypeInfo(REFIID iid, ITypeInfo** info);
-// Refuses (DISP_E_TYPEMISMATCH, the argument's index in *badArgument) an object
-// argument that lacks the interface its parameter takes. Wine's ITypeInfo::Invoke
-// refuses it too, but keeps a reference to it when it came by reference or as
-// IUnknown, so the caller's object would never be freed.
-HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DISPPARAMS& params, UINT* badArgument);
 // Drops the cached library once nothing uses the DLL any more.
 void ReleaseTypeInfoCache();
 

@@ -1,0 +1,93 @@
+#include "common/dispatch_arguments.h"
+
+#include <wrl/client.h>
+
+#include <initializer_list>
+
+namespace velcorin {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The object an argument holds, through one level of reference.
+IUnknown* ObjectOf(const VARIANT& arg) {
+  const VARIANT* value = &arg;
+  if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value)) value = V_VARIANTREF(value);
+  switch (V_VT(value)) {
+    case VT_DISPATCH:
+    case VT_UNKNOWN: return V_UNKNOWN(value);
+    case VT_BYREF | VT_DISPATCH:
+    case VT_BYREF | VT_UNKNOWN: return V_UNKNOWNREF(value) ? *V_UNKNOWNREF(value) : nullptr;
+    default: return nullptr;
+  }
+}
+
+bool HoldsAnyObject(const DISPPARAMS& params) {
+  for (UINT i = 0; i < params.cArgs; ++i)
+    if (ObjectOf(params.rgvarg[i])) return true;
+  return false;
+}
+
+// The interface a parameter takes, if it takes an object.
+bool InterfaceOf(ITypeInfo* info, const TYPEDESC& type, GUID& iid) {
+  const TYPEDESC* pointee = type.vt == VT_PTR ? type.lptdesc : &type;
+  if (pointee->vt != VT_USERDEFINED) return false;
+  ComPtr<ITypeInfo> ref;
+  if (FAILED(info->GetRefTypeInfo(pointee->hreftype, &ref))) return false;
+  TYPEATTR* attr = nullptr;
+  if (FAILED(ref->GetTypeAttr(&attr))) return false;
+  const bool object = attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH;
+  iid = attr->guid;
+  ref->ReleaseTypeAttr(attr);
+  return object;
+}
+
+// Where in rgvarg the argument of parameter `index` is, or -1 when it was left out.
+int ArgumentIndex(const DISPPARAMS& params, UINT index, UINT valueIndex) {
+  for (UINT n = 0; n < params.cNamedArgs; ++n) {
+    const DISPID name = params.rgdispidNamedArgs[n];
+    if (name == static_cast<DISPID>(index) || (name == DISPID_PROPERTYPUT && index == valueIndex))
+      return static_cast<int>(n);
+  }
+  const UINT positional = params.cArgs - params.cNamedArgs;
+  return index < positional ? static_cast<int>(params.cArgs - 1 - index) : -1;
+}
+
+HRESULT CheckMember(ITypeInfo* info, const FUNCDESC& func, const DISPPARAMS& params, UINT* badArgument) {
+  UINT count = static_cast<UINT>(func.cParams);
+  if (count && (func.lprgelemdescParam[count - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) --count;
+  for (UINT p = 0; p < count; ++p) {
+    GUID iid{};
+    if (!InterfaceOf(info, func.lprgelemdescParam[p].tdesc, iid)) continue;
+    const int at = ArgumentIndex(params, p, count - 1);
+    IUnknown* object = at < 0 ? nullptr : ObjectOf(params.rgvarg[at]);
+    if (!object) continue;
+    ComPtr<IUnknown> asked;
+    if (FAILED(object->QueryInterface(iid, reinterpret_cast<void**>(asked.GetAddressOf())))) {
+      if (badArgument) *badArgument = static_cast<UINT>(at);
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DISPPARAMS& params, UINT* badArgument) {
+  if (!HoldsAnyObject(params)) return S_OK;
+  ComPtr<ITypeInfo2> info;
+  if (FAILED(vtable->QueryInterface(IID_PPV_ARGS(&info)))) return S_OK;
+  for (INVOKEKIND kind : {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF}) {
+    UINT index = 0;
+    if (!(flags & kind) || FAILED(info->GetFuncIndexOfMemId(id, kind, &index))) continue;
+    FUNCDESC* func = nullptr;
+    if (FAILED(info->GetFuncDesc(index, &func))) continue;
+    const HRESULT hr = CheckMember(info.Get(), *func, params, badArgument);
+    info->ReleaseFuncDesc(func);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+}  // namespace velcorin
