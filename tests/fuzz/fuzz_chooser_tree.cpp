@@ -37,9 +37,10 @@ std::u16string Text(FuzzedDataProvider& in) {
 }
 
 std::int32_t Count(FuzzedDataProvider& in) {
+  // Not 32767: planning that many rows would slow every run down; the native tests have it.
   switch (in.ConsumeIntegralInRange(0, 7)) {
-    case 0: return in.ConsumeIntegral<std::int32_t>();
-    case 1: return in.ConsumeBool() ? 32767 : 32768;  // the largest count shown, and one past it
+    case 0: return 32768;  // one past the largest count shown
+    case 1: return in.ConsumeIntegral<std::int32_t>();
     default: return in.ConsumeIntegralInRange(-2, 12);
   }
 }

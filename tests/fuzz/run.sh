@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang++ and runs each for the given number
 # of seconds. Usage: tests/fuzz/run.sh [seconds]   (default 5)
-#        tests/fuzz/run.sh keep   minimises what the runs found (-merge=1) into
-#                                 the checked-in corpus, tests/fuzz/corpus/<target>
+#        tests/fuzz/run.sh keep   adds what the runs found that reaches new code
+#                                 (-merge=1) to tests/fuzz/corpus/<target>
 # FUZZ_TARGETS="a b" picks targets. Output goes to $VELCORIN_BUILD/fuzz
 # (default: <repo>/build/fuzz).
 set -euo pipefail
@@ -36,13 +36,14 @@ run() {
       "$OUT/corpus/$target" "$HERE/corpus/$target" >"$OUT/$target.log" 2>&1)
 }
 
+# Adds to the checked-in corpus only inputs that reach something it does not; the
+# named seeds there stay as they are.
 keep() {
-  local target=$1 merged=$OUT/merged/$target
-  rm -rf "$merged" && mkdir -p "$merged"
-  (cd "$OUT" && "$OUT/fuzz_$target" -merge=1 "$merged" "$HERE/corpus/$target" "$OUT/corpus/$target" \
+  local target=$1
+  mkdir -p "$HERE/corpus/$target"
+  (cd "$OUT" && "$OUT/fuzz_$target" -merge=1 "$HERE/corpus/$target" "$OUT/corpus/$target" \
       >"$OUT/$target.merge.log" 2>&1)
-  rm -rf "${HERE:?}/corpus/$target" && cp -r "$merged" "$HERE/corpus/$target"
-  echo "fuzz: $target: kept $(find "$HERE/corpus/$target" -type f | wc -l) inputs"
+  echo "fuzz: $target: $(find "$HERE/corpus/$target" -type f | wc -l) inputs kept"
 }
 
 mkdir -p "$OUT"
