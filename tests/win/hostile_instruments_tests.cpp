@@ -43,16 +43,16 @@ void Figure(const char* what, double seconds) {
 }
 
 // One instrument of the family: two named channels unless the keys say otherwise.
-struct Setup {
+struct Plan {
   std::string serial;
   std::string keys;
 };
 
-using Setups = std::vector<Setup>;
+using Plans = std::vector<Plan>;
 
-std::string ConfigOf(const Setups& setups) {
+std::string ConfigOf(const Plans& plans) {
   std::string text;
-  for (const Setup& s : setups) {
+  for (const Plan& s : plans) {
     text += "[" + s.serial + "]\nserial = " + s.serial + "\nmodel = M-" + s.serial +
             "\nfirmware = 1.0\ntype = 0x3001\nchannels = 2\ndescription = Hostile\n"
             "channel1 = Laser A\nchannel2 = Laser B\n" + s.keys + "\n";
@@ -175,7 +175,7 @@ struct OpenOutcome {
 struct Lab {
   SimClient sim;
 
-  explicit Lab(const std::vector<Setup>& setups) : sim(ConfigOf(setups)) {}
+  explicit Lab(const std::vector<Plan>& plans) : sim(ConfigOf(plans)) {}
 
   OpenOutcome Open(_Device* device, const std::string& serial) {
     const Bstr path(Widened(sim.DevicePath(serial)));
@@ -247,7 +247,7 @@ using Serials = std::vector<std::string>;
 // --- no reply at all -----------------------------------------------------------
 
 TEST(NoReply, OpenDevWaitsOutSixReadsAndFails) {
-  Lab lab(Setups{{"HOSN0001", "silent = yes"}});
+  Lab lab(Plans{{"HOSN0001", "silent = yes"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSN0001");
   EXPECT_EQ(open.hr, S_OK);
@@ -261,7 +261,7 @@ TEST(NoReply, OpenDevWaitsOutSixReadsAndFails) {
 }
 
 TEST(NoReply, QueryDevTimesOutAndTheNextExchangeIsItsOwn) {
-  Lab lab(Setups{{"HOSN0002", "fail_transfers = 9, 10"}});
+  Lab lab(Plans{{"HOSN0002", "fail_transfers = 9, 10"}});
   auto device = NewDevice();
   ASSERT_TRUE(lab.Open(device.Get(), "HOSN0002").opened);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -284,7 +284,7 @@ TEST(NoReply, QueryDevTimesOutAndTheNextExchangeIsItsOwn) {
 }
 
 TEST(NoReply, EnumDevicesSkipsEachSilentInstrumentAfterSixReads) {
-  Lab lab(Setups{{"HOSN0003", ""}, {"HOSN0004", "silent = yes"}, {"HOSN0005", "silent = yes"}});
+  Lab lab(Plans{{"HOSN0003", ""}, {"HOSN0004", "silent = yes"}, {"HOSN0005", "silent = yes"}});
   auto device = NewDevice();
   const Listing listing = Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
@@ -299,7 +299,7 @@ TEST(NoReply, EnumDevicesSkipsEachSilentInstrumentAfterSixReads) {
 // --- replies after the time limit ------------------------------------------------
 
 TEST(LateReply, EveryReplyLateFailsTheOpenWithinSixLimits) {
-  Lab lab(Setups{{"HOSL0001", "delay_ms = 1500"}});
+  Lab lab(Plans{{"HOSL0001", "delay_ms = 1500"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSL0001");
   EXPECT_EQ(open.hr, S_OK);
@@ -311,7 +311,7 @@ TEST(LateReply, EveryReplyLateFailsTheOpenWithinSixLimits) {
 // The channel 1 reply comes late: channel 2's read takes it, channel 3's takes channel 2's,
 // and channel 3's own reply waits for the client's next read.
 TEST(LateReply, ALateChannelReplyShiftsTheNamesAndIsReadNext) {
-  Lab lab(Setups{{"HOSL0002", "channels = 3\nchannel3 = Laser C\ndelay_ms = 1300\ndelay_transfers = 7"}});
+  Lab lab(Plans{{"HOSL0002", "channels = 3\nchannel3 = Laser C\ndelay_ms = 1300\ndelay_transfers = 7"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSL0002");
   ASSERT_TRUE(open.opened);
@@ -336,7 +336,7 @@ TEST(LateReply, ALateChannelReplyShiftsTheNamesAndIsReadNext) {
 }
 
 TEST(LateReply, EnumDevicesSkipsALateInstrument) {
-  Lab lab(Setups{{"HOSL0003", "delay_ms = 1500"}, {"HOSL0004", ""}});
+  Lab lab(Plans{{"HOSL0003", "delay_ms = 1500"}, {"HOSL0004", ""}});
   auto device = NewDevice();
   const Listing listing = Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
@@ -366,11 +366,11 @@ struct Predictor {
 };
 
 TEST(RandomReplies, QueryDevTakesWhateverComesBack) {
-  const Setup setup{"HOSR0001", "random_replies = yes\nrandom_seed = 11\nrandom_transfers = " + TransferList(9, 100)};
-  Lab lab(Setups{setup});
-  Predictor predict(ConfigOf({setup}));
+  const Plan plan{"HOSR0001", "random_replies = yes\nrandom_seed = 11\nrandom_transfers = " + TransferList(9, 100)};
+  Lab lab(Plans{plan});
+  Predictor predict(ConfigOf({plan}));
   auto device = NewDevice();
-  ASSERT_TRUE(lab.Open(device.Get(), setup.serial).opened);
+  ASSERT_TRUE(lab.Open(device.Get(), plan.serial).opened);
   for (int i = 0; i < 8; ++i) predict.Next();  // the identity query's exchanges
   for (int i = 0; i < 100; ++i) {
     auto packet = NewPacket(CmdModel);
@@ -410,12 +410,12 @@ class SentBytes {
 // Replies of 0 to 80 bytes: each read delivers the next bytes in order, zero-filled, or
 // fails and leaves the packet alone; none waits beyond the limit.
 TEST(RandomReplies, EmptyShortAndOverlongRepliesAreReadInOrder) {
-  const Setup setup{"HOSR0002",
+  const Plan plan{"HOSR0002",
                   "random_replies = yes\nrandom_sizes = yes\nrandom_seed = 5\nrandom_transfers = " + TransferList(9, 300)};
-  Lab lab(Setups{setup});
-  Predictor predict(ConfigOf({setup}));
+  Lab lab(Plans{plan});
+  Predictor predict(ConfigOf({plan}));
   auto device = NewDevice();
-  ASSERT_TRUE(lab.Open(device.Get(), setup.serial).opened);
+  ASSERT_TRUE(lab.Open(device.Get(), plan.serial).opened);
   for (int i = 0; i < 8; ++i) predict.Next();
   SentBytes stream;
   int failed = 0;
@@ -438,32 +438,32 @@ TEST(RandomReplies, EmptyShortAndOverlongRepliesAreReadInOrder) {
 }
 
 TEST(RandomReplies, OpenDevAndEnumDevicesEndInADefinedOutcome) {
-  std::vector<Setup> setups = {{"HOSR0100", ""}};
+  std::vector<Plan> plans = {{"HOSR0100", ""}};
   for (int seed = 1; seed <= 4; ++seed) {
-    setups.push_back({"HOSR010" + std::to_string(seed), "random_replies = yes\nrandom_seed = " + std::to_string(seed)});
-    setups.push_back({"HOSR020" + std::to_string(seed),
+    plans.push_back({"HOSR010" + std::to_string(seed), "random_replies = yes\nrandom_seed = " + std::to_string(seed)});
+    plans.push_back({"HOSR020" + std::to_string(seed),
                      "random_replies = yes\nrandom_sizes = yes\nrandom_seed = " + std::to_string(seed)});
   }
   // Random channel replies only: the identity is good, the names are noise.
-  setups.push_back({"HOSR0300", "random_replies = yes\nrandom_transfers = 7, 8"});
-  Lab lab(setups);
+  plans.push_back({"HOSR0300", "random_replies = yes\nrandom_transfers = 7, 8"});
+  Lab lab(plans);
   Serials opened;
-  for (const Setup& setup : setups) {
+  for (const Plan& plan : plans) {
     auto device = NewDevice();
-    OpenOutcome first = lab.Open(device.Get(), setup.serial);
+    OpenOutcome first = lab.Open(device.Get(), plan.serial);
     device->CloseDev();
     TakeErrorInfo();
-    ASSERT_TRUE(lab.sim.WaitUntilFree(setup.serial));
-    OpenOutcome second = lab.Open(device.Get(), setup.serial);
+    ASSERT_TRUE(lab.sim.WaitUntilFree(plan.serial));
+    OpenOutcome second = lab.Open(device.Get(), plan.serial);
     device->CloseDev();
     TakeErrorInfo();
-    ASSERT_TRUE(lab.sim.WaitUntilFree(setup.serial));
+    ASSERT_TRUE(lab.sim.WaitUntilFree(plan.serial));
     const bool defined = (first.hr == S_OK) || first.hr == kErr(6) || first.hr == kErr(9) || first.hr == kErr(13);
-    EXPECT_TRUE(defined) << setup.serial << std::hex << " hr " << first.hr;
-    EXPECT_EQ(first.hr, second.hr) << setup.serial << ": the same seed, the same outcome";
-    EXPECT_EQ(first.opened, second.opened) << setup.serial;
-    EXPECT_LT(first.seconds, kIdentityCommands * kLimit + kSlack) << setup.serial;
-    if (first.opened) opened.push_back(setup.serial);
+    EXPECT_TRUE(defined) << plan.serial << std::hex << " hr " << first.hr;
+    EXPECT_EQ(first.hr, second.hr) << plan.serial << ": the same seed, the same outcome";
+    EXPECT_EQ(first.opened, second.opened) << plan.serial;
+    EXPECT_LT(first.seconds, kIdentityCommands * kLimit + kSlack) << plan.serial;
+    if (first.opened) opened.push_back(plan.serial);
   }
   EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0100"), opened.end());
   EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0300"), opened.end());
@@ -480,7 +480,7 @@ TEST(RandomReplies, OpenDevAndEnumDevicesEndInADefinedOutcome) {
 TEST(Unplugged, MidIdentityQueryTheOpenFailsAtOnce) {
   for (int after : {1, 3, 6}) {
     const std::string serial = "HOSU000" + std::to_string(after);
-    Lab lab(Setups{{serial, "unplug_after = " + std::to_string(after)}});
+    Lab lab(Plans{{serial, "unplug_after = " + std::to_string(after)}});
     auto device = NewDevice();
     const OpenOutcome open = lab.Open(device.Get(), serial);
     EXPECT_EQ(open.hr, S_OK) << after;
@@ -494,7 +494,7 @@ TEST(Unplugged, MidIdentityQueryTheOpenFailsAtOnce) {
 }
 
 TEST(Unplugged, DuringTheChannelWalkTheOpenSucceedsWithoutNames) {
-  Lab lab(Setups{{"HOSU0007", "unplug_after = 7"}});
+  Lab lab(Plans{{"HOSU0007", "unplug_after = 7"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSU0007");
   ASSERT_TRUE(open.opened);  // the six identity commands were answered
@@ -513,7 +513,7 @@ TEST(Unplugged, DuringTheChannelWalkTheOpenSucceedsWithoutNames) {
 }
 
 TEST(Unplugged, AnInstrumentThatUnplugsItselfDropsOutOfTheEnumeration) {
-  Lab lab(Setups{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
+  Lab lab(Plans{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
   auto device = NewDevice();
   const Listing listing = Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
@@ -525,9 +525,9 @@ TEST(Unplugged, AnInstrumentThatUnplugsItselfDropsOutOfTheEnumeration) {
 
 // A test thread unplugs the instrument under examination and one still waiting its turn.
 TEST(Unplugged, UnpluggedFromOutsideWhileEnumDevicesRuns) {
-  const std::vector<Setup> setups = {
+  const std::vector<Plan> plans = {
       {"HOSU0020", "delay_ms = 200"}, {"HOSU0021", "delay_ms = 200"}, {"HOSU0022", "delay_ms = 200"}};
-  Lab lab(setups);
+  Lab lab(plans);
   auto unplugger = std::async(std::launch::async, [&]() -> Serials {
     const auto start = Clock::now();
     while (SecondsSince(start) < 10) {
@@ -538,8 +538,8 @@ TEST(Unplugged, UnpluggedFromOutsideWhileEnumDevicesRuns) {
       }
       const std::string first = requests.front().serial;
       Serials untouched;
-      for (const Setup& setup : setups) {
-        if (setup.serial != first) untouched.push_back(setup.serial);
+      for (const Plan& plan : plans) {
+        if (plan.serial != first) untouched.push_back(plan.serial);
       }
       if (!lab.sim.Unplug(first) || !lab.sim.Unplug(untouched.back())) return {};
       return {untouched.front()};
@@ -559,7 +559,7 @@ TEST(Unplugged, UnpluggedFromOutsideWhileEnumDevicesRuns) {
 // --- 32767 channels ----------------------------------------------------------------
 
 TEST(ManyChannels, ThirtyTwoThousandAnsweredChannelsAreAllAsked) {
-  Lab lab(Setups{{"HOSC0001", "channels = 32767"}});
+  Lab lab(Plans{{"HOSC0001", "channels = 32767"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSC0001");
   ASSERT_TRUE(open.opened);
@@ -579,7 +579,7 @@ TEST(ManyChannels, ThirtyTwoThousandAnsweredChannelsAreAllAsked) {
 }
 
 TEST(ManyChannels, UnansweredChannelsStopAfterThreeFailures) {
-  Lab lab(Setups{{"HOSC0002", "channels = 32767\nanswer_channels = no"}, {"HOSC0003", ""}});
+  Lab lab(Plans{{"HOSC0002", "channels = 32767\nanswer_channels = no"}, {"HOSC0003", ""}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSC0002");
   ASSERT_TRUE(open.opened);
@@ -600,7 +600,7 @@ TEST(ManyChannels, UnansweredChannelsStopAfterThreeFailures) {
 // Only three failures in a row end the walk: an instrument that answers every third
 // channel keeps it going, one time limit per silent channel (up to 32767 of them).
 TEST(ManyChannels, FailuresThatNeverRunToThreeKeepTheWalkGoing) {
-  Lab lab(Setups{{"HOSC0004", "channels = 6\nchannel3 = C\nchannel6 = F\nfail_transfers = 7, 8, 10, 11"}});
+  Lab lab(Plans{{"HOSC0004", "channels = 6\nchannel3 = C\nchannel6 = F\nfail_transfers = 7, 8, 10, 11"}});
   auto device = NewDevice();
   const OpenOutcome open = lab.Open(device.Get(), "HOSC0004");
   ASSERT_TRUE(open.opened);
@@ -649,14 +649,14 @@ const NumberCase kNumbers[] = {
 };
 
 TEST(Numbers, AsTypeCodeAndAsChannelCount) {
-  std::vector<Setup> setups;
+  std::vector<Plan> plans;
   for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
     const NumberCase& c = kNumbers[i];
     const std::string padding = std::string("\npadding = ") + c.padding;
-    setups.push_back({"HOST" + std::to_string(100 + i), std::string("devtype_text = ") + c.text + padding});
-    setups.push_back({"HOSK" + std::to_string(100 + i), std::string("chanct_text = ") + c.text + padding});
+    plans.push_back({"HOST" + std::to_string(100 + i), std::string("devtype_text = ") + c.text + padding});
+    plans.push_back({"HOSK" + std::to_string(100 + i), std::string("chanct_text = ") + c.text + padding});
   }
-  Lab lab(setups);
+  Lab lab(plans);
   Serials opened;
   for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
     const NumberCase& c = kNumbers[i];
@@ -716,7 +716,7 @@ std::vector<std::wstring> DeviceNodeTexts(HWND tree) {
 // The tree shows exactly the instruments that open, the dialog comes up once the silent
 // ones are waited out, and no message box appears.
 TEST(Chooser, TheTreeShowsWhatOpensWhateverTheOthersDo) {
-  Lab lab(Setups{{"HOSD0001", ""},
+  Lab lab(Plans{{"HOSD0001", ""},
                 {"HOSD0002", "silent = yes"},
                 {"HOSD0003", "random_replies = yes\nrandom_transfers = 7, 8"},
                 {"HOSD0004", "unplug_after = 2"},
@@ -755,7 +755,7 @@ TEST(Chooser, TheTreeShowsWhatOpensWhateverTheOthersDo) {
 
 // With a repaint per row, 32767 rows took minutes under Wine.
 TEST(Chooser, TheDetailsOfThirtyTwoThousandChannelsFillPromptly) {
-  Lab lab(Setups{{"HOSD0010", "channels = 32767\nanswer_channels = no"}});
+  Lab lab(Plans{{"HOSD0010", "channels = 32767\nanswer_channels = no"}});
   auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
   ASSERT_TRUE(chooser);
   double detailsShown = 0;
