@@ -149,8 +149,8 @@ class TypeLibContract : public testing::TestWithParam<Source> {
     return MsftFile(GetParam() == Source::TlbFile ? ReadFileBytes(path_) : EmbeddedLibrary(path_));
   }
 
-  void CheckInterface(const Interface& spec) const;
-  void CheckMember(ITypeInfo* body, UINT index, const Member& spec, const StoredFunction& stored) const;
+  void CheckInterface(const Interface& want) const;
+  void CheckMember(ITypeInfo* body, UINT index, const Member& want, const StoredFunction& stored) const;
 
   std::wstring path_;
   ComPtr<ITypeLib> lib_;
@@ -205,36 +205,36 @@ TEST_P(TypeLibContract, TypesInPublishedOrder) {
   }
 }
 
-void TypeLibContract::CheckInterface(const Interface& spec) const {
-  SCOPED_TRACE(testing::Message() << spec.name);
-  const auto info = Type(spec.name);
+void TypeLibContract::CheckInterface(const Interface& want) const {
+  SCOPED_TRACE(testing::Message() << want.name);
+  const auto info = Type(want.name);
   ComPtr<ITypeInfo> body = info;
-  if (spec.dual) {
+  if (want.dual) {
     const auto a = GetAttr(info.Get());
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
     EXPECT_EQ(a->wTypeFlags, kDualFlags);
     EXPECT_EQ(a->cbSizeVft, 7 * 4);
     EXPECT_EQ(a->cImplTypes, 1);
     EXPECT_EQ(a->cVars, 0);
-    ExpectIdentity(*a, spec.iid, 1, 0);
+    ExpectIdentity(*a, want.iid, 1, 0);
     ExpectIDispatchBase(info.Get());
     body = ImplType(info.Get(), static_cast<UINT>(-1));
     EXPECT_EQ(GetAttr(ImplType(body.Get(), static_cast<UINT>(-1)).Get())->typekind, TKIND_DISPATCH);
   }
   const auto b = GetAttr(body.Get());
   EXPECT_EQ(b->typekind, TKIND_INTERFACE);
-  EXPECT_EQ(b->wTypeFlags, spec.dual ? kDualFlags | TYPEFLAG_FOLEAUTOMATION
+  EXPECT_EQ(b->wTypeFlags, want.dual ? kDualFlags | TYPEFLAG_FOLEAUTOMATION
                                      : TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE);
-  EXPECT_EQ(b->cbSizeVft, spec.slots * 4);
+  EXPECT_EQ(b->cbSizeVft, want.slots * 4);
   EXPECT_EQ(b->cImplTypes, 1);
   EXPECT_EQ(b->cVars, 0);
-  ExpectIdentity(*b, spec.iid, spec.dual ? 1 : 0, 0);
+  ExpectIdentity(*b, want.iid, want.dual ? 1 : 0, 0);
   ExpectIDispatchBase(body.Get());
 
-  ASSERT_EQ(b->cFuncs, spec.members.size());
-  const auto stored = Stored().functions(IndexOf(spec.name));
-  ASSERT_EQ(stored.size(), spec.members.size());
-  for (UINT i = 0; i < spec.members.size(); ++i) CheckMember(body.Get(), i, spec.members[i], stored[i]);
+  ASSERT_EQ(b->cFuncs, want.members.size());
+  const auto stored = Stored().functions(IndexOf(want.name));
+  ASSERT_EQ(stored.size(), want.members.size());
+  for (UINT i = 0; i < want.members.size(); ++i) CheckMember(body.Get(), i, want.members[i], stored[i]);
 }
 
 std::vector<std::wstring> NamesThroughApi(ITypeInfo* info, MEMBERID memid) {
@@ -249,88 +249,88 @@ std::vector<std::wstring> NamesThroughApi(ITypeInfo* info, MEMBERID memid) {
   return names;
 }
 
-void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& spec,
+void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& want,
                                   const StoredFunction& stored) const {
-  SCOPED_TRACE(testing::Message() << "slot " << spec.slot);
+  SCOPED_TRACE(testing::Message() << "slot " << want.slot);
   const auto f = GetFunc(body, index);
-  EXPECT_EQ(f->memid, spec.id);
-  EXPECT_EQ(f->invkind, spec.kind);
-  EXPECT_EQ(f->oVft, spec.slot * 4);
+  EXPECT_EQ(f->memid, want.id);
+  EXPECT_EQ(f->invkind, want.kind);
+  EXPECT_EQ(f->oVft, want.slot * 4);
   EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
   EXPECT_EQ(f->callconv, CC_STDCALL);
   EXPECT_EQ(f->wFuncFlags, 0);
   EXPECT_EQ(Spell(body, f->elemdescFunc.tdesc), L"HRESULT");
-  EXPECT_EQ(NameOf(body, f->memid), spec.name);
-  ASSERT_EQ(f->cParams, static_cast<SHORT>(spec.args.size()));
-  EXPECT_EQ(f->cParamsOpt, std::count_if(spec.args.begin(), spec.args.end(),
+  EXPECT_EQ(NameOf(body, f->memid), want.name);
+  ASSERT_EQ(f->cParams, static_cast<SHORT>(want.args.size()));
+  EXPECT_EQ(f->cParamsOpt, std::count_if(want.args.begin(), want.args.end(),
                                          [](const Arg& a) { return a.flags & PARAMFLAG_FOPT; }));
-  std::vector<std::wstring> expectedNames{spec.name};
+  std::vector<std::wstring> expectedNames{want.name};
   for (SHORT p = 0; p < f->cParams; ++p) {
     const ELEMDESC& e = f->lprgelemdescParam[p];
-    EXPECT_EQ(Spell(body, e.tdesc), spec.args[p].type) << "parameter " << p;
-    EXPECT_EQ(e.paramdesc.wParamFlags, spec.args[p].flags) << "parameter " << p;
-    expectedNames.push_back(spec.args[p].name);
+    EXPECT_EQ(Spell(body, e.tdesc), want.args[p].type) << "parameter " << p;
+    EXPECT_EQ(e.paramdesc.wParamFlags, want.args[p].flags) << "parameter " << p;
+    expectedNames.push_back(want.args[p].name);
   }
   // A put's names are out of GetNames' reach (it answers for the get of the
   // same DISPID), so every member's names are also read from the file itself.
-  std::vector<std::wstring> storedNames{spec.name};
+  std::vector<std::wstring> storedNames{want.name};
   for (const auto& p : stored.params) storedNames.push_back(p.name ? Wide(*p.name) : L"<unnamed>");
-  EXPECT_EQ(stored.memid, spec.id);
-  EXPECT_EQ(stored.invkind, spec.kind);
+  EXPECT_EQ(stored.memid, want.id);
+  EXPECT_EQ(stored.invkind, want.kind);
   EXPECT_EQ(storedNames, expectedNames);
-  if (spec.kind == INVOKE_FUNC || spec.kind == INVOKE_PROPERTYGET) {
-    EXPECT_EQ(NamesThroughApi(body, spec.id), expectedNames);
+  if (want.kind == INVOKE_FUNC || want.kind == INVOKE_PROPERTYGET) {
+    EXPECT_EQ(NamesThroughApi(body, want.id), expectedNames);
   }
 }
 
 TEST_P(TypeLibContract, Interfaces) {
-  for (const auto& spec : Interfaces()) CheckInterface(spec);
+  for (const auto& want : Interfaces()) CheckInterface(want);
 }
 
 TEST_P(TypeLibContract, ClassesAreCreatableWithTheirDefaultInterface) {
-  for (const auto& spec : Classes()) {
-    SCOPED_TRACE(testing::Message() << spec.name);
-    const auto info = Type(spec.name);
+  for (const auto& want : Classes()) {
+    SCOPED_TRACE(testing::Message() << want.name);
+    const auto info = Type(want.name);
     const auto a = GetAttr(info.Get());
     EXPECT_EQ(a->typekind, TKIND_COCLASS);
     EXPECT_EQ(a->wTypeFlags, TYPEFLAG_FCANCREATE);
     EXPECT_EQ(a->cFuncs, 0);
     EXPECT_EQ(a->cVars, 0);
-    ExpectIdentity(*a, spec.clsid, 1, 0);
+    ExpectIdentity(*a, want.clsid, 1, 0);
     ASSERT_EQ(a->cImplTypes, 1);
     INT implFlags = 0;
     ASSERT_HRESULT_SUCCEEDED(info->GetImplTypeFlags(0, &implFlags));
     EXPECT_EQ(implFlags, IMPLTYPEFLAG_FDEFAULT);
     const auto impl = ImplType(info.Get(), 0);
-    EXPECT_EQ(NameOf(impl.Get()), spec.defaultInterface);
-    EXPECT_EQ(IndexInLibrary(impl.Get()), IndexOf(spec.defaultInterface));
+    EXPECT_EQ(NameOf(impl.Get()), want.defaultInterface);
+    EXPECT_EQ(IndexInLibrary(impl.Get()), IndexOf(want.defaultInterface));
   }
 }
 
 TEST_P(TypeLibContract, EnumerationsAreLongConstantsNamedInTheirHelp) {
-  for (const auto& spec : Enumerations()) {
-    SCOPED_TRACE(testing::Message() << spec.name);
-    const auto info = Type(spec.name);
+  for (const auto& want : Enumerations()) {
+    SCOPED_TRACE(testing::Message() << want.name);
+    const auto info = Type(want.name);
     const auto a = GetAttr(info.Get());
     EXPECT_EQ(a->typekind, TKIND_ENUM);
     EXPECT_EQ(a->wTypeFlags, 0);
     EXPECT_EQ(a->cFuncs, 0);
     EXPECT_EQ(a->cImplTypes, 0);
     EXPECT_EQ(a->cbSizeInstance, 4u);
-    ExpectIdentity(*a, spec.guid, 1, 0);
-    ASSERT_EQ(a->cVars, spec.constants.size());
-    for (UINT i = 0; i < spec.constants.size(); ++i) {
+    ExpectIdentity(*a, want.guid, 1, 0);
+    ASSERT_EQ(a->cVars, want.constants.size());
+    for (UINT i = 0; i < want.constants.size(); ++i) {
       const auto v = GetVar(info.Get(), i);
       EXPECT_EQ(v->varkind, VAR_CONST);
       EXPECT_EQ(v->elemdescVar.tdesc.vt, VT_I4);
       EXPECT_EQ(v->wVarFlags, 0);
       ASSERT_NE(v->lpvarValue, nullptr);
       EXPECT_EQ(V_VT(v->lpvarValue), VT_I4);
-      EXPECT_EQ(V_I4(v->lpvarValue), spec.constants[i].value);
+      EXPECT_EQ(V_I4(v->lpvarValue), want.constants[i].value);
       Bstr name, doc;
       ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.Out(), doc.Out(), nullptr, nullptr));
-      EXPECT_EQ(name.Str(), spec.constants[i].name);
-      EXPECT_EQ(doc.Str(), spec.constants[i].name);
+      EXPECT_EQ(name.Str(), want.constants[i].name);
+      EXPECT_EQ(doc.Str(), want.constants[i].name);
     }
   }
 }
@@ -408,11 +408,11 @@ TEST_P(TypeLibContract, NamesMapToDispidsAndParameterPositions) {
       EXPECT_EQ(ids, call.ids) << call.names[0];
     }
   }
-  for (const auto& spec : Interfaces())
-    for (const auto& member : spec.members) {
+  for (const auto& want : Interfaces())
+    for (const auto& member : want.members) {
       LPOLESTR name = const_cast<LPOLESTR>(member.name);
       MEMBERID id = 0;
-      ASSERT_HRESULT_SUCCEEDED(Type(spec.name)->GetIDsOfNames(&name, 1, &id));
+      ASSERT_HRESULT_SUCCEEDED(Type(want.name)->GetIDsOfNames(&name, 1, &id));
       EXPECT_EQ(id, member.id);
     }
 }
