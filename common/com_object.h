@@ -18,6 +18,25 @@ namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
 
+// An object's reference count, which also counts the object as alive for
+// DllCanUnloadNow. It starts at 0: the first owner is the ComPtr that
+// MakeObject returns.
+class RefCount {
+ public:
+  ULONG Add() { return ++refs_; }
+  // Deletes the object at zero; touches nothing of it afterwards.
+  template <class T>
+  ULONG Drop(T* object) {
+    const ULONG left = --refs_;
+    if (left == 0) delete object;
+    return left;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{0};
+  ObjectCounter counter_;
+};
+
 // Reference counting and QueryInterface for an object with one interface.
 template <class Itf>
 class ComObject : public Itf {
@@ -35,20 +54,16 @@ class ComObject : public Itf {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
  protected:
   ComObject() = default;
   virtual ~ComObject() = default;
+  friend class RefCount;
 
  private:
-  std::atomic<ULONG> refs_{0};  // the first owner is the ComPtr that MakeObject returns
-  ObjectCounter counter_;
+  RefCount refs_;
 };
 
 template <class Itf>
@@ -70,12 +85,8 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
+  STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
@@ -121,10 +132,10 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
  protected:
   DispatchObject() = default;
   virtual ~DispatchObject() = default;
+  friend class RefCount;
 
  private:
-  std::atomic<ULONG> refs_{0};  // the first owner is the ComPtr that MakeObject returns
-  ObjectCounter counter_;
+  RefCount refs_;
 };
 
 // Creates an object owned by the returned pointer (its one reference).
