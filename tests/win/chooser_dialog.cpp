@@ -227,3 +227,20 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
   }
   return condition();
 }
+
+namespace {
+
+BOOL CALLBACK CountVisible(HWND window, LPARAM count) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  *reinterpret_cast<int*>(count) += process == GetCurrentProcessId() && IsWindowVisible(window);
+  return TRUE;
+}
+
+}  // namespace
+
+int VisibleWindowsOfThisProcess() {
+  int count = 0;
+  EnumWindows(&CountVisible, reinterpret_cast<LPARAM>(&count));
+  return count;
+}

@@ -66,3 +66,6 @@ bool ClickAt(POINT point);
 
 // Polls until the condition holds; false on time-out.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Visible top-level windows of this process: the dialog alone means no message box.
+int VisibleWindowsOfThisProcess();

@@ -427,19 +427,6 @@ TEST_F(ChooserDialog, RefreshAfterUnplug) {
   }));
 }
 
-BOOL CALLBACK CountVisible(HWND window, LPARAM count) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  *reinterpret_cast<int*>(count) += process == GetCurrentProcessId() && IsWindowVisible(window);
-  return TRUE;
-}
-
-int VisibleWindowsOfThisProcess() {
-  int count = 0;
-  EnumWindows(&CountVisible, reinterpret_cast<LPARAM>(&count));
-  return count;
-}
-
 // An instrument whose type code is not a number makes the enumeration raise an
 // error after the one listed before it (the system lists them by path: pid order).
 TEST_F(ChooserDialog, EnumerationErrorShowsWhatWasListedWithoutAMessage) {

@@ -691,19 +691,6 @@ TEST(Numbers, AsTypeCodeAndAsChannelCount) {
 
 // --- the chooser over all of them ------------------------------------------------------
 
-BOOL CALLBACK CountVisible(HWND window, LPARAM count) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  *reinterpret_cast<int*>(count) += process == GetCurrentProcessId() && IsWindowVisible(window);
-  return TRUE;
-}
-
-int VisibleWindowsOfThisProcess() {
-  int count = 0;
-  EnumWindows(&CountVisible, reinterpret_cast<LPARAM>(&count));
-  return count;
-}
-
 std::vector<std::wstring> DeviceNodeTexts(HWND tree) {
   std::vector<std::wstring> texts;
   for (const TreeNode& node : TreeNodes(tree)) {
