@@ -129,7 +129,7 @@ STDMETHODIMP Device::ExitCalMode(VARIANT_BOOL* accepted) {
 }
 
 STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARIANT_BOOL* listed) {
-  return Answer(listed, [&] { return EnumerateDevices(outList, filter); });
+  return Answer(listed, [&] { return EnumerateDevices(outList, filter, examiner_); });
 }
 
 }  // namespace velcorin

@@ -25,6 +25,7 @@ class Device final : public DispatchObject<_Device>, private PacketPort {
   // For enumeration, which opens instruments with a private Device.
   bool Open(BSTR devPath);
   void Close() { handle_.Close(); }
+  bool IsOpen() const { return handle_.IsOpen(); }
   ComPtr<DevInfo> CurrentInfo();
 
  private:
@@ -34,6 +35,7 @@ class Device final : public DispatchObject<_Device>, private PacketPort {
 
   DeviceHandle handle_;  // closed with the Device, should the caller forget CloseDev
   ComPtr<DevInfo> deviceInfo_;
+  ComPtr<Device> examiner_;  // EnumDevices opens instruments with it, never with this one
 };
 
 }  // namespace velcorin

@@ -2,8 +2,15 @@
 
 namespace velcorin {
 
+DeviceHandle::~DeviceHandle() {
+  Close();
+  if (event_) CloseHandle(event_);
+}
+
 bool DeviceHandle::Open(const char* name) {
   Close();
+  if (!event_) event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!event_) return false;
   file_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) return false;
@@ -12,21 +19,14 @@ bool DeviceHandle::Open(const char* name) {
     Close();
     return false;
   }
-  event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!event_) Close();
-  return IsOpen();
+  return true;
 }
 
+// No CancelIo: every transfer has finished or been cancelled before it returned.
 void DeviceHandle::Close() {
-  if (file_ != INVALID_HANDLE_VALUE) {
-    CancelIo(file_);
-    CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-  }
-  if (event_) {
-    CloseHandle(event_);
-    event_ = nullptr;
-  }
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  CloseHandle(file_);
+  file_ = INVALID_HANDLE_VALUE;
 }
 
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {

@@ -11,13 +11,14 @@ namespace velcorin {
 
 constexpr DWORD kTransferTimeLimitMs = 1000;
 
-// Owns an instrument's file handle (opened for overlapped I/O) and the event its transfers wait on.
+// Owns an instrument's file handle (opened for overlapped I/O) and the event its
+// transfers wait on. The event outlives the openings: one per Device, not per open.
 class DeviceHandle {
  public:
   DeviceHandle() = default;
   DeviceHandle(const DeviceHandle&) = delete;
   DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle() { Close(); }
+  ~DeviceHandle();
 
   // Opens name exclusively; refuses files and volumes, which are never instruments.
   bool Open(const char* name);

@@ -58,15 +58,19 @@ void Examine(Device& device, const std::u16string& path, const CollectionRef& ou
 
 }  // namespace
 
-bool EnumerateDevices(_Collection* outList, _Collection* filter) {
+bool EnumerateDevices(_Collection* outList, _Collection* filter, ComPtr<Device>& examiner) {
   const CollectionRef list(outList);
   Empty(list);
   auto interfaces = PresentInterfaces::List();
   if (!interfaces) return false;
-  ComPtr<Device> device;  // made when the first interface turns up, used for all
+  ComPtr<Device> device;  // our own reference: a re-entrant call may replace the kept one
   std::optional<std::u16string> path;
   while (interfaces->Next(path)) {
-    if (!device) device = MakeObject<Device>();
+    if (!device) {
+      // Busy only when a caller's collection enumerates again from inside Add.
+      if (!examiner || examiner->IsOpen()) examiner = MakeObject<Device>();
+      device = examiner;
+    }
     if (path) Examine(*device.Get(), *path, list, filter);
   }
   return true;
