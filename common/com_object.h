@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "common/dispatch_arguments.h"
+#include "common/dispatch_table.h"
 #include "common/module.h"
 
 namespace velcorin {
@@ -102,27 +103,16 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     if (!names || !ids || !AllNamesPresent(names, count)) return E_POINTER;
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = DispatchTypeInfo(__uuidof(Itf), &info);
-    return SUCCEEDED(hr) ? DispGetIDsOfNames(info.Get(), names, count, ids) : hr;
+    return Table().GetIDsOfNames(names, count, ids);
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                       EXCEPINFO* exception, UINT* badArgument) override {
     if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
     SetErrorInfo(0, nullptr);
-    ComPtr<ITypeInfo> info;
-    HRESULT hr = VtableTypeInfo(__uuidof(Itf), &info);
-    if (FAILED(hr)) return hr;
     DISPPARAMS none{};
     if (!params) params = &none;
     if (!IsWellFormed(*params)) return E_INVALIDARG;
-    hr = CheckObjectArguments(info.Get(), id, flags, *params, badArgument);
-    if (FAILED(hr)) return hr;
-    hr = info->Invoke(static_cast<Itf*>(this), id, flags, params, result, exception, badArgument);
-    // Wine refuses a property-style read of a method (JScript's c.Count); callers may do that.
-    if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_PROPERTYGET)
-      hr = info->Invoke(static_cast<Itf*>(this), id, DISPATCH_METHOD, params, result, exception, badArgument);
-    return hr;
+    return Table().Invoke(static_cast<Itf*>(this), id, flags, *params, result, exception, badArgument);
   }
 
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
@@ -135,6 +125,12 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
   friend class RefCount;
 
  private:
+  // Built at the first late-bound call on any object of the class.
+  static const DispatchTable& Table() {
+    static const DispatchTable table(__uuidof(Itf));
+    return table;
+  }
+
   RefCount refs_;
 };
 

@@ -90,4 +90,15 @@ HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DIS
   return S_OK;
 }
 
+HRESULT TypeLibInvoke(ITypeInfo* vtable, void* object, DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* badArgument) {
+  HRESULT hr = CheckObjectArguments(vtable, id, flags, params, badArgument);
+  if (FAILED(hr)) return hr;
+  hr = vtable->Invoke(object, id, flags, &params, result, exception, badArgument);
+  // Wine refuses a property-style read of a method (JScript's c.Count); callers may do that.
+  if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_PROPERTYGET)
+    hr = vtable->Invoke(object, id, DISPATCH_METHOD, &params, result, exception, badArgument);
+  return hr;
+}
+
 }  // namespace velcorin

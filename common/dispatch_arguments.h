@@ -1,5 +1,5 @@
-// Checks on a late-bound call's arguments, made before the type library's
-// Invoke sees them.
+// Late binding through the type library's Invoke, with the checks on a call's
+// arguments that it needs first.
 #pragma once
 
 #include <windows.h>
@@ -27,5 +27,10 @@ inline bool AllNamesPresent(LPOLESTR* names, UINT count) {
 // refuses it too, but keeps a reference to it when it came by reference or as
 // IUnknown, so the caller's object would never be freed.
 HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DISPPARAMS& params, UINT* badArgument);
+
+// The type library's Invoke on `object` (the interface `vtable` describes), after
+// those checks; params is well formed.
+HRESULT TypeLibInvoke(ITypeInfo* vtable, void* object, DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* badArgument);
 
 }  // namespace velcorin

@@ -3,7 +3,9 @@
 // vtable with null pointers. The members come from the type library itself, so
 // none is forgotten. No call may crash; each ends in a defined HRESULT, with
 // exception information whenever the component raised the error itself; and
-// every object still works afterwards.
+// every object still works afterwards. Each late-bound call is made again on a
+// twin object through the type library's Invoke alone, which must end the same
+// way and leave the twin in the same state as the component's own Invoke.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "com_test_util.h"
+#include "common/dispatch_arguments.h"
 #include "sim/sim_client.h"
 
 namespace {
@@ -365,13 +368,54 @@ struct Outcome {
   HRESULT hr = E_FAIL;
   HRESULT scode = S_OK;  // what DISP_E_EXCEPTION carries
   std::wstring source, description;
+  std::pair<std::wstring, std::wstring> left;  // the error info the thread holds afterwards
+  UINT argErr = 0xBAD;
   VARIANT result;
-  Outcome() { VariantInit(&result); }
+  Outcome() {
+    VariantInit(&result);
+    V_VT(&result) = VT_I4;  // a member without a result leaves it alone
+    V_I4(&result) = 0x5EED;
+  }
   Outcome(const Outcome&) = delete;
   ~Outcome() { VariantClear(&result); }
 };
 
-void Perform(IDispatch* object, const Request& r, Outcome& out) {
+ComPtr<ITypeInfo> VtableHalf(IDispatch* object) {
+  ComPtr<ITypeInfo> info, half;
+  object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  const bool dual = attr->typekind == TKIND_DISPATCH;
+  info->ReleaseTypeAttr(attr);
+  if (!dual) return info;
+  HREFTYPE ref = 0;
+  info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+  info->GetRefTypeInfo(ref, &half);
+  return half;
+}
+
+using Invoker = std::function<HRESULT(DISPID, REFIID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)>;
+
+// The way the component's Invoke takes when it serves nothing from its tables:
+// its own checks, then the type library's Invoke.
+Invoker TypeLibraryWay(IDispatch* object) {
+  ComPtr<ITypeInfo> info = VtableHalf(object);
+  ComPtr<IUnknown> itf;
+  TYPEATTR* attr = nullptr;
+  info->GetTypeAttr(&attr);
+  object->QueryInterface(attr->guid, reinterpret_cast<void**>(itf.GetAddressOf()));
+  info->ReleaseTypeAttr(attr);
+  return [info, itf](DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* e, UINT* arg) {
+    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+    SetErrorInfo(0, nullptr);
+    DISPPARAMS none{};
+    if (!params) params = &none;
+    if (!velcorin::IsWellFormed(*params)) return E_INVALIDARG;
+    return velcorin::TypeLibInvoke(info.Get(), itf.Get(), id, flags, *params, result, e, arg);
+  };
+}
+
+void Perform(IDispatch* object, const Request& r, Outcome& out, const Invoker& invoke = nullptr) {
   std::vector<VARIANT> reversed(r.args.rbegin(), r.args.rend());
   std::vector<DISPID> named(r.named.rbegin(), r.named.rend());
   if (named.empty() && (r.flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !reversed.empty())
@@ -382,10 +426,12 @@ void Perform(IDispatch* object, const Request& r, Outcome& out) {
   if (r.nullArgs) params.rgvarg = nullptr;
   if (r.nullNamed) params.rgdispidNamedArgs = nullptr;
   EXCEPINFO exception{};
-  UINT argErr = 0;
-  out.hr = object->Invoke(r.id, r.riid, LOCALE_USER_DEFAULT, r.flags, r.noParams ? nullptr : &params,
-                          r.noResult ? nullptr : &out.result, r.noException ? nullptr : &exception,
-                          r.noArgErr ? nullptr : &argErr);
+  DISPPARAMS* given = r.noParams ? nullptr : &params;
+  VARIANT* result = r.noResult ? nullptr : &out.result;
+  EXCEPINFO* e = r.noException ? nullptr : &exception;
+  UINT* argErr = r.noArgErr ? nullptr : &out.argErr;
+  out.hr = invoke ? invoke(r.id, r.riid, r.flags, given, result, e, argErr)
+                  : object->Invoke(r.id, r.riid, LOCALE_USER_DEFAULT, r.flags, given, result, e, argErr);
   if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
   out.scode = exception.scode ? exception.scode : exception.wCode ? kErr(exception.wCode) : S_OK;
   if (exception.bstrSource) out.source = exception.bstrSource;
@@ -395,9 +441,41 @@ void Perform(IDispatch* object, const Request& r, Outcome& out) {
     std::tie(out.source, out.description) = TakeErrorInfo();
     out.scode = out.description.empty() ? S_OK : kErr(0);
   }
+  out.left = TakeErrorInfo();
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
+}
+
+// A value written out so that equal values read the same.
+std::string Describe(const VARIANT& v) {
+  std::string text = std::to_string(V_VT(&v)) + ":";
+  if (V_VT(&v) == VT_BSTR) return text + std::to_string(SysStringLen(V_BSTR(&v))) + ":" + Narrow(V_BSTR(&v) ? V_BSTR(&v) : L"");
+  if (V_VT(&v) == VT_DISPATCH || V_VT(&v) == VT_UNKNOWN) return text + (V_UNKNOWN(&v) ? "object" : "null");
+  if (V_VT(&v) == (VT_ARRAY | VT_BSTR)) {
+    SAFEARRAY* array = V_ARRAY(&v);
+    LONG low = 0, high = -1;
+    if (array) SafeArrayGetLBound(array, 1, &low), SafeArrayGetUBound(array, 1, &high);
+    for (LONG i = low; i <= high; ++i) {
+      BSTR item = nullptr;
+      SafeArrayGetElement(array, &i, &item);
+      text += "[" + Narrow(item ? item : L"") + "]";
+      SysFreeString(item);
+    }
+    return text + std::to_string(low);
+  }
+  VARIANT copy;
+  VariantInit(&copy);
+  if (SUCCEEDED(VariantChangeType(&copy, const_cast<VARIANT*>(&v), 0, VT_BSTR))) text += Narrow(V_BSTR(&copy));
+  VariantClear(&copy);
+  return text;
+}
+
+// Everything a caller can see of a call's end.
+std::string Summary(const Outcome& o) {
+  return Hex(o.hr) + " " + Hex(o.scode) + " [" + Narrow(o.source) + "] [" + Narrow(o.description) + "] left [" +
+         Narrow(o.left.first) + "|" + Narrow(o.left.second) + "] arg " + std::to_string(o.argErr) + " result " +
+         Describe(o.result);
 }
 
 bool IsOurs(HRESULT hr) { return (static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u; }
@@ -434,7 +512,8 @@ std::vector<ULONG> Counts(const Objects& o) {
 struct Target {
   std::string name;
   ComPtr<IDispatch> object;
-  // Runs before each call (for instance: a reply for a read to find).
+  ComPtr<IDispatch> twin;  // in the same state, called through the type library alone
+  // Runs before each call, for both (for instance: a reply for a read to find).
   std::function<void(const Member&)> prepare = [](const Member&) {};
   // Runs after each call (for instance: reopen what CloseDev closed).
   std::function<void()> restore = [] {};
@@ -460,6 +539,8 @@ class Sweep {
   void Run() {
     const std::vector<Member> members = MembersOf(target_.object.Get());
     ASSERT_FALSE(members.empty());
+    for (const Member& m : members)
+      if (m.invoke == INVOKE_PROPERTYGET && m.params.empty()) readable_.push_back(m.id);
     for (const Member& m : members) {
       for (Kind k : m.params) ASSERT_NE(k, Kind::Unknown) << target_.name << "." << m.Label() << ": new parameter type";
       if (ShowsDialog(m)) {
@@ -503,6 +584,12 @@ class Sweep {
     // A refused call keeps no reference to anything it was given (a put that succeeds stores one).
     if (FAILED(o.hr)) {
       EXPECT_EQ(Counts(objects_), before) << context << ": a reference kept or dropped";
+    }
+    if (target_.twin) {
+      Outcome slow;
+      Perform(target_.twin.Get(), r, slow, typeLibraryWay_);
+      EXPECT_EQ(Summary(o), Summary(slow)) << context << ": the type library's way ends otherwise";
+      EXPECT_EQ(State(target_.object.Get()), State(target_.twin.Get())) << context << ": the twins differ";
     }
     if (Dumping())
       std::cout << " -> " << Hex(o.hr) << (o.hr == DISP_E_EXCEPTION ? " " + Hex(o.scode) : "") << "\n";
@@ -640,9 +727,26 @@ class Sweep {
     }
   }
 
+  // What every property read without arguments returns.
+  std::string State(IDispatch* object) const {
+    const Invoker read = TypeLibraryWay(object);
+    std::string state;
+    for (DISPID id : readable_) {
+      Request r;
+      r.id = id;
+      r.flags = DISPATCH_PROPERTYGET;
+      Outcome o;
+      Perform(object, r, o, read);
+      state += Describe(o.result) + ";";
+    }
+    return state;
+  }
+
   Target& target_;
   const Objects& objects_;
   std::vector<Sample> samples_;
+  Invoker typeLibraryWay_ = target_.twin ? TypeLibraryWay(target_.twin.Get()) : nullptr;
+  std::vector<DISPID> readable_;
   int calls_ = 0;
 };
 
@@ -743,7 +847,7 @@ class InvokeSweep : public ::testing::Test {
 };
 
 TEST_F(InvokeSweep, Packet) {
-  Target t{"Packet", CreateByProgId<IDispatch>(L"Velcorin.Packet")};
+  Target t{"Packet", CreateByProgId<IDispatch>(L"Velcorin.Packet"), CreateByProgId<IDispatch>(L"Velcorin.Packet")};
   SweepAndCheck(t, [&] {
     ExpectStoredValuesWork(t.object.Get(), L"OpCode", I4(13));
     ExpectStoredValuesWork(t.object.Get(), L"Data", Str(L"still fine"));
@@ -751,7 +855,7 @@ TEST_F(InvokeSweep, Packet) {
 }
 
 TEST_F(InvokeSweep, DevInfo) {
-  Target t{"DevInfo", CreateByProgId<IDispatch>(L"Velcorin.DevInfo")};
+  Target t{"DevInfo", CreateByProgId<IDispatch>(L"Velcorin.DevInfo"), CreateByProgId<IDispatch>(L"Velcorin.DevInfo")};
   SweepAndCheck(t, [&] {
     ExpectStoredValuesWork(t.object.Get(), L"ProductID", I4(0x3105));
     ExpectStoredValuesWork(t.object.Get(), L"SerialNumber", Str(L"SN1"));
@@ -764,7 +868,8 @@ TEST_F(InvokeSweep, DevInfo) {
 }
 
 TEST_F(InvokeSweep, EnumFilter) {
-  Target t{"EnumFilter", CreateByProgId<IDispatch>(L"Velcorin.EnumFilter")};
+  Target t{"EnumFilter", CreateByProgId<IDispatch>(L"Velcorin.EnumFilter"),
+           CreateByProgId<IDispatch>(L"Velcorin.EnumFilter")};
   SweepAndCheck(t, [&] {
     ExpectStoredValuesWork(t.object.Get(), L"FilterAction", I4(1));
     InvokeResult tokens;
@@ -775,7 +880,7 @@ TEST_F(InvokeSweep, EnumFilter) {
 }
 
 TEST_F(InvokeSweep, Chooser) {
-  Target t{"Chooser", CreateByProgId<IDispatch>(L"Velcorin.Chooser")};
+  Target t{"Chooser", CreateByProgId<IDispatch>(L"Velcorin.Chooser"), CreateByProgId<IDispatch>(L"Velcorin.Chooser")};
   SweepAndCheck(t, [&] {
     InvokeResult path, filter;
     Invoke(path, t.object.Get(), L"DevicePath", DISPATCH_PROPERTYGET);
@@ -787,17 +892,19 @@ TEST_F(InvokeSweep, Chooser) {
 }
 
 TEST_F(InvokeSweep, CollectionFromChooserFilter) {
-  Target t{"Collection", Objects::NewCollection()};
+  Target t{"Collection", Objects::NewCollection(), Objects::NewCollection()};
   // Item and Remove find something to read and remove.
   t.prepare = [&](const Member&) {
-    ComPtr<_Collection> list;
-    t.object.As(&list);
-    long count = 0;
-    list->Count(&count);
-    for (; count < 3; ++count) {
-      VARIANT item = I4(count), missing = Typed(VT_ERROR);
-      V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-      list->Add(&item, &missing, &missing, &missing);
+    for (IDispatch* object : {t.object.Get(), t.twin.Get()}) {
+      ComPtr<_Collection> list;
+      object->QueryInterface(IID_PPV_ARGS(&list));
+      long count = 0;
+      list->Count(&count);
+      for (; count < 3; ++count) {
+        VARIANT item = I4(count), missing = Typed(VT_ERROR);
+        V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+        list->Add(&item, &missing, &missing, &missing);
+      }
     }
   };
   SweepAndCheck(t, [&] {
@@ -813,7 +920,8 @@ TEST_F(InvokeSweep, CollectionFromChooserFilter) {
 }
 
 TEST_F(InvokeSweep, ClosedDevice) {
-  Target t{"Device(closed)", CreateByProgId<IDispatch>(L"Velcorin.Device")};
+  Target t{"Device(closed)", CreateByProgId<IDispatch>(L"Velcorin.Device"),
+           CreateByProgId<IDispatch>(L"Velcorin.Device")};
   SweepAndCheck(t, [&] {
     ComPtr<_Device> device;
     t.object.As(&device);
@@ -825,17 +933,22 @@ TEST_F(InvokeSweep, ClosedDevice) {
 }
 
 TEST_F(InvokeSweep, OpenDevice) {
-  OpenRig rig("CARELESS1");
+  OpenRig rig("CARELESS1"), twin("CARELESS2");
   ASSERT_TRUE(rig.Open());
-  Target t{"Device(open)", AsDispatch(rig.device.Get())};
+  ASSERT_TRUE(twin.Open());
+  Target t{"Device(open)", AsDispatch(rig.device.Get()), AsDispatch(twin.device.Get())};
   // A read finds a reply waiting instead of running into the time limit.
   t.prepare = [&](const Member& m) {
     if (m.name != L"ReadDev") return;
     auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
     VARIANT_BOOL ok = VARIANT_FALSE;
     rig.device->WriteDev(packet.Get(), &ok);
+    twin.device->WriteDev(packet.Get(), &ok);
   };
-  t.restore = [&] { rig.EnsureOpen(); };
+  t.restore = [&] {
+    rig.EnsureOpen();
+    twin.EnsureOpen();
+  };
   SweepAndCheck(t, [&] {
     // Replies that the sweep's failed reads left queued are dropped with the connection.
     rig.device->CloseDev();
@@ -1221,19 +1334,6 @@ struct VtableCall {
   ComPtr<ITypeInfo> info;
 };
 
-ComPtr<ITypeInfo> VtableHalf(IDispatch* object) {
-  ComPtr<ITypeInfo> info, half;
-  object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
-  TYPEATTR* attr = nullptr;
-  info->GetTypeAttr(&attr);
-  const bool dual = attr->typekind == TKIND_DISPATCH;
-  info->ReleaseTypeAttr(attr);
-  if (!dual) return info;
-  HREFTYPE ref = 0;
-  info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
-  info->GetRefTypeInfo(ref, &half);
-  return half;
-}
 
 // Fills one parameter with a good value (null == false) or a null pointer.
 void Prepare(ITypeInfo* info, const ELEMDESC& desc, bool null, VtableParam& p, const Objects& objects) {
