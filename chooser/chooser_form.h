@@ -11,9 +11,11 @@
 
 #include "Velcorin_h.h"
 #include "chooser/core/class_catalogue.h"
+#include "chooser/core/details_pane.h"
 #include "chooser/core/device_record.h"
 #include "chooser/core/device_tree.h"
 #include "chooser/win_handles.h"
+#include "chooser/window_scopes.h"
 #include "common/com_object.h"
 
 namespace velcorin {

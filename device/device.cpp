@@ -1,11 +1,12 @@
 #include "device/device.h"
 
+#include "common/ansi.h"
+#include "common/core/device_path.h"
 #include "common/error_info.h"
-#include "device/ansi.h"
+#include "common/scope_exit.h"
 #include "device/core/calibration.h"
-#include "device/core/device_path.h"
 #include "device/core/identity.h"
-#include "device/packet_io.h"
+#include "device/packet_conversion.h"
 #include "discovery/enum_devices.h"
 
 namespace velcorin {
@@ -76,6 +77,18 @@ bool Device::Open(BSTR devPath) {
   return true;
 }
 
+// An instrument whose identity is malformed is as unusable as a silent one.
+ComPtr<_DevInfo> Device::Identify(const std::u16string& path) {
+  const ScopeExit closed([this] { Close(); });
+  const Bstr devPath(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
+  try {
+    if (!Open(devPath.get())) return nullptr;
+  } catch (const RuntimeError&) {
+    return nullptr;
+  }
+  return CurrentInfo();
+}
+
 STDMETHODIMP Device::OpenDev(BSTR devPath, VARIANT_BOOL* opened) {
   return Answer(opened, [&] { return Open(devPath); });
 }
@@ -129,7 +142,13 @@ STDMETHODIMP Device::ExitCalMode(VARIANT_BOOL* accepted) {
 }
 
 STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARIANT_BOOL* listed) {
-  return Answer(listed, [&] { return EnumerateDevices(outList, filter, examiner_); });
+  // The examiner is closed again before the caller's filters and list see the
+  // instrument, so an enumeration started from inside them can share it.
+  const auto identify = [this](const std::u16string& path) {
+    if (!examiner_) examiner_ = MakeObject<Device>();
+    return examiner_->Identify(path);
+  };
+  return Answer(listed, [&] { return EnumerateDevices(outList, filter, identify); });
 }
 
 }  // namespace velcorin

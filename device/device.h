@@ -1,11 +1,13 @@
 // Device: one client's connection to one instrument.
 #pragma once
 
+#include <string>
+
 #include "Velcorin_h.h"
 #include "common/com_object.h"
 #include "device/core/packet_fields.h"
 #include "device/dev_info.h"
-#include "device/transfer.h"
+#include "device/device_handle.h"
 
 namespace velcorin {
 
@@ -22,20 +24,20 @@ class Device final : public DispatchObject<_Device>, private PacketPort {
   STDMETHODIMP ReadDev(_Packet* pkt, VARIANT_BOOL* ok) override;
   STDMETHODIMP WriteDev(_Packet* pkt, VARIANT_BOOL* ok) override;
 
-  // For enumeration, which opens instruments with a private Device.
-  bool Open(BSTR devPath);
-  void Close() { handle_.Close(); }
-  bool IsOpen() const { return handle_.IsOpen(); }
-  ComPtr<DevInfo> CurrentInfo();
+  // Enumeration's view of one instrument: opened, identified and closed again.
+  ComPtr<_DevInfo> Identify(const std::u16string& path);
 
  private:
+  bool Open(BSTR devPath);
+  void Close() { handle_.Close(); }
+  ComPtr<DevInfo> CurrentInfo();
   bool Query(PacketFields& packet) override;  // one command and its reply, as QueryDev
   bool Write(const PacketFields& packet);
   bool Read(PacketFields& packet);
 
   DeviceHandle handle_;  // closed with the Device, should the caller forget CloseDev
   ComPtr<DevInfo> deviceInfo_;
-  ComPtr<Device> examiner_;  // EnumDevices opens instruments with it, never with this one
+  ComPtr<Device> examiner_;  // EnumDevices opens instruments with it, never with this one; made when first needed
 };
 
 }  // namespace velcorin

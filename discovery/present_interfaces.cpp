@@ -5,9 +5,9 @@
 #include <span>
 #include <vector>
 
+#include "common/ansi.h"
+#include "common/core/device_path.h"
 #include "common/defs.h"
-#include "device/ansi.h"
-#include "device/core/device_path.h"
 
 namespace velcorin {
 

@@ -87,4 +87,12 @@ NodeClickPlan PlanNodeClick(std::span<const DeviceRecord> devices, std::u16strin
   return plan;
 }
 
+std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers,
+                                      const MeasureText& measure) {
+  std::array<float, 2> widths{};
+  for (std::size_t i = 0; i < headers.size(); ++i)
+    widths[i] = measure(std::u16string(headers[i]) + u"     ");
+  return widths;
+}
+
 }  // namespace velcorin

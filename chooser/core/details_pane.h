@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,11 +10,20 @@
 #include <vector>
 
 #include "chooser/core/device_record.h"
-#include "chooser/core/device_tree.h"
 
 namespace velcorin {
 
 inline constexpr std::u16string_view kNoneAssigned = u"(None Assigned)";
+
+// Text width in the form's font, in twips.
+using MeasureText = std::function<float(std::u16string_view)>;
+
+inline constexpr std::array<std::u16string_view, 2> kDetailHeaders = {u"Parameter Name",
+                                                                      u"Parameter Value"};
+
+// Column widths after a fill: each header followed by five spaces, measured as one text.
+std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers,
+                                      const MeasureText& measure);
 
 struct DetailRow {
   std::u16string name;

@@ -64,12 +64,4 @@ TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue,
   return plan;
 }
 
-std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers,
-                                      const MeasureText& measure) {
-  std::array<float, 2> widths{};
-  for (std::size_t i = 0; i < headers.size(); ++i)
-    widths[i] = measure(std::u16string(headers[i]) + u"     ");
-  return widths;
-}
-
 }  // namespace velcorin

@@ -1,9 +1,7 @@
 // The device tree as a plan: which nodes to add, in which order, and which to expand.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,15 +41,5 @@ TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue,
 
 // First node, in tree order, whose key is the class key of n; nullptr if none.
 const NodePlan* FindClassNode(std::span<const NodePlan> nodes, std::int16_t n);
-
-// Text width in the form's font, in twips.
-using MeasureText = std::function<float(std::u16string_view)>;
-
-inline constexpr std::array<std::u16string_view, 2> kDetailHeaders = {u"Parameter Name",
-                                                                      u"Parameter Value"};
-
-// Column widths after a fill: each header followed by five spaces, measured as one text.
-std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers,
-                                      const MeasureText& measure);
 
 }  // namespace velcorin

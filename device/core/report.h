@@ -6,10 +6,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 
+#include "common/core/ansi_codec.h"
 #include "device/core/packet_fields.h"
 
 namespace velcorin {
@@ -20,14 +20,6 @@ inline constexpr std::size_t kReportDataSize = 17;
 
 using CommandReport = std::array<std::uint8_t, kCommandReportSize>;
 using ReplyReport = std::array<std::uint8_t, kReplyReportSize>;
-
-// ANSI code of one UTF-16 code unit. 0..255 is a single byte; a larger value
-// is a double-byte character, lead byte in bits 8..15, trail byte in 0..7.
-using AnsiEncoder = std::function<int(char16_t)>;
-// ANSI byte string of exact length to UTF-16; must not stop at zero bytes.
-using AnsiDecoder = std::function<std::u16string(std::span<const std::uint8_t>)>;
-// One ANSI byte to one UTF-16 code unit.
-using AnsiByteDecoder = std::function<char16_t(std::uint8_t)>;
 
 // Throws RuntimeError 6 if one of the first 17 data characters does not fit
 // in one byte.

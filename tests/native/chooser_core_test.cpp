@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "chooser/core/class_catalogue.h"
 #include "chooser/core/details_pane.h"
+#include "chooser/core/device_tree.h"
 #include "chooser/core/node_keys.h"
 #include "discovery/core/device_class.h"
 

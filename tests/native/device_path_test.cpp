@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "device/core/device_path.h"
+#include "common/core/device_path.h"
+#include "device/core/report.h"  // the Latin-1 conversions
 
 namespace velcorin {
 namespace {

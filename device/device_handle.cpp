@@ -1,4 +1,4 @@
-#include "device/transfer.h"
+#include "device/device_handle.h"
 
 namespace velcorin {
 

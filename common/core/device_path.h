@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/core/report.h"
+#include "common/core/ansi_codec.h"
 
 namespace velcorin {
 

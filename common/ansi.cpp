@@ -1,4 +1,4 @@
-#include "device/ansi.h"
+#include "common/ansi.h"
 
 #include <windows.h>
 

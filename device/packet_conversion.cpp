@@ -1,4 +1,4 @@
-#include "device/packet_io.h"
+#include "device/packet_conversion.h"
 
 #include "common/error_info.h"
 #include "common/raii.h"

@@ -1,4 +1,4 @@
-#include "device/core/device_path.h"
+#include "common/core/device_path.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "chooser/win_handles.h"
+#include "chooser/window_scopes.h"
 
 #include <string>
 
