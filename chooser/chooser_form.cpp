@@ -13,6 +13,7 @@
 #include "common/collection.h"
 #include "common/error_info.h"
 #include "common/module.h"
+#include "common/scope_exit.h"
 #include "device/device.h"
 
 namespace velcorin {
@@ -370,16 +371,11 @@ void ChooserForm::ShowTree(const TreePlan& plan) {
       if (addedKey == key) return item;
     return HTREEITEM{};
   };
-  try {
-    for (const NodePlan& node : plan.nodes)
-      added.emplace_back(node.key, AddNode(node.parentKey.empty() ? TVI_ROOT : find(node.parentKey), node));
-    for (const std::u16string& key : plan.expandedKeys)
-      TreeView_Expand(devTree_, find(key), TVE_EXPAND);
-  } catch (...) {
-    filling_ = wasFilling;
-    throw;
-  }
-  filling_ = wasFilling;
+  const ScopeExit restore([&] { filling_ = wasFilling; });
+  for (const NodePlan& node : plan.nodes)
+    added.emplace_back(node.key, AddNode(node.parentKey.empty() ? TVI_ROOT : find(node.parentKey), node));
+  for (const std::u16string& key : plan.expandedKeys)
+    TreeView_Expand(devTree_, find(key), TVE_EXPAND);
 }
 
 HTREEITEM ChooserForm::AddNode(HTREEITEM parent, const NodePlan& node) {

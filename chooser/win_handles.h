@@ -4,38 +4,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <utility>
+#include "common/unique_handle.h"
 
 namespace velcorin {
 
-template <class Handle, auto Free>
-class Unique {
- public:
-  Unique() = default;
-  explicit Unique(Handle handle) : handle_(handle) {}
-  Unique(const Unique&) = delete;
-  Unique& operator=(const Unique&) = delete;
-  Unique(Unique&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
-  Unique& operator=(Unique&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-  ~Unique() { Reset(); }
-
-  Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != Handle{}; }
-  void Reset() {
-    if (handle_ != Handle{}) Free(std::exchange(handle_, Handle{}));
-  }
-
- private:
-  Handle handle_{};
-};
-
-using UniqueWindow = Unique<HWND, &DestroyWindow>;
-using UniqueGdiObject = Unique<HGDIOBJ, &DeleteObject>;
-using UniqueMemoryDc = Unique<HDC, &DeleteDC>;
-using UniqueImageList = Unique<HIMAGELIST, &ImageList_Destroy>;
+using UniqueWindow = UniqueHandle<NullIsEmpty<HWND, &DestroyWindow>>;
+using UniqueGdiObject = UniqueHandle<NullIsEmpty<HGDIOBJ, &DeleteObject>>;
+using UniqueMemoryDc = UniqueHandle<NullIsEmpty<HDC, &DeleteDC>>;
+using UniqueImageList = UniqueHandle<NullIsEmpty<HIMAGELIST, &ImageList_Destroy>>;
 
 // A window's device context, released with the object.
 class WindowDc {

@@ -14,13 +14,12 @@ ManifestScope::ManifestScope() {
   manifest.lpSource = path.c_str();
   manifest.hModule = ModuleHandle();
   manifest.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
-  context_ = CreateActCtxW(&manifest);
-  if (context_ != INVALID_HANDLE_VALUE) active_ = ActivateActCtx(context_, &cookie_) != FALSE;
+  context_.Reset(CreateActCtxW(&manifest));
+  if (context_) active_ = ActivateActCtx(context_.get(), &cookie_) != FALSE;
 }
 
 ManifestScope::~ManifestScope() {
   if (active_) DeactivateActCtx(0, cookie_);
-  if (context_ != INVALID_HANDLE_VALUE) ReleaseActCtx(context_);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "common/unique_handle.h"
+
 namespace velcorin {
 
 // The DLL's own manifest (common controls 6), active for the object's lifetime.
@@ -18,7 +20,7 @@ class ManifestScope {
   ~ManifestScope();
 
  private:
-  HANDLE context_ = INVALID_HANDLE_VALUE;
+  UniqueHandle<NullOrInvalidIsEmpty<HANDLE, &ReleaseActCtx>> context_;
   ULONG_PTR cookie_ = 0;
   bool active_ = false;
 };

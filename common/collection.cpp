@@ -66,8 +66,8 @@ class Enumerator final : public ComObject<IEnumVARIANT> {
     try {
       *copy = MakeObject<Enumerator>(items_, next_).Detach();
       return S_OK;
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
+    } catch (...) {
+      return CaughtException(kSource);
     }
   }
 
@@ -163,8 +163,8 @@ HRESULT GetSelfCreating(ComPtr<_Collection>& field, _Collection** out) {
   *out = nullptr;
   try {
     if (!field) field = NewCollection();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return CaughtException(kSource);
   }
   *out = field.Get();
   (*out)->AddRef();

@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <type_traits>
 #include <utility>
 
 #include "common/dispatch_arguments.h"
@@ -38,6 +39,21 @@ class RefCount {
   ObjectCounter counter_;
 };
 
+// QueryInterface over an object's interfaces, its main one first: IUnknown
+// (and IDispatch, when the main one is a dispatch interface) hand that out.
+template <class Main, class... Others, class Object>
+HRESULT QueryListed(Object* self, REFIID riid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (riid == IID_IUnknown || riid == __uuidof(Main) || (std::is_base_of_v<IDispatch, Main> && riid == IID_IDispatch))
+    *object = static_cast<Main*>(self);
+  else
+    (void)((riid == __uuidof(Others) && (*object = static_cast<Others*>(self)) != nullptr) || ...);
+  if (!*object) return E_NOINTERFACE;
+  static_cast<Main*>(self)->AddRef();
+  return S_OK;
+}
+
 // Reference counting and QueryInterface for an object with one interface.
 template <class Itf>
 class ComObject : public Itf {
@@ -45,16 +61,7 @@ class ComObject : public Itf {
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid != IID_IUnknown && riid != __uuidof(Itf)) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<Itf*>(this);
-    AddRef();
-    return S_OK;
-  }
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override { return QueryListed<Itf>(this, riid, object); }
   STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
   STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
 
@@ -74,17 +81,7 @@ class DispatchObject : public Itf, public ISupportErrorInfo {
   DispatchObject& operator=(const DispatchObject&) = delete;
 
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Itf)) {
-      *object = static_cast<Itf*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-      *object = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
+    return QueryListed<Itf, ISupportErrorInfo>(this, riid, object);
   }
   STDMETHODIMP_(ULONG) AddRef() override { return refs_.Add(); }
   STDMETHODIMP_(ULONG) Release() override { return refs_.Drop(this); }
@@ -140,9 +137,5 @@ template <class T, class... Args>
 ComPtr<T> MakeObject(Args&&... args) {
   return ComPtr<T>(new T(std::forward<Args>(args)...));
 }
-
-// Out-pointer check shared by every member.
-template <class T>
-bool BadOut(T* out) { return out == nullptr; }
 
 }  // namespace velcorin

@@ -4,6 +4,8 @@
 
 #include <initializer_list>
 
+#include "common/type_description.h"
+
 namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
@@ -35,12 +37,11 @@ bool InterfaceOf(ITypeInfo* info, const TYPEDESC& type, GUID& iid) {
   if (pointee->vt != VT_USERDEFINED) return false;
   ComPtr<ITypeInfo> ref;
   if (FAILED(info->GetRefTypeInfo(pointee->hreftype, &ref))) return false;
-  TYPEATTR* attr = nullptr;
-  if (FAILED(ref->GetTypeAttr(&attr))) return false;
-  const bool object = attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH;
+  TYPEATTR* raw = nullptr;
+  if (FAILED(ref->GetTypeAttr(&raw))) return false;
+  const TypeDescription<TYPEATTR> attr(ref.Get(), raw);
   iid = attr->guid;
-  ref->ReleaseTypeAttr(attr);
-  return object;
+  return attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH;
 }
 
 // Where in rgvarg the argument of parameter `index` is, or -1 when it was left out.
@@ -81,10 +82,10 @@ HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DIS
   for (INVOKEKIND kind : {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF}) {
     UINT index = 0;
     if (!(flags & kind) || FAILED(info->GetFuncIndexOfMemId(id, kind, &index))) continue;
-    FUNCDESC* func = nullptr;
-    if (FAILED(info->GetFuncDesc(index, &func))) continue;
+    FUNCDESC* raw = nullptr;
+    if (FAILED(info->GetFuncDesc(index, &raw))) continue;
+    const TypeDescription<FUNCDESC> func(info.Get(), raw);
     const HRESULT hr = CheckMember(info.Get(), *func, params, badArgument);
-    info->ReleaseFuncDesc(func);
     if (FAILED(hr)) return hr;
   }
   return S_OK;

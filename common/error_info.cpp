@@ -3,6 +3,8 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <new>
+
 namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
@@ -25,6 +27,20 @@ HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source) {
   const HRESULT code = AutomationErrorCode(number);
   SetErrorInfoText(source, reinterpret_cast<const wchar_t*>(StandardDescription(number)));
   return code;
+}
+
+HRESULT CaughtException(const wchar_t* source) noexcept {
+  try {
+    throw;
+  } catch (const RuntimeError& e) {
+    return ReportRuntimeError(e.number, source);
+  } catch (const ComError& e) {
+    return e.hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 void ThrowInvokeFailure(HRESULT hr, EXCEPINFO& info) {

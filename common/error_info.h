@@ -6,8 +6,6 @@
 // windows.h first: the OLE headers rely on its types.
 #include <oaidl.h>
 
-#include <new>
-
 #include "common/runtime_error.h"
 
 namespace velcorin {
@@ -31,26 +29,20 @@ HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source);
 // Passes on the error an IDispatch::Invoke of another object reported.
 [[noreturn]] void ThrowInvokeFailure(HRESULT hr, EXCEPINFO& info);
 
+// The HRESULT for the exception being handled, with error info for a run-time
+// error (source = the class's ProgID). Call it only inside a catch block.
+HRESULT CaughtException(const wchar_t* source = L"") noexcept;
+
 // Runs a member's body; no exception ever leaves.
 template <class Body>
 HRESULT Guard(const wchar_t* source, Body&& body) noexcept {
   try {
     body();
     return S_OK;
-  } catch (const RuntimeError& e) {
-    return ReportRuntimeError(e.number, source);
-  } catch (const ComError& e) {
-    return e.hr;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
   } catch (...) {
-    return E_UNEXPECTED;
+    return CaughtException(source);
   }
 }
-
-}  // namespace velcorin
-
-namespace velcorin {
 
 // A failed variant conversion as the runtime reports it: overflow is error 6,
 // anything that does not convert is error 13.

@@ -6,6 +6,8 @@
 #include <map>
 #include <mutex>
 
+#include "common/type_description.h"
+
 namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
@@ -40,12 +42,11 @@ HRESULT LoadLibraryLocked(TypeInfoCache& cache) {
 
 // The interface half of a dual interface: what ITypeInfo::Invoke needs to reach our vtable.
 HRESULT InterfaceHalf(ITypeInfo* info, ITypeInfo** result) {
-  TYPEATTR* attr = nullptr;
-  HRESULT hr = info->GetTypeAttr(&attr);
+  TYPEATTR* raw = nullptr;
+  HRESULT hr = info->GetTypeAttr(&raw);
   if (FAILED(hr)) return hr;
-  const bool dispatchOfDual = attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
-  info->ReleaseTypeAttr(attr);
-  if (!dispatchOfDual) {
+  const TypeDescription<TYPEATTR> attr(info, raw);
+  if (attr->typekind != TKIND_DISPATCH || !(attr->wTypeFlags & TYPEFLAG_FDUAL)) {
     *result = info;
     info->AddRef();
     return S_OK;

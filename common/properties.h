@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "common/error_info.h"
 #include "common/raii.h"
 
 namespace velcorin {
@@ -28,7 +29,7 @@ inline HRESULT GetStored(const Bstr& field, BSTR* out) {
     *out = field.CopyOut();
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return CaughtException();
   }
 }
 
@@ -37,7 +38,7 @@ inline HRESULT PutStored(Bstr& field, BSTR value) {
     field = Bstr::Copy(value);
     return S_OK;
   } catch (...) {
-    return E_OUTOFMEMORY;
+    return CaughtException();
   }
 }
 

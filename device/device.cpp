@@ -57,23 +57,19 @@ bool Device::Open(BSTR devPath) {
   if (handle_.IsOpen()) return false;
   const std::string name = AnsiEncode(NarrowDevicePath(View(devPath), AnsiCodeOf));
   if (!handle_.Open(name.c_str())) return false;
+  ScopeExit closed([this] { Close(); });  // a failed open never leaves the instrument locked
   // A fresh record before any I/O: records handed out earlier keep their contents.
   deviceInfo_ = MakeObject<DevInfo>();
   Identity identity;
-  bool answered = false;
   try {
-    answered = QueryDeviceInfo(*this, identity);
+    if (!QueryDeviceInfo(*this, identity)) return false;
   } catch (...) {
-    deviceInfo_->Fill(identity);
-    Close();  // a failed open never leaves the instrument locked
+    deviceInfo_->Fill(identity);  // a malformed identity leaves what did arrive readable
     throw;
-  }
-  if (!answered) {
-    Close();
-    return false;
   }
   deviceInfo_->Fill(identity);
   deviceInfo_->SetDevicePath(devPath);
+  closed.Dismiss();
   return true;
 }
 

@@ -2,39 +2,27 @@
 
 namespace velcorin {
 
-DeviceHandle::~DeviceHandle() {
-  Close();
-  if (event_) CloseHandle(event_);
-}
-
 bool DeviceHandle::Open(const char* name) {
   Close();
-  if (!event_) event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!event_) event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event_) return false;
-  file_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) return false;
+  file_.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+  if (!file_) return false;
   // The identity query writes reports: never into a file or a volume.
-  if (GetFileType(file_) == FILE_TYPE_DISK) {
+  if (GetFileType(file_.get()) == FILE_TYPE_DISK) {
     Close();
     return false;
   }
   return true;
 }
 
-// No CancelIo: every transfer has finished or been cancelled before it returned.
-void DeviceHandle::Close() {
-  if (file_ == INVALID_HANDLE_VALUE) return;
-  CloseHandle(file_);
-  file_ = INVALID_HANDLE_VALUE;
-}
-
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
   done = 0;
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event_;  // the call itself resets it
-  const BOOL finished = write ? WriteFile(file_, buffer, size, nullptr, &overlapped)
-                              : ReadFile(file_, buffer, size, nullptr, &overlapped);
+  overlapped.hEvent = event_.get();  // the call itself resets it
+  const BOOL finished = write ? WriteFile(file_.get(), buffer, size, nullptr, &overlapped)
+                              : ReadFile(file_.get(), buffer, size, nullptr, &overlapped);
   if (finished) {
     done = static_cast<DWORD>(overlapped.InternalHigh);
     return true;
@@ -46,14 +34,14 @@ bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
     return true;
   }
   if (error != ERROR_IO_PENDING) return false;
-  if (WaitForSingleObject(event_, kTransferTimeLimitMs) != WAIT_OBJECT_0) {
-    CancelIo(file_);
+  if (WaitForSingleObject(event_.get(), kTransferTimeLimitMs) != WAIT_OBJECT_0) {
+    CancelIo(file_.get());
     // Wait for the cancellation: the system must be done with the buffer before it is reused.
-    GetOverlappedResult(file_, &overlapped, &done, TRUE);
+    GetOverlappedResult(file_.get(), &overlapped, &done, TRUE);
     done = 0;
     return false;
   }
-  return GetOverlappedResult(file_, &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
+  return GetOverlappedResult(file_.get(), &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
 }
 
 bool DeviceHandle::Write(const CommandReport& report) {

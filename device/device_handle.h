@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "common/unique_handle.h"
 #include "device/core/report.h"
 
 namespace velcorin {
@@ -15,15 +16,11 @@ constexpr DWORD kTransferTimeLimitMs = 1000;
 // transfers wait on. The event outlives the openings: one per Device, not per open.
 class DeviceHandle {
  public:
-  DeviceHandle() = default;
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle();
-
   // Opens name exclusively; refuses files and volumes, which are never instruments.
   bool Open(const char* name);
-  void Close();
-  bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+  // No CancelIo: every transfer has finished or been cancelled before it returned.
+  void Close() { file_.Reset(); }
+  bool IsOpen() const { return static_cast<bool>(file_); }
 
   // True only when all 36 bytes went out in time.
   bool Write(const CommandReport& report);
@@ -33,8 +30,8 @@ class DeviceHandle {
  private:
   bool Transfer(bool write, void* buffer, DWORD size, DWORD& done);
 
-  HANDLE file_ = INVALID_HANDLE_VALUE;
-  HANDLE event_ = nullptr;
+  UniqueKernelHandle event_;
+  UniqueKernelHandle file_;
 };
 
 }  // namespace velcorin

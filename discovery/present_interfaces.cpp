@@ -32,10 +32,10 @@ std::optional<PresentInterfaces> PresentInterfaces::List() {
   const HRESULT converted =
       CLSIDFromString(reinterpret_cast<LPCOLESTR>(kInterfaceClassGuid), &interfaceClass);
   if (IsNegative(converted)) return std::nullopt;
-  HDEVINFO list =
-      SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (list == INVALID_HANDLE_VALUE) return std::nullopt;
-  return PresentInterfaces(interfaceClass, list);
+  UniqueDeviceInfoList list(
+      SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!list) return std::nullopt;
+  return PresentInterfaces(interfaceClass, std::move(list));
 }
 
 bool PresentInterfaces::Next(std::optional<std::u16string>& path) {

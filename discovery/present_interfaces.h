@@ -7,9 +7,11 @@
 #include <objbase.h>
 #include <setupapi.h>
 
-#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "common/unique_handle.h"
 
 namespace velcorin {
 
@@ -24,15 +26,14 @@ class PresentInterfaces {
   bool Next(std::optional<std::u16string>& path);
 
  private:
-  struct ListCloser {
-    void operator()(void* list) const { SetupDiDestroyDeviceInfoList(static_cast<HDEVINFO>(list)); }
-  };
+  using UniqueDeviceInfoList = UniqueHandle<NullOrInvalidIsEmpty<HDEVINFO, &SetupDiDestroyDeviceInfoList>>;
 
-  PresentInterfaces(GUID interfaceClass, HDEVINFO list) : class_(interfaceClass), list_(list) {}
+  PresentInterfaces(GUID interfaceClass, UniqueDeviceInfoList list)
+      : class_(interfaceClass), list_(std::move(list)) {}
   std::optional<std::u16string> PathOf(SP_DEVICE_INTERFACE_DATA& interfaceData) const;
 
   GUID class_;
-  std::unique_ptr<void, ListCloser> list_;
+  UniqueDeviceInfoList list_;
   DWORD index_ = 0;
 };
 

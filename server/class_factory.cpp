@@ -1,8 +1,7 @@
 #include "server/class_factory.h"
 
-#include <new>
-
 #include "common/com_object.h"
+#include "common/error_info.h"
 
 namespace velcorin {
 
@@ -18,10 +17,8 @@ class ClassFactory final : public ComObject<IClassFactory> {
     if (outer) return CLASS_E_NOAGGREGATION;
     try {
       return entry_.create()->QueryInterface(riid, object);
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
     } catch (...) {
-      return E_UNEXPECTED;
+      return CaughtException();
     }
   }
   STDMETHODIMP LockServer(BOOL lock) override {
@@ -42,8 +39,8 @@ HRESULT GetClassFactory(REFCLSID clsid, REFIID riid, void** factory) {
   if (!entry) return CLASS_E_CLASSNOTAVAILABLE;
   try {
     return MakeObject<ClassFactory>(*entry)->QueryInterface(riid, factory);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  } catch (...) {
+    return CaughtException();
   }
 }
 

@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/type_description.h"
+
 namespace velcorin::tlb {
 
 using Microsoft::WRL::ComPtr;
@@ -57,38 +59,7 @@ class Bstr {
 };
 
 template <class T>
-struct DescRelease;
-template <>
-struct DescRelease<TYPEATTR> {
-  static void Release(ITypeInfo* t, TYPEATTR* p) { t->ReleaseTypeAttr(p); }
-};
-template <>
-struct DescRelease<FUNCDESC> {
-  static void Release(ITypeInfo* t, FUNCDESC* p) { t->ReleaseFuncDesc(p); }
-};
-template <>
-struct DescRelease<VARDESC> {
-  static void Release(ITypeInfo* t, VARDESC* p) { t->ReleaseVarDesc(p); }
-};
-
-// A description borrowed from a type info, given back when it goes.
-template <class T>
-class Desc {
- public:
-  Desc(ITypeInfo* owner, T* p) : owner_(owner), p_(p) {}
-  Desc(const Desc&) = delete;
-  Desc& operator=(const Desc&) = delete;
-  Desc(Desc&& other) noexcept : owner_(std::move(other.owner_)), p_(std::exchange(other.p_, nullptr)) {}
-  ~Desc() {
-    if (p_) DescRelease<T>::Release(owner_.Get(), p_);
-  }
-  const T* operator->() const { return p_; }
-  const T& operator*() const { return *p_; }
-
- private:
-  ComPtr<ITypeInfo> owner_;
-  T* p_;
-};
+using Desc = TypeDescription<T>;
 
 inline Desc<TYPEATTR> GetAttr(ITypeInfo* t) {
   TYPEATTR* p = nullptr;

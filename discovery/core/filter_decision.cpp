@@ -16,15 +16,6 @@ void ListingDecision::Apply(std::int32_t action, bool matches) {
   decided_ = true;
 }
 
-bool IsListed(std::span<const FilterVerdict> verdicts) {
-  ListingDecision decision(verdicts.empty());
-  for (const auto& verdict : verdicts) {
-    if (decision.Decided()) break;
-    decision.Apply(verdict.action, verdict.matches);
-  }
-  return decision.Listed();
-}
-
 std::vector<std::int16_t> ClassSetOf(std::span<const std::int64_t> tokenWholeNumbers) {
   std::vector<std::int16_t> classes;
   classes.reserve(tokenWholeNumbers.size());

@@ -28,15 +28,6 @@ class ListingDecision {
   bool decided_ = false;
 };
 
-struct FilterVerdict {
-  std::int32_t action;
-  bool matches;
-};
-
-// Convenience over ListingDecision for verdicts already known; an empty span
-// stands for an empty filter list.
-bool IsListed(std::span<const FilterVerdict> verdicts);
-
 // The class set of a class filter: the class of each numeric token's whole-number value.
 std::vector<std::int16_t> ClassSetOf(std::span<const std::int64_t> tokenWholeNumbers);
 

@@ -21,6 +21,7 @@
 
 #include "Velcorin_h.h"
 #include "sim/sim_client.h"
+#include "tests/win/com_test_util.h"
 
 using Microsoft::WRL::ComPtr;
 using velcorin::sim::SimClient;
@@ -165,20 +166,9 @@ void RawEnumeration() {
 
 template <class T>
 ComPtr<T> Create(const wchar_t* progId) {
-  CLSID clsid{};
-  ComPtr<T> object;
-  if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)))
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object.GetAddressOf()));
+  ComPtr<T> object = CreateByProgId<T>(progId);
   if (!object) throw std::runtime_error("cannot create the component's objects: is Velcorin.dll registered?");
   return object;
-}
-
-// The device path string as enumeration hands it out.
-BSTR Widened(const std::string& path) {
-  std::wstring text;
-  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
-  text.append(3, L'\0');
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
 ComPtr<_Collection> NewList() {
@@ -247,7 +237,7 @@ class Instruments {
 struct Bench {
   Instruments instruments;
   const std::string openedPath = instruments.Path(4);
-  BSTR devPath1 = Widened(instruments.Path(1)), devPath4 = Widened(openedPath);
+  Bstr devPath1{Widened(instruments.Path(1))}, devPath4{Widened(openedPath)};
   ComPtr<_Device> device = Create<_Device>(L"Velcorin.Device"), opener = Create<_Device>(L"Velcorin.Device");
   ComPtr<_Packet> packet = Create<_Packet>(L"Velcorin.Packet");
   ComPtr<_Collection> found = NewList(), filters = NewList();
@@ -257,14 +247,12 @@ struct Bench {
 
   ~Bench() {
     CloseAll();
-    SysFreeString(devPath1);
-    SysFreeString(devPath4);
     CloseHandle(event);
   }
 
   void OpenAll() {
     VARIANT_BOOL ok = VARIANT_FALSE;
-    if (FAILED(device->OpenDev(devPath1, &ok)) || !ok) problems.push_back("OpenDev failed");
+    if (FAILED(device->OpenDev(devPath1.get(), &ok)) || !ok) problems.push_back("OpenDev failed");
     raw = OpenRaw(instruments.Path(2));
     overlapped = OpenRaw(instruments.Path(3), FILE_FLAG_OVERLAPPED);
     if (raw == INVALID_HANDLE_VALUE || overlapped == INVALID_HANDLE_VALUE) problems.push_back("CreateFileA failed");
@@ -291,7 +279,7 @@ struct Bench {
     instruments.WaitFree(Serial(4));
     return Timed([&] {
       VARIANT_BOOL ok = VARIANT_FALSE;
-      opener->OpenDev(devPath4, &ok);
+      opener->OpenDev(devPath4.get(), &ok);
       opener->CloseDev();
     })();
   }

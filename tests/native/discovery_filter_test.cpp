@@ -13,13 +13,14 @@ struct Filter {
 };
 
 bool Listed(const std::vector<Filter>& filters, std::int32_t productId) {
-  std::vector<FilterVerdict> verdicts;
+  ListingDecision decision(filters.empty());
   for (const auto& f : filters) {
+    if (decision.Decided()) break;
     bool matches = f.byClass ? ClassSetContains(ClassSetOf(f.tokens), ClassOf(productId))
                              : std::count(f.tokens.begin(), f.tokens.end(), productId) > 0;
-    verdicts.push_back({f.action, matches});
+    decision.Apply(f.action, matches);
   }
-  return IsListed(verdicts);
+  return decision.Listed();
 }
 
 TEST(FilterDecision, FirstMatchDecides) {

@@ -759,22 +759,6 @@ std::string Config(const std::string& serial) {
          "description = Careless\nchannel1 = A\nchannel2 = B\npassword = secret\n";
 }
 
-BSTR Widened(const std::string& path) {
-  std::wstring text;
-  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
-  text.append(3, L'\0');
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
-struct OwnedBstr {
-  BSTR value = nullptr;
-  OwnedBstr() = default;
-  explicit OwnedBstr(BSTR v) : value(v) {}
-  OwnedBstr(const OwnedBstr&) = delete;
-  ~OwnedBstr() { SysFreeString(value); }
-  std::wstring str() const { return std::wstring(value ? value : L"", SysStringLen(value)); }
-};
-
 bool IsOpen(_Device* device) {
   VARIANT_BOOL open = VARIANT_FALSE;
   device->get_IsDeviceOpen(&open);
@@ -785,13 +769,13 @@ bool IsOpen(_Device* device) {
 struct OpenRig {
   SimClient sim;
   std::string serial;
-  OwnedBstr path;
+  Bstr path;
   ComPtr<_Device> device = CreateByProgId<_Device>(L"Velcorin.Device");
 
   explicit OpenRig(const std::string& s) : sim(Config(s)), serial(s), path(Widened(sim.DevicePath(s))) {}
   bool Open() {
     VARIANT_BOOL opened = VARIANT_FALSE;
-    return SUCCEEDED(device->OpenDev(path.value, &opened)) && opened == VARIANT_TRUE;
+    return SUCCEEDED(device->OpenDev(path.get(), &opened)) && opened == VARIANT_TRUE;
   }
   void EnsureOpen() {
     if (IsOpen(device.Get())) return;

@@ -14,6 +14,31 @@ class ComApartment : public ::testing::Environment {
 
 }  // namespace
 
+std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower) {
+  SAFEARRAY* names = nullptr;
+  info->get_ChannelNames(&names);
+  if (!names) return std::nullopt;
+  LONG low = 0, high = -1;
+  SafeArrayGetLBound(names, 1, &low);
+  SafeArrayGetUBound(names, 1, &high);
+  if (lower) *lower = low;
+  std::vector<std::wstring> result;
+  for (LONG i = low; i <= high; ++i) {
+    Bstr name;
+    SafeArrayGetElement(names, &i, name.out());
+    result.push_back(name.str());
+  }
+  SafeArrayDestroy(names);
+  return result;
+}
+
+ComPtr<_Packet> NewPacket(long opCode, const wchar_t* data) {
+  auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
+  packet->put_OpCode(static_cast<OpCodeBaseEnum>(opCode));
+  if (data) packet->put_Data(Bstr(data).get());
+  return packet;
+}
+
 InvokeResult::~InvokeResult() {
   VariantClear(&value);
   SysFreeString(exception.bstrSource);

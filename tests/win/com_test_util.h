@@ -6,7 +6,10 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Velcorin_h.h"
@@ -24,6 +27,76 @@ ComPtr<T> CreateByProgId(const wchar_t* progId) {
     CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object.GetAddressOf()));
   return object;
 }
+
+// A BSTR the test owns.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(std::wstring_view text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
+  ~Bstr() { SysFreeString(value_); }
+  BSTR get() const { return value_; }
+  BSTR* out() {
+    SysFreeString(std::exchange(value_, nullptr));
+    return &value_;
+  }
+  BSTR Detach() { return std::exchange(value_, nullptr); }
+  std::wstring str() const { return std::wstring(value_ ? value_ : L"", SysStringLen(value_)); }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+// The device path string as enumeration hands it out: every byte of the
+// UTF-16LE path one character, so each character is followed by U+0000.
+inline std::wstring Widened(const std::string& path) {
+  std::wstring text;
+  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
+  return text.append(3, L'\0');
+}
+
+// A caller's object of another implementation: reference counting,
+// QueryInterface for IUnknown, IDispatch and Itf, and an IDispatch that knows
+// no names. The first ComPtr takes the first reference.
+template <class Itf>
+class FakeDispatch : public Itf {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Itf)) {
+      *object = static_cast<Itf*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (!left) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+
+ protected:
+  virtual ~FakeDispatch() = default;
+
+ private:
+  ULONG refs_ = 0;
+};
+
+// The record's channel names; nullopt when it holds no array. `lower` gets the lower bound.
+std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower = nullptr);
+
+// A new Packet with this OpCode and, unless null, this Data.
+ComPtr<_Packet> NewPacket(long opCode = 0, const wchar_t* data = nullptr);
 
 // One late-bound call, as a script engine makes it.
 struct InvokeResult {

@@ -107,13 +107,6 @@ std::vector<std::string> Serials(_Collection* list) {
   return serials;
 }
 
-// The device path string of a system path: every UTF-16LE byte one character.
-std::wstring Widened(const std::string& path) {
-  std::wstring text;
-  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
-  return text.append(3, L'\0');
-}
-
 // The system's own order of the family's interfaces, by lower-case path.
 std::vector<std::string> SystemOrder() {
   std::vector<std::string> paths;
@@ -374,29 +367,8 @@ TEST_F(Filters, FirstMatchingFilterDecides) {
 }
 
 // A filter of another implementation whose Tokens is not set.
-class TokenlessFilter final : public _EnumFilter {
+class TokenlessFilter final : public FakeDispatch<_EnumFilter> {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(_EnumFilter)) {
-      *object = static_cast<_EnumFilter*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (!left) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return E_NOTIMPL;
-  }
   STDMETHODIMP get_FilterAction(FilterActionEnum* v) override { *v = IncludeDevs; return S_OK; }
   STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
   STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override { *v = FilterByDeviceClass; return S_OK; }
@@ -404,35 +376,14 @@ class TokenlessFilter final : public _EnumFilter {
   STDMETHODIMP get_Tokens(_Collection** v) override { *v = nullptr; return S_OK; }
   STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
   STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
-
- private:
-  ULONG refs_ = 0;  // the first ComPtr takes the first reference
 };
 
 // A caller's collection of another implementation, reached only through
 // IDispatch; its Remove may refuse to shrink it.
-class ForeignList final : public IDispatch {
+class ForeignList final : public FakeDispatch<IDispatch> {
  public:
   explicit ForeignList(bool removeShrinks) : removeShrinks_(removeShrinks) {}
   ~ForeignList() { for (auto& v : items_) VariantClear(&v); }
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (!left) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                       UINT*) override {
     switch (id) {
@@ -462,7 +413,6 @@ class ForeignList final : public IDispatch {
 
  private:
   bool removeShrinks_;
-  ULONG refs_ = 0;  // the first ComPtr takes the first reference
 };
 
 TEST(CallerErrors, OutListNotSetFailsAtOnce) {

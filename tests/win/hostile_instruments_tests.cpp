@@ -60,28 +60,6 @@ std::string ConfigOf(const Plans& plans) {
   return text;
 }
 
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(value_); }
-  BSTR get() const { return value_; }
-  BSTR* out() { return &value_; }
-  std::wstring str() const { return std::wstring(value_ ? value_ : L"", SysStringLen(value_)); }
-
- private:
-  BSTR value_ = nullptr;
-};
-
-// The device path string as enumeration hands it out: every byte of the UTF-16LE path one character.
-std::wstring Widened(const std::string& path) {
-  std::wstring text;
-  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
-  return text.append(3, L'\0');
-}
-
 long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
   long value = -12345;
   (info->*get)(&value);
@@ -92,30 +70,6 @@ std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(B
   Bstr text;
   (info->*get)(text.out());
   return text.str();
-}
-
-// nullopt when the record holds no array.
-std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info) {
-  SAFEARRAY* names = nullptr;
-  info->get_ChannelNames(&names);
-  if (!names) return std::nullopt;
-  LONG low = 0, high = -1;
-  SafeArrayGetLBound(names, 1, &low);
-  SafeArrayGetUBound(names, 1, &high);
-  std::vector<std::wstring> result;
-  for (LONG i = low; i <= high; ++i) {
-    Bstr name;
-    SafeArrayGetElement(names, &i, name.out());
-    result.push_back(name.str());
-  }
-  SafeArrayDestroy(names);
-  return result;
-}
-
-ComPtr<_Packet> NewPacket(long opCode) {
-  auto packet = CreateByProgId<_Packet>(L"Velcorin.Packet");
-  packet->put_OpCode(static_cast<OpCodeBaseEnum>(opCode));
-  return packet;
 }
 
 // A packet's six fields; the four numbers of its header and EndCode as the wire has them.

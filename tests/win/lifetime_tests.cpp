@@ -96,13 +96,6 @@ void ExpectNoGrowth(const char* what, int warmUp, int repeats, const std::functi
   ExpectAtBaseline(baseline, Measure(), what);
 }
 
-BSTR Widened(const std::string& path) {
-  std::wstring text;
-  for (char c : path) text += {static_cast<wchar_t>(static_cast<unsigned char>(c)), L'\0'};
-  text.append(3, L'\0');
-  return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
 std::string EightInstruments() {
   std::string text;
   for (int i = 1; i <= 8; ++i)
@@ -120,7 +113,7 @@ class Lifetime : public ::testing::Test {
 
   static void ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what, DWORD handlesPerCycle = 0);
   static BSTR PathOf(int instrument) {
-    return Widened(sim_->DevicePath("LIFE" + std::to_string(instrument)));
+    return Bstr(Widened(sim_->DevicePath("LIFE" + std::to_string(instrument)))).Detach();
   }
 
   static std::unique_ptr<SimClient> sim_;

@@ -1,14 +1,6 @@
 ' A VBScript client of one simulated instrument: open by device path, the
 ' identity record, a query of its own, calibration mode, errors, close.
-Option Explicit
-Dim fails : fails = 0
-
-Sub Check(ok, what)
-  If Not ok Then
-    fails = fails + 1
-    WScript.Echo "FAIL: " & what
-  End If
-End Sub
+' Check and CheckError come from check.vbs, which the build puts in front.
 
 ' The device path as enumeration hands it out: every byte of the UTF-16LE path.
 Function Widened(path)

@@ -1,14 +1,6 @@
 ' EnumDevices from VBScript, with the component's own collections as outList
 ' and Filter, against the two instruments of enum_devices.ini.
-Option Explicit
-
-Dim fails : fails = 0
-Sub Check(ok, what)
-  If Not ok Then
-    fails = fails + 1
-    WScript.Echo "FAIL " & what
-  End If
-End Sub
+' Check and CheckError come from check.vbs, which the build puts in front.
 
 Function Clean(text)
   Clean = Replace(text, Chr(0), "")

@@ -1,19 +1,6 @@
 ' Late-bound use of every class from VBScript: creation, defaults, every stored
 ' property, the self-creating collections, our collection, and errors.
-Option Explicit
-Dim fails : fails = 0
-
-Sub Check(ok, what)
-  If Not ok Then
-    fails = fails + 1
-    WScript.Echo "FAIL: " & what
-  End If
-End Sub
-
-Sub CheckError(expected, what)
-  Check Err.Number = expected, what & " (got " & Err.Number & " " & Err.Description & ")"
-  Err.Clear
-End Sub
+' Check and CheckError come from check.vbs, which the build puts in front.
 
 Dim pkt : Set pkt = CreateObject("Velcorin.Packet")
 Check pkt.DevType = 0 And pkt.Channel = 0 And pkt.OpType = 1 And pkt.OpCode = 0 And pkt.EndCode = 0, "packet defaults"
