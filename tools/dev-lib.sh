@@ -49,11 +49,22 @@ make_prefix() {
   fi
 }
 
+# A second prefix where nothing is ever registered, for registration-free use.
+make_bare_prefix() {
+  local bare=$WINEPREFIX-bare
+  [ -f "$bare/system.reg" ] && return 0
+  echo "setup: creating Wine prefix $bare (nothing is registered there)"
+  mkdir -p "$bare"
+  WINEPREFIX=$bare wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX=$bare wineserver -w
+}
+
 do_setup() {
   install_packages
   mkdir -p "$BUILD"
   fetch_wine_idl
   make_prefix
+  make_bare_prefix
 }
 
 # Builds quietly; on a failure shows the end of the log.
@@ -148,6 +159,17 @@ do_demo() {
   # cscript reports a script error by printing nothing more, not by its exit code.
   printf '%s\n' "$out" | grep -v '^DONE$'
   printf '%s\n' "$out" | grep -qx DONE || { echo "demo: the sample stopped early"; return 1; }
+  demo_unregistered
+}
+
+# The command-line tool from a folder holding Velcorin.dll, its manifest and
+# velcorin.exe, in a prefix where nothing is registered.
+demo_unregistered() {
+  local folder=$BUILD/win32/regfree
+  echo
+  echo "velcorin list, run from $folder with nothing registered:"
+  (cd "$ROOT/sim" && "$ROOT/tools/wine-bare-run" "$BUILD/win32/tests/with_sim.exe" demo.ini \
+     "$folder/velcorin.exe" list | tr -d '\r'; exit "${PIPESTATUS[0]}") || { echo "demo: velcorin list failed"; return 1; }
 }
 
 # The "Select Device" dialog over the demo's instruments: on $DISPLAY when set;
