@@ -174,11 +174,18 @@ std::vector<Instrument> Component::List(const std::vector<FilterOption>& filters
   return chosen;
 }
 
+// The enumeration that found the instrument has only just closed it, and an
+// instrument may take a moment before it accepts the next opening.
 bool Component::Open(const Instrument& instrument) {
+  constexpr int kAttempts = 10;
+  constexpr DWORD kPauseMs = 50;
   Bstr path(std::wstring_view(reinterpret_cast<const wchar_t*>(instrument.path.data()), instrument.path.size()));
-  VARIANT_BOOL opened = VARIANT_FALSE;
-  Check(device_->OpenDev(path.get(), &opened));
-  return opened != VARIANT_FALSE;
+  for (int attempt = 1;; ++attempt) {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    Check(device_->OpenDev(path.get(), &opened));
+    if (opened || attempt == kAttempts) return opened != VARIANT_FALSE;
+    Sleep(kPauseMs);
+  }
 }
 
 std::optional<Reply> Component::Query(const QueryOptions& command, double& milliseconds) {

@@ -130,6 +130,7 @@ TEST_F(Cli, CommandLinesAndWhatTheyPrint) {
     EXPECT_EQ(status, c.status) << name << "\n" << out << err;
     EXPECT_TRUE(std::regex_search(out, std::regex(c.out))) << name << " printed:\n" << out;
     EXPECT_TRUE(std::regex_search(err, std::regex(c.err))) << name << " complained:\n" << err;
+    for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) sim_->WaitUntilFree(serial);
   }
 }
 
