@@ -235,6 +235,7 @@ void ChooserForm::OnNotify(const NMHDR& header) {
 }
 
 void ChooserForm::Unload() {
+  unloading_ = true;
   // The caller's windows come back before the dialog goes, so that one of
   // them, not another program, becomes active.
   if (otherWindows_) otherWindows_->Restore();
@@ -279,9 +280,32 @@ void ChooserForm::devTree_NodeClick(HTREEITEM node) {
   if (plan.columnWidths) SetColumnWidths(*plan.columnWidths);
 }
 
+// The enumeration may pump messages (a caller's collection in another
+// apartment, any modal wait), so a Refresh can arrive during a fill: it runs
+// once the fill is done, never inside it.
+bool ChooserForm::FillDeviceTree() {
+  if (fillRunning_) {
+    refillWanted_ = true;
+    return false;
+  }
+  bool filled = false;
+  do {
+    refillWanted_ = false;
+    fillRunning_ = true;
+    try {
+      filled = FillOnce();
+    } catch (...) {
+      fillRunning_ = false;
+      throw;
+    }
+    fillRunning_ = false;
+  } while (refillWanted_ && !unloading_);
+  return filled;
+}
+
 // An error raised inside the enumeration still shows what it listed before the
 // error, with Open disabled as after every fill; Refresh can try again.
-bool ChooserForm::FillDeviceTree() {
+bool ChooserForm::FillOnce() {
   devList_ = NewCollection();
   devices_.clear();
   ClearTree();

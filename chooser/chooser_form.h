@@ -53,6 +53,7 @@ class ChooserForm {
   void btnRefresh_Click();
   void devTree_NodeClick(HTREEITEM node);
   bool FillDeviceTree();
+  bool FillOnce();
 
   // Layout and measuring in the form's own units (twips) and font.
   int PixelsX(double twips) const;
@@ -83,6 +84,9 @@ class ChooserForm {
   int dpiY_ = 96;
   bool loaded_ = false;
   bool filling_ = false;
+  bool fillRunning_ = false;   // FillDeviceTree is on the stack
+  bool refillWanted_ = false;  // Refresh was clicked during it
+  bool unloading_ = false;
   ThreadWindowsDisabled* otherWindows_ = nullptr;  // while shown
 
   UniqueMemoryDc measuringDc_;                // TextWidth's, with the form's font selected

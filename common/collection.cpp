@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/collection_over_dispatch.h"
 #include "common/error_info.h"
 
 namespace velcorin {
@@ -178,7 +179,9 @@ HRESULT PutReference(ComPtr<_Collection>& field, _Collection* value) {
 
 CollectionRef::CollectionRef(IUnknown* collection) {
   if (!collection) Raise(kErrObjectNotSet);
-  ThrowIfFailed(collection->QueryInterface(IID_PPV_ARGS(&dispatch_)));
+  const ComPtr<_Collection> usable = AsCollection(collection);
+  if (!usable) Raise(kErrTypeMismatch);
+  ThrowIfFailed(usable.As(&dispatch_));
 }
 
 Variant CollectionRef::Call(DISPID member, WORD flags, VARIANT* args, UINT count) const {

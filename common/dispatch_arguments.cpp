@@ -4,6 +4,7 @@
 
 #include <initializer_list>
 
+#include "common/collection_over_dispatch.h"
 #include "common/type_description.h"
 
 namespace velcorin {
@@ -55,7 +56,17 @@ int ArgumentIndex(const DISPPARAMS& params, UINT index, UINT valueIndex) {
   return index < positional ? static_cast<int>(params.cArgs - 1 - index) : -1;
 }
 
-HRESULT CheckMember(ITypeInfo* info, const FUNCDESC& func, const DISPPARAMS& params, UINT* badArgument) {
+// What stands in for an object that lacks the interface its parameter takes.
+ComPtr<IDispatch> StandInFor(REFIID iid, IUnknown* object) {
+  ComPtr<IDispatch> standIn;
+  if (iid == __uuidof(_Collection)) {
+    if (const ComPtr<_Collection> collection = AsCollection(object)) collection.As(&standIn);
+  }
+  return standIn;
+}
+
+HRESULT CheckMember(ITypeInfo* info, const FUNCDESC& func, ObjectArguments& arguments, UINT* badArgument) {
+  const DISPPARAMS& params = *arguments.Params();
   UINT count = static_cast<UINT>(func.cParams);
   if (count && (func.lprgelemdescParam[count - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) --count;
   for (UINT p = 0; p < count; ++p) {
@@ -65,17 +76,21 @@ HRESULT CheckMember(ITypeInfo* info, const FUNCDESC& func, const DISPPARAMS& par
     IUnknown* object = at < 0 ? nullptr : ObjectOf(params.rgvarg[at]);
     if (!object) continue;
     ComPtr<IUnknown> asked;
-    if (FAILED(object->QueryInterface(iid, reinterpret_cast<void**>(asked.GetAddressOf())))) {
+    if (SUCCEEDED(object->QueryInterface(iid, reinterpret_cast<void**>(asked.GetAddressOf())))) continue;
+    const ComPtr<IDispatch> standIn = StandInFor(iid, object);
+    if (!standIn) {
       if (badArgument) *badArgument = static_cast<UINT>(at);
       return DISP_E_TYPEMISMATCH;
     }
+    arguments.Replace(static_cast<UINT>(at), standIn.Get());
   }
   return S_OK;
 }
 
 }  // namespace
 
-HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DISPPARAMS& params, UINT* badArgument) {
+HRESULT ObjectArguments::Check(ITypeInfo* vtable, DISPID id, WORD flags, DISPPARAMS& params, UINT* badArgument) {
+  params_ = &params;
   if (!HoldsAnyObject(params)) return S_OK;
   ComPtr<ITypeInfo2> info;
   if (FAILED(vtable->QueryInterface(IID_PPV_ARGS(&info)))) return S_OK;
@@ -85,20 +100,34 @@ HRESULT CheckObjectArguments(ITypeInfo* vtable, DISPID id, WORD flags, const DIS
     FUNCDESC* raw = nullptr;
     if (FAILED(info->GetFuncDesc(index, &raw))) continue;
     const TypeDescription<FUNCDESC> func(info.Get(), raw);
-    const HRESULT hr = CheckMember(info.Get(), *func, params, badArgument);
+    const HRESULT hr = CheckMember(info.Get(), *func, *this, badArgument);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
 }
 
+void ObjectArguments::Replace(UINT index, IDispatch* standIn) {
+  if (params_ != &copy_) {
+    args_.assign(params_->rgvarg, params_->rgvarg + params_->cArgs);
+    copy_ = *params_;
+    copy_.rgvarg = args_.data();
+    params_ = &copy_;
+  }
+  standIns_.emplace_back(standIn);
+  V_VT(&args_[index]) = VT_DISPATCH;
+  V_DISPATCH(&args_[index]) = standIn;
+}
+
 HRESULT TypeLibInvoke(ITypeInfo* vtable, void* object, DISPID id, WORD flags, DISPPARAMS& params, VARIANT* result,
                       EXCEPINFO* exception, UINT* badArgument) {
-  HRESULT hr = CheckObjectArguments(vtable, id, flags, params, badArgument);
+  ObjectArguments arguments;
+  HRESULT hr = arguments.Check(vtable, id, flags, params, badArgument);
   if (FAILED(hr)) return hr;
-  hr = vtable->Invoke(object, id, flags, &params, result, exception, badArgument);
+  DISPPARAMS* ready = arguments.Params();
+  hr = vtable->Invoke(object, id, flags, ready, result, exception, badArgument);
   // Wine refuses a property-style read of a method (JScript's c.Count); callers may do that.
   if (hr == DISP_E_MEMBERNOTFOUND && flags == DISPATCH_PROPERTYGET)
-    hr = vtable->Invoke(object, id, DISPATCH_METHOD, &params, result, exception, badArgument);
+    hr = vtable->Invoke(object, id, DISPATCH_METHOD, ready, result, exception, badArgument);
   return hr;
 }
 

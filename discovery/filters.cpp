@@ -32,10 +32,23 @@ std::vector<std::int16_t> ClassSetOfTokens(const CollectionRef& tokens) {
   return ClassSetOf(wholeNumbers);
 }
 
+// Read through IDispatch: from a filter in another apartment a _Collection
+// crosses only where the machine has a marshaller for it, an IDispatch always.
+Variant TokensOf(_EnumFilter& filter) {
+  constexpr DISPID kTokens = 0x40030002;
+  DISPPARAMS none{};
+  Variant tokens;
+  EXCEPINFO exception{};
+  const HRESULT hr =
+      filter.Invoke(kTokens, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, tokens.out(), &exception, nullptr);
+  if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
+  if (tokens.vt() != VT_DISPATCH && tokens.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
+  return tokens;
+}
+
 bool Matches(_EnumFilter& filter, std::int32_t productId) {
-  ComPtr<_Collection> tokenList;
-  ThrowIfFailed(filter.get_Tokens(&tokenList));
-  const CollectionRef tokens(tokenList.Get());
+  const Variant tokenList = TokensOf(filter);
+  const CollectionRef tokens(V_UNKNOWN(tokenList.get()));
   FilterTargetEnum target{};
   ThrowIfFailed(filter.get_FilterTarget(&target));
   if (target == FilterByDeviceClass) return ClassSetContains(ClassSetOfTokens(tokens), ClassOf(productId));

@@ -3,6 +3,7 @@
 
 #include "common/module.h"
 #include "server/class_factory.h"
+#include "server/proxy_stub.h"
 #include "server/registration.h"
 
 #if defined(__MINGW32__)
@@ -37,11 +38,12 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* factory) {
+  if (IsEqualCLSID(clsid, CLSID_PSFactoryBuffer)) return PrxDllGetClassObject(clsid, riid, factory);
   return velcorin::GetClassFactory(clsid, riid, factory);
 }
 
 STDAPI DllCanUnloadNow() {
-  if (velcorin::ModuleInUse()) return S_FALSE;
+  if (velcorin::ModuleInUse() || PrxDllCanUnloadNow() != S_OK) return S_FALSE;
   velcorin::ReleaseTypeInfoCache();
   return S_OK;
 }

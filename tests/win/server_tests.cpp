@@ -3,6 +3,7 @@
 // and the version resource.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -98,21 +99,39 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
     EXPECT_EQ(ReadString(L"CLSID\\" + clsid + L"\\TypeLib"), L"{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}");
     EXPECT_EQ(_wcsicmp(ReadString(L"CLSID\\" + clsid + L"\\InprocServer32").c_str(), DllPath().c_str()), 0);
   }
-  for (const wchar_t* iid : {L"{27649429-6327-4760-B4FB-B88A83ADC12E}", L"{59560B6A-F249-47EB-8FE1-B2D17C2E663B}",
-                             L"{3C4A811D-3722-4F28-8A8B-5D547F84E770}", L"{A1AF815A-0C86-4073-BDC7-1CCDC5710486}",
-                             L"{2ABB3749-3501-40C2-B87C-60BB497E6BDA}"}) {
-    EXPECT_EQ(ReadString(std::wstring(L"Interface\\") + iid + L"\\ProxyStubClsid32"),
-              L"{00020424-0000-0000-C000-000000000046}") << iid;
+  // Two interfaces marshal through the DLL's own proxy/stub, the others through the type library.
+  const std::wstring ownProxy = L"{F80FC640-C702-4B74-98EF-51F51AB0068B}", typeLibMarshaller = L"{00020424-0000-0000-C000-000000000046}";
+  for (auto [iid, proxy] : {std::pair{L"{27649429-6327-4760-B4FB-B88A83ADC12E}", typeLibMarshaller},
+                            {L"{59560B6A-F249-47EB-8FE1-B2D17C2E663B}", typeLibMarshaller},
+                            {L"{3C4A811D-3722-4F28-8A8B-5D547F84E770}", ownProxy},
+                            {L"{A1AF815A-0C86-4073-BDC7-1CCDC5710486}", typeLibMarshaller},
+                            {L"{2ABB3749-3501-40C2-B87C-60BB497E6BDA}", ownProxy}}) {
+    EXPECT_EQ(ReadString(std::wstring(L"Interface\\") + iid + L"\\ProxyStubClsid32"), proxy) << iid;
+    EXPECT_EQ(ReadString(std::wstring(L"Interface\\") + iid + L"\\ProxyStubClsid"), proxy) << iid;
   }
+  EXPECT_EQ(_wcsicmp(ReadString(L"CLSID\\" + ownProxy + L"\\InprocServer32").c_str(), DllPath().c_str()), 0);
+  EXPECT_EQ(ReadString(L"CLSID\\" + ownProxy + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   EXPECT_EQ(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0"), L"Halvern USB Device IO Library");
   // Registered as locale 0 (neutral), version 48.0 written in hex.
   EXPECT_EQ(_wcsicmp(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0\\0\\win32").c_str(),
                      DllPath().c_str()), 0);
   EXPECT_EQ(ReadString(kCollectionInterfaceKey), L"_Collection");
 
-  ASSERT_EQ(unreg(), S_OK);
-  const Snapshot after = TakeSnapshot();
-  EXPECT_EQ(Differences(before, after), L"");
+  // Unregistering removes everything, also a second time and after a registration that broke half way.
+  const std::wstring library = L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}";
+  const std::pair<const char*, std::function<void()>> damages[] = {
+      {"complete", [] {}},
+      {"library key gone", [&] { RegDeleteTreeW(HKEY_CLASSES_ROOT, library.c_str()); }},
+      {"library file gone", [&] { RegSetValueW(HKEY_CLASSES_ROOT, (library + L"\\30.0\\0\\win32").c_str(), REG_SZ, L"C:\\gone.dll", 0); }},
+      {"classes gone", [] { for (const wchar_t* p : {L"Velcorin.Device", L"Velcorin.Chooser"}) RegDeleteTreeW(HKEY_CLASSES_ROOT, p); }},
+  };
+  for (const auto& [name, damage] : damages) {
+    if (std::string(name) != "complete") ASSERT_EQ(reg(), S_OK);
+    damage();
+    EXPECT_EQ(unreg(), S_OK) << name;
+    EXPECT_EQ(Differences(before, TakeSnapshot()), L"") << name;
+    EXPECT_EQ(unreg(), S_OK) << name << ", twice";
+  }
 
   if (created == REG_CREATED_NEW_KEY) RegDeleteTreeW(HKEY_CLASSES_ROOT, kCollectionInterfaceKey);
   EXPECT_EQ(reg(), S_OK);  // leave it registered for the other tests
