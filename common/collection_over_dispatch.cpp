@@ -1,5 +1,7 @@
 #include "common/collection_over_dispatch.h"
 
+#include <dispex.h>
+
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -18,11 +20,17 @@ bool IsMissing(const VARIANT* arg) {
   return arg == nullptr || (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND);
 }
 
+// Some script objects (Wine's VBScript classes) answer names only through IDispatchEx.
 std::optional<DISPID> IdOf(IDispatch& target, const wchar_t* name) {
   DISPID id = DISPID_UNKNOWN;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-  if (FAILED(target.GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return std::nullopt;
-  return id;
+  if (SUCCEEDED(target.GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return id;
+  ComPtr<IDispatchEx> script;
+  const Bstr text(name);
+  if (SUCCEEDED(target.QueryInterface(IID_PPV_ARGS(&script))) &&
+      SUCCEEDED(script->GetDispID(text.get(), fdexNameCaseInsensitive, &id)))
+    return id;
+  return std::nullopt;
 }
 
 class CollectionOverDispatch final : public DispatchObject<_Collection> {

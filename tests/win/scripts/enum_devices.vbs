@@ -59,6 +59,47 @@ Check Err.Number = 13, "a number in Filter: " & Err.Number
 Err.Clear
 On Error GoTo 0
 
+' A script's own collection class answers IDispatch alone: driven by name,
+' as outList, Filter, a filter's Tokens and the Chooser's Filter.
+Class ScriptList
+  Private items
+  Private Sub Class_Initialize
+    Set items = CreateObject("Scripting.Dictionary")
+  End Sub
+  Public Property Get Count
+    Count = items.Count
+  End Property
+  Public Function Item(i)
+    If IsObject(items(i)) Then Set Item = items(i) Else Item = items(i)
+  End Function
+  Public Sub Add(x)
+    items.Add items.Count + 1, x
+  End Sub
+  Public Sub Remove(i)
+    Dim k
+    For k = i To items.Count - 1
+      If IsObject(items(k + 1)) Then Set items(k) = items(k + 1) Else items(k) = items(k + 1)
+    Next
+    items.Remove items.Count
+  End Sub
+End Class
+Dim mine, myFilters, g, c
+Set mine = New ScriptList : mine.Add "stale"
+Set myFilters = New ScriptList
+Set g = CreateObject("Velcorin.EnumFilter")
+Set g.Tokens = New ScriptList : g.Tokens.Add &H1100
+myFilters.Add g
+Set c = CreateObject("Velcorin.Chooser")
+Set c.Filter = myFilters
+Check dev.EnumDevices(mine, c.Filter), "lists into a script's collections"
+Check mine.Count = 1, "one controller in the script's list: " & mine.Count
+Check Clean(mine.Item(1).SerialNumber) = "SCR1102", "the controller by the script's Tokens"
+On Error Resume Next
+dev.EnumDevices mine, CreateObject("Velcorin.Packet")
+Check Err.Number = 13, "an object that is no collection: " & Err.Number
+Err.Clear
+On Error GoTo 0
+
 ' The simulator listens again a moment after a close (Wine's cscript has no Sleep).
 Dim t : t = Timer
 Do While Timer - t < 0.1 And Timer >= t : Loop
