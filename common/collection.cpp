@@ -179,9 +179,9 @@ HRESULT PutReference(ComPtr<_Collection>& field, _Collection* value) {
 
 CollectionRef::CollectionRef(IUnknown* collection) {
   if (!collection) Raise(kErrObjectNotSet);
+  // Otherwise an implementation that serves the runtime's DISPIDs without names.
   const ComPtr<_Collection> usable = AsCollection(collection);
-  if (!usable) Raise(kErrTypeMismatch);
-  ThrowIfFailed(usable.As(&dispatch_));
+  ThrowIfFailed(usable ? usable.As(&dispatch_) : collection->QueryInterface(IID_PPV_ARGS(&dispatch_)));
 }
 
 Variant CollectionRef::Call(DISPID member, WORD flags, VARIANT* args, UINT count) const {

@@ -32,23 +32,28 @@ std::vector<std::int16_t> ClassSetOfTokens(const CollectionRef& tokens) {
   return ClassSetOf(wholeNumbers);
 }
 
-// Read through IDispatch: from a filter in another apartment a _Collection
-// crosses only where the machine has a marshaller for it, an IDispatch always.
-Variant TokensOf(_EnumFilter& filter) {
+// From a filter in another apartment a _Collection crosses only where the
+// machine has a marshaller for it; an IDispatch crosses everywhere.
+ComPtr<IUnknown> TokensOf(_EnumFilter& filter) {
+  ComPtr<_Collection> tokens;
+  HRESULT hr = filter.get_Tokens(&tokens);
+  if (hr != E_NOINTERFACE) {
+    ThrowIfFailed(hr);
+    return tokens;
+  }
   constexpr DISPID kTokens = 0x40030002;
   DISPPARAMS none{};
-  Variant tokens;
   EXCEPINFO exception{};
-  const HRESULT hr =
-      filter.Invoke(kTokens, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, tokens.out(), &exception, nullptr);
+  Variant late;
+  hr = filter.Invoke(kTokens, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.out(), &exception,
+                     nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
-  if (tokens.vt() != VT_DISPATCH && tokens.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
-  return tokens;
+  if (late.vt() != VT_DISPATCH && late.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
+  return V_UNKNOWN(late.get());
 }
 
 bool Matches(_EnumFilter& filter, std::int32_t productId) {
-  const Variant tokenList = TokensOf(filter);
-  const CollectionRef tokens(V_UNKNOWN(tokenList.get()));
+  const CollectionRef tokens(TokensOf(filter).Get());
   FilterTargetEnum target{};
   ThrowIfFailed(filter.get_FilterTarget(&target));
   if (target == FilterByDeviceClass) return ClassSetContains(ClassSetOfTokens(tokens), ClassOf(productId));
