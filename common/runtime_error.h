@@ -13,6 +13,7 @@ enum ErrorNumber : std::int32_t {
   kErrSubscript = 9,
   kErrTypeMismatch = 13,
   kErrObjectNotSet = 91,
+  kErrNoSuchMember = 438,
   kErrDuplicateKey = 457,
 };
 
@@ -30,6 +31,7 @@ inline const char16_t* StandardDescription(std::int32_t number) {
     case kErrSubscript: return u"Subscript out of range";
     case kErrTypeMismatch: return u"Type mismatch";
     case kErrObjectNotSet: return u"Object variable or With block variable not set";
+    case kErrNoSuchMember: return u"Object doesn't support this property or method";
     case kErrDuplicateKey: return u"This key is already associated with an element of this collection";
     default: return u"Application-defined or object-defined error";
   }
