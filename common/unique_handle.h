@@ -26,6 +26,11 @@ class UniqueHandle {
   ~UniqueHandle() { Reset(); }
 
   Handle get() const { return handle_; }
+  // For an API that returns the handle through an out-parameter.
+  Handle* out() {
+    Reset();
+    return &handle_;
+  }
   explicit operator bool() const { return Policy::IsValid(handle_); }
   Handle Detach() { return std::exchange(handle_, Policy::Empty()); }
   void Reset(Handle handle = Policy::Empty()) {

@@ -66,7 +66,7 @@ std::string NarrowAscii(const wchar_t* text) {
 UniqueRegKey CreateKey(const std::wstring& path, DWORD options) {
   UniqueRegKey key;
   const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                                         nullptr, key.Put(), nullptr);
+                                         nullptr, key.out(), nullptr);
   if (status != ERROR_SUCCESS) Fail("cannot create registry key", status);
   return key;
 }
@@ -87,9 +87,9 @@ void SetDword(HKEY key, const wchar_t* name, DWORD value) {
 // Parents are shared with other instruments of the same type; they go with the last one.
 void DeleteIfEmpty(const std::wstring& path) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return;
   DWORD subkeys = 0, values = 0;
-  if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+  if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                        nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
     return;
   }
@@ -138,11 +138,11 @@ bool LinkExists(const std::string& devicePath) {
 std::vector<std::string> SubkeyNames(const std::wstring& path) {
   std::vector<std::string> names;
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return names;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return names;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = sizeof name / sizeof name[0];
-    if (RegEnumKeyExW(key.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     names.push_back(NarrowAscii(name));
   }
   return names;
@@ -162,11 +162,11 @@ std::string ReadString(const std::wstring& path, const wchar_t* value) {
 InterfaceRegistration::InterfaceRegistration(const InstrumentConfig& config) : config_(config) {
   RemoveEntries(config_);
   try {
-    SetString(CreateKey(EnumKey(config_), REG_OPTION_NON_VOLATILE).Get(), L"ClassGUID", kUsbSetupClass);
-    SetString(CreateKey(InterfaceKey(config_), REG_OPTION_NON_VOLATILE).Get(), L"DeviceInstance",
+    SetString(CreateKey(EnumKey(config_), REG_OPTION_NON_VOLATILE).get(), L"ClassGUID", kUsbSetupClass);
+    SetString(CreateKey(InterfaceKey(config_), REG_OPTION_NON_VOLATILE).get(), L"DeviceInstance",
               WidenAscii(InstanceId(config_)));
     // Without Linked=1 under a volatile Control key, DIGCF_PRESENT leaves the entry out.
-    SetDword(CreateKey(InterfaceKey(config_) + L"\\#\\Control", REG_OPTION_VOLATILE).Get(), L"Linked", 1);
+    SetDword(CreateKey(InterfaceKey(config_) + L"\\#\\Control", REG_OPTION_VOLATILE).get(), L"Linked", 1);
   } catch (...) {
     RemoveEntries(config_);
     throw;

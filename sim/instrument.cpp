@@ -23,7 +23,7 @@ UniqueHandle CreatePipe(const std::wstring& name) {
                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferSize,
                                      kPipeBufferSize, 0, nullptr));
-  if (!pipe.IsValid()) throw std::runtime_error("cannot create pipe (error " + std::to_string(GetLastError()) + ")");
+  if (!pipe) throw std::runtime_error("cannot create pipe (error " + std::to_string(GetLastError()) + ")");
   return pipe;
 }
 
@@ -39,7 +39,7 @@ Instrument::Instrument(const InstrumentConfig& config, RequestLog& log, unsigned
       ioDone_(MakeEvent(true)),
       pipe_(CreatePipe(pipeName_)),
       link_(CreateDeviceLink(devicePath_, pipeName_)) {
-  if (!stop_.IsValid() || !ioDone_.IsValid()) throw std::runtime_error("cannot create events");
+  if (!stop_ || !ioDone_) throw std::runtime_error("cannot create events");
   // The link is ours now, so entries under this path can only be left over from a dead simulator.
   registration_.emplace(config_);
   thread_ = std::thread([this] { Serve(); });
@@ -49,23 +49,23 @@ Instrument::Instrument(const InstrumentConfig& config, RequestLog& log, unsigned
 // sees what it sees of a real one: the device leaves the list, its path stops opening,
 // and an open handle breaks.
 Instrument::~Instrument() {
-  SetEvent(stop_.Get());
+  SetEvent(stop_.get());
   if (thread_.joinable()) thread_.join();
   registration_.reset();
   link_.Reset();
-  DisconnectNamedPipe(pipe_.Get());
+  DisconnectNamedPipe(pipe_.get());
 }
 
 // On the serving thread, which ends right after.
 void Instrument::UnplugItself() {
   registration_.reset();
   link_.Reset();
-  DisconnectNamedPipe(pipe_.Get());
+  DisconnectNamedPipe(pipe_.get());
   unplugged_ = true;
 }
 
 bool Instrument::StopRequested(DWORD waitMs) const {
-  return WaitForSingleObject(stop_.Get(), waitMs) == WAIT_OBJECT_0;
+  return WaitForSingleObject(stop_.get(), waitMs) == WAIT_OBJECT_0;
 }
 
 void Instrument::Serve() {
@@ -75,7 +75,7 @@ void Instrument::Serve() {
     }
     // When stopped, the destructor breaks the client's handle only after the entries are gone.
     if (unplugged_ || StopRequested()) return;
-    DisconnectNamedPipe(pipe_.Get());
+    DisconnectNamedPipe(pipe_.get());
   }
 }
 
@@ -84,29 +84,29 @@ Instrument::IoOutcome Instrument::Await(OVERLAPPED& overlapped, BOOL completedAt
   if (!completedAtOnce) {
     outcome.error = GetLastError();
     if (outcome.error != ERROR_IO_PENDING && outcome.error != ERROR_MORE_DATA) return outcome;
-    const std::array<HANDLE, 2> events{overlapped.hEvent, stop_.Get()};
+    const std::array<HANDLE, 2> events{overlapped.hEvent, stop_.get()};
     if (WaitForMultipleObjects(2, events.data(), FALSE, INFINITE) != WAIT_OBJECT_0) {
       // The kernel must be done with the buffer before the frame that holds it goes.
-      CancelIo(pipe_.Get());
-      GetOverlappedResult(pipe_.Get(), &overlapped, &outcome.bytes, TRUE);
+      CancelIo(pipe_.get());
+      GetOverlappedResult(pipe_.get(), &overlapped, &outcome.bytes, TRUE);
       outcome.stopped = true;
       return outcome;
     }
   }
   outcome.error =
-      GetOverlappedResult(pipe_.Get(), &overlapped, &outcome.bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
+      GetOverlappedResult(pipe_.get(), &overlapped, &outcome.bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
   return outcome;
 }
 
 bool Instrument::ConnectClient() {
   for (;;) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = ioDone_.Get();
-    const IoOutcome outcome = Await(overlapped, ConnectNamedPipe(pipe_.Get(), &overlapped));
+    overlapped.hEvent = ioDone_.get();
+    const IoOutcome outcome = Await(overlapped, ConnectNamedPipe(pipe_.get(), &overlapped));
     if (outcome.stopped) return false;
     if (outcome.error == ERROR_SUCCESS || outcome.error == ERROR_PIPE_CONNECTED) return true;
     // A client that came and went before we listened leaves the instance to be reset.
-    DisconnectNamedPipe(pipe_.Get());
+    DisconnectNamedPipe(pipe_.get());
     if (StopRequested(outcome.error == ERROR_NO_DATA ? 0 : 10)) return false;
   }
 }
@@ -131,9 +131,9 @@ bool Instrument::ReadRequest(std::vector<std::uint8_t>& request) {
   std::array<std::uint8_t, 256> chunk;
   for (;;) {
     OVERLAPPED overlapped{};
-    overlapped.hEvent = ioDone_.Get();
+    overlapped.hEvent = ioDone_.get();
     const IoOutcome outcome =
-        Await(overlapped, ReadFile(pipe_.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &overlapped));
+        Await(overlapped, ReadFile(pipe_.get(), chunk.data(), static_cast<DWORD>(chunk.size()), nullptr, &overlapped));
     if (outcome.stopped || (outcome.error != ERROR_SUCCESS && outcome.error != ERROR_MORE_DATA)) return false;
     request.insert(request.end(), chunk.begin(), chunk.begin() + outcome.bytes);
     if (outcome.error == ERROR_SUCCESS) return true;
@@ -142,8 +142,8 @@ bool Instrument::ReadRequest(std::vector<std::uint8_t>& request) {
 
 bool Instrument::WriteReply(const std::uint8_t* bytes, DWORD size) {
   OVERLAPPED overlapped{};
-  overlapped.hEvent = ioDone_.Get();
-  const IoOutcome outcome = Await(overlapped, WriteFile(pipe_.Get(), bytes, size, nullptr, &overlapped));
+  overlapped.hEvent = ioDone_.get();
+  const IoOutcome outcome = Await(overlapped, WriteFile(pipe_.get(), bytes, size, nullptr, &overlapped));
   return !outcome.stopped && outcome.error == ERROR_SUCCESS;
 }
 

@@ -10,15 +10,15 @@ RequestLog::RequestLog(const std::wstring& path) {
   if (path.empty()) return;
   file_.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_.IsValid()) throw std::runtime_error("cannot create the log file");
+  if (!file_) throw std::runtime_error("cannot create the log file");
 }
 
 void RequestLog::Record(std::string_view serial, std::span<const std::uint8_t> bytes) {
-  if (!file_.IsValid()) return;
+  if (!file_) return;
   const std::string line = FormatLogLine(serial, bytes) + "\n";
   const std::lock_guard lock(mutex_);
   DWORD written = 0;
-  WriteFile(file_.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace velcorin::sim

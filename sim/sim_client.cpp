@@ -11,7 +11,7 @@ constexpr int kFoldersUp = 3;
 void WriteWholeFile(const std::wstring& path, std::string_view text) {
   UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  if (!file.IsValid() || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+  if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
       written != text.size()) {
     throw std::runtime_error("cannot write the simulator's configuration");
   }
@@ -85,15 +85,15 @@ void SimClient::Start() {
   if (!CreatePipe(&parentIn, &childOut, &inheritable, 0)) throw std::runtime_error("cannot create a pipe");
   UniqueHandle childStdout(childOut);
   fromSim_.Reset(parentIn);
-  SetHandleInformation(toSim_.Get(), HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(fromSim_.Get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(toSim_.get(), HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(fromSim_.get(), HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = childStdin.Get();
-  startup.hStdOutput = childStdout.Get();
-  startup.hStdError = childStdout.Get();
+  startup.hStdInput = childStdin.get();
+  startup.hStdOutput = childStdout.get();
+  startup.hStdError = childStdout.get();
   std::wstring commandLine =
       Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + Quoted(config_.Path());
   PROCESS_INFORMATION process{};
@@ -114,11 +114,11 @@ void SimClient::WaitForReady(DWORD timeoutMs) {
 // Returns whether the pipe still works; what came is appended to unread_.
 bool SimClient::DrainOutput() {
   DWORD available = 0;
-  if (!PeekNamedPipe(fromSim_.Get(), nullptr, 0, nullptr, &available, nullptr)) return false;
+  if (!PeekNamedPipe(fromSim_.get(), nullptr, 0, nullptr, &available, nullptr)) return false;
   if (available == 0) return true;
   std::string chunk(available, '\0');
   DWORD got = 0;
-  if (!ReadFile(fromSim_.Get(), chunk.data(), available, &got, nullptr)) return false;
+  if (!ReadFile(fromSim_.get(), chunk.data(), available, &got, nullptr)) return false;
   unread_.append(chunk, 0, got);
   return true;
 }
@@ -134,7 +134,7 @@ std::optional<std::string> SimClient::ReadLine(DWORD timeoutMs) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return line;
     }
-    if (!fromSim_.IsValid() || !DrainOutput() || GetTickCount64() > deadline) return std::nullopt;
+    if (!fromSim_ || !DrainOutput() || GetTickCount64() > deadline) return std::nullopt;
     Sleep(1);
   }
 }
@@ -142,8 +142,8 @@ std::optional<std::string> SimClient::ReadLine(DWORD timeoutMs) {
 bool SimClient::Send(std::string_view line) {
   const std::string text = std::string(line) + "\n";
   DWORD written = 0;
-  return toSim_.IsValid() &&
-         WriteFile(toSim_.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+  return toSim_ &&
+         WriteFile(toSim_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
 }
 
 std::string SimClient::Command(std::string_view line, DWORD timeoutMs) {
@@ -172,10 +172,10 @@ std::string SimClient::ReadLogFile() const {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string text;
-  if (!file.IsValid()) return text;
+  if (!file) return text;
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
   return text;
 }
 
@@ -207,18 +207,18 @@ std::vector<LoggedRequest> SimClient::RequestsOf(std::string_view serial) const 
 }
 
 bool SimClient::Stop(DWORD timeoutMs) {
-  if (!process_.IsValid()) return true;
+  if (!process_) return true;
   Send("quit");
   toSim_.Reset();  // end of input means quit as well
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   bool ended = false;
-  while (!(ended = WaitForSingleObject(process_.Get(), 10) == WAIT_OBJECT_0) && GetTickCount64() < deadline) {
+  while (!(ended = WaitForSingleObject(process_.get(), 10) == WAIT_OBJECT_0) && GetTickCount64() < deadline) {
     DrainOutput();  // it must never block on a full output pipe while we wait for it
     unread_.clear();
   }
   if (!ended) {
-    TerminateProcess(process_.Get(), 1);
-    WaitForSingleObject(process_.Get(), INFINITE);
+    TerminateProcess(process_.get(), 1);
+    WaitForSingleObject(process_.get(), INFINITE);
   }
   process_.Reset();
   fromSim_.Reset();

@@ -79,12 +79,12 @@ std::optional<Bytes> ReadWithin(HANDLE device, DWORD timeoutMs) {
   Bytes reply(40, 0);
   UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   OVERLAPPED overlapped{};
-  overlapped.hEvent = event.Get();
+  overlapped.hEvent = event.get();
   DWORD got = 0;
   if (!ReadFile(device, reply.data(), 40, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
     return std::nullopt;
   }
-  const bool arrived = WaitForSingleObject(event.Get(), timeoutMs) == WAIT_OBJECT_0;
+  const bool arrived = WaitForSingleObject(event.get(), timeoutMs) == WAIT_OBJECT_0;
   if (!arrived) CancelIo(device);
   const BOOL ok = GetOverlappedResult(device, &overlapped, &got, TRUE);
   if (!arrived || !ok) return std::nullopt;
@@ -143,19 +143,19 @@ TEST_F(SimTest, ListsItsInstrumentsAsPresentInLowerCase) {
 
 TEST_F(SimTest, OpensExclusively) {
   const UniqueHandle first = Open(kDriverPath);
-  ASSERT_TRUE(first.IsValid()) << GetLastError();
+  ASSERT_TRUE(first) << GetLastError();
   const UniqueHandle second = Open(kDriverPath);
-  EXPECT_FALSE(second.IsValid());
+  EXPECT_FALSE(second);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
 }
 
 TEST_F(SimTest, AnswersAModelRequestAndLogsIt) {
   const UniqueHandle device = Open(sim_.DevicePath("SIMT0002"));
-  ASSERT_TRUE(device.IsValid());
+  ASSERT_TRUE(device);
   sim_.MarkLog();
   const Bytes request = Request(0x01020304, 0);
-  ASSERT_TRUE(Write(device.Get(), request));
-  const auto reply = Read(device.Get());
+  ASSERT_TRUE(Write(device.get(), request));
+  const auto reply = Read(device.get());
   ASSERT_TRUE(reply);
 
   Bytes expected = {4, 3, 2, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'T', 'E', 'C', '-', '1', '1', '0', '2'};
@@ -170,8 +170,8 @@ TEST_F(SimTest, AnswersAModelRequestAndLogsIt) {
 TEST_F(SimTest, LogsAShortRequestAsItCame) {
   const UniqueHandle device = Open(kDriverPath);
   sim_.MarkLog();
-  ASSERT_TRUE(Write(device.Get(), Bytes{1, 2, 3}));
-  ASSERT_TRUE(Read(device.Get()));
+  ASSERT_TRUE(Write(device.get(), Bytes{1, 2, 3}));
+  ASSERT_TRUE(Read(device.get()));
   const auto logged = sim_.RequestsOf("SIMT0001");
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0].bytes, (Bytes{1, 2, 3}));
@@ -179,13 +179,13 @@ TEST_F(SimTest, LogsAShortRequestAsItCame) {
 
 TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
   const UniqueHandle device = Open(kDriverPath);
-  ASSERT_TRUE(device.IsValid());
-  auto blockedRead = std::async(std::launch::async, [&] { return Read(device.Get()).has_value(); });
+  ASSERT_TRUE(device);
+  auto blockedRead = std::async(std::launch::async, [&] { return Read(device.get()).has_value(); });
   Sleep(50);  // let the read block first; the test holds either way
   ASSERT_TRUE(sim_.Unplug("SIMT0001"));
   EXPECT_FALSE(blockedRead.get());
-  EXPECT_FALSE(Write(device.Get(), Request(0, 0)));
-  EXPECT_FALSE(Open(kDriverPath).IsValid());
+  EXPECT_FALSE(Write(device.get(), Request(0, 0)));
+  EXPECT_FALSE(Open(kDriverPath));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(Contains(PresentPaths(), kDriverPath));
   EXPECT_TRUE(Contains(PresentPaths(), sim_.DevicePath("SIMT0002")));
@@ -194,9 +194,9 @@ TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
   ASSERT_TRUE(sim_.Plug("SIMT0001"));
   EXPECT_TRUE(Contains(PresentPaths(), kDriverPath));
   const UniqueHandle again = Open(kDriverPath);
-  ASSERT_TRUE(again.IsValid());
-  ASSERT_TRUE(Write(again.Get(), Request(0, 1)));
-  const auto reply = Read(again.Get());
+  ASSERT_TRUE(again);
+  ASSERT_TRUE(Write(again.get(), Request(0, 1)));
+  const auto reply = Read(again.get());
   ASSERT_TRUE(reply);
   EXPECT_EQ(std::string(reply->begin() + 20, reply->begin() + 28), "SIMT0001");
 }
@@ -205,7 +205,7 @@ TEST_F(SimTest, ReopensAfterWaitingUntilFree) {
   for (int round = 0; round < 3; ++round) {
     ASSERT_TRUE(sim_.WaitUntilFree("SIMT0001"));
     const UniqueHandle device = Open(kDriverPath);
-    ASSERT_TRUE(device.IsValid()) << "round " << round << " error " << GetLastError();
+    ASSERT_TRUE(device) << "round " << round << " error " << GetLastError();
   }
 }
 
@@ -276,13 +276,13 @@ struct FaultyInstrument {
     Bytes request = Request(0, opCode);
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
-    overlapped.hEvent = event.Get();
+    overlapped.hEvent = event.get();
     DWORD written = 0;
-    if (!WriteFile(device.Get(), request.data(), 36, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    if (!WriteFile(device.get(), request.data(), 36, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
       return std::nullopt;
     }
-    if (!GetOverlappedResult(device.Get(), &overlapped, &written, TRUE)) return std::nullopt;
-    return ReadWithin(device.Get(), timeoutMs);
+    if (!GetOverlappedResult(device.get(), &overlapped, &written, TRUE)) return std::nullopt;
+    return ReadWithin(device.get(), timeoutMs);
   }
 
   SimClient sim;
@@ -291,7 +291,7 @@ struct FaultyInstrument {
 
 TEST(SimFaults, SilentInstrumentSendsNothing) {
   FaultyInstrument instrument("silent = yes");
-  ASSERT_TRUE(instrument.device.IsValid());
+  ASSERT_TRUE(instrument.device);
   EXPECT_FALSE(instrument.Query(0, 1000));
   EXPECT_EQ(instrument.sim.Requests().size(), 1u);
 }
@@ -317,7 +317,7 @@ TEST(SimFaults, UnansweredTransferLeavesTheNextOneAlone) {
 TEST(SimFaults, LateReplyComesAfterTheWait) {
   FaultyInstrument instrument("delay_ms = 400");
   EXPECT_FALSE(instrument.Query(0, 100));
-  const auto late = ReadWithin(instrument.device.Get(), 5000);  // a late reply stays queued
+  const auto late = ReadWithin(instrument.device.get(), 5000);  // a late reply stays queued
   ASSERT_TRUE(late);
   EXPECT_EQ((*late)[20], 'M');
 }
@@ -337,23 +337,23 @@ TEST(SimFaults, RandomRepliesAreTheRespondersOwn) {
 TEST(SimFaults, UnplugsItselfAfterTheGivenRequestUntilPluggedIn) {
   FaultyInstrument instrument("unplug_after = 2");
   const std::string path = instrument.sim.DevicePath("SIMF0001");
-  ASSERT_TRUE(instrument.device.IsValid());
+  ASSERT_TRUE(instrument.device);
   ASSERT_TRUE(instrument.Query(0, 5000));
   const DWORD start = GetTickCount();
   EXPECT_FALSE(instrument.Query(0, 5000));  // the handle breaks: no waiting out the limit
   EXPECT_LT(GetTickCount() - start, 2000u);
   EXPECT_EQ(instrument.sim.Requests().size(), 2u);
   EXPECT_FALSE(Contains(PresentPaths(), path));
-  EXPECT_FALSE(Open(path).IsValid());
+  EXPECT_FALSE(Open(path));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(instrument.sim.DevicePath("SIMF0001"), "");
   EXPECT_EQ(instrument.sim.Command("plug SIMF0001"), "OK plug SIMF0001");
 
   EXPECT_TRUE(Contains(PresentPaths(), path));
   const UniqueHandle again = Open(path);
-  ASSERT_TRUE(again.IsValid()) << GetLastError();
-  ASSERT_TRUE(Write(again.Get(), Request(0, 1)));
-  ASSERT_TRUE(Read(again.Get()));
+  ASSERT_TRUE(again) << GetLastError();
+  ASSERT_TRUE(Write(again.get(), Request(0, 1)));
+  ASSERT_TRUE(Read(again.get()));
   EXPECT_EQ(instrument.sim.Command("unplug SIMF0001"), "OK unplug SIMF0001");
 }
 

@@ -16,8 +16,8 @@ TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree})
 
 sources_of() {
   case $1 in
-    chooser_tree) echo "$ROOT"/chooser/core/*.cpp ;;
-    *) echo "$ROOT"/device/core/*.cpp ;;
+    chooser_tree) echo "$ROOT"/chooser/core/*.cpp "$ROOT"/common/core/*.cpp ;;
+    *) echo "$ROOT"/device/core/*.cpp "$ROOT"/common/core/*.cpp ;;
   esac
 }
 
