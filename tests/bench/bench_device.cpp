@@ -171,18 +171,6 @@ ComPtr<T> Create(const wchar_t* progId) {
   return object;
 }
 
-ComPtr<_Collection> NewList() {
-  ComPtr<_Collection> list;
-  Create<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
-  return list;
-}
-
-long CountOf(_Collection* list) {
-  long count = 0;
-  list->Count(&count);
-  return count;
-}
-
 std::string Serial(int n) {
   char serial[16];
   snprintf(serial, sizeof serial, "BENCH%02d", n);

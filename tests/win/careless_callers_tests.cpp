@@ -759,12 +759,6 @@ std::string Config(const std::string& serial) {
          "description = Careless\nchannel1 = A\nchannel2 = B\npassword = secret\n";
 }
 
-bool IsOpen(_Device* device) {
-  VARIANT_BOOL open = VARIANT_FALSE;
-  device->get_IsDeviceOpen(&open);
-  return open == VARIANT_TRUE;
-}
-
 // One simulated instrument held open by a Device.
 struct OpenRig {
   SimClient sim;

@@ -21,8 +21,6 @@ namespace {
 
 using velcorin::sim::SimClient;
 
-std::wstring Text(BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); }
-
 constexpr const char* kOneClass = R"([a]
 serial = ONE3001
 model = LDI-A
@@ -40,12 +38,6 @@ struct Listed {
 };
 
 // An empty collection of the component's own: a fresh filter's Tokens.
-ComPtr<_Collection> NewList() {
-  ComPtr<_Collection> list;
-  CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
-  return list;
-}
-
 std::vector<Listed> Enumerate() {
   std::vector<Listed> listed;
   auto device = CreateByProgId<_Device>(L"Velcorin.Device");

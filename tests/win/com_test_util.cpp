@@ -14,6 +14,24 @@ class ComApartment : public ::testing::Environment {
 
 }  // namespace
 
+bool IsOpen(_Device* device) {
+  VARIANT_BOOL open = VARIANT_FALSE;
+  device->get_IsDeviceOpen(&open);
+  return open == VARIANT_TRUE;
+}
+
+std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
+  Bstr text;
+  (info->*get)(text.out());
+  return text.str();
+}
+
+long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
+  long value = -12345;
+  (info->*get)(&value);
+  return value;
+}
+
 std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower) {
   SAFEARRAY* names = nullptr;
   info->get_ChannelNames(&names);

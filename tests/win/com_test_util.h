@@ -92,6 +92,26 @@ class FakeDispatch : public Itf {
   ULONG refs_ = 0;
 };
 
+// An empty collection of the component's own.
+inline ComPtr<_Collection> NewList() {
+  ComPtr<_Collection> list;
+  CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
+  return list;
+}
+
+inline long CountOf(_Collection* list) {
+  long count = -1;
+  list->Count(&count);
+  return count;
+}
+
+inline std::wstring Text(BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); }
+
+bool IsOpen(_Device* device);
+// A DevInfo property read through its getter; numbers read -12345 when the getter fails.
+std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*));
+long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*));
+
 // The record's channel names; nullopt when it holds no array. `lower` gets the lower bound.
 std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower = nullptr);
 

@@ -58,18 +58,6 @@ struct Rig {
   std::vector<LoggedRequest> Sent() { return sim.RequestsOf(serial); }
 };
 
-std::wstring Get(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
-  Bstr text;
-  (info->*get)(text.out());
-  return text.str();
-}
-
-long GetLong(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
-  long value = -12345;
-  (info->*get)(&value);
-  return value;
-}
-
 TEST(OpenDev, IdentityQueryOnTheWireAndInTheRecord) {
   for (const char* padding : {"spaces", "zeros"}) {
     Rig rig(std::string("DEVQ") + padding[0], std::string("padding = ") + padding + "\n");
@@ -92,17 +80,17 @@ TEST(OpenDev, IdentityQueryOnTheWireAndInTheRecord) {
       if (zeros) value.resize(17, L'\0');  // only spaces are trimmed
       return value;
     };
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_ModelNumber), expect(L"LDI-3105"));
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_FirmwareVersion), expect(L"2.01"));
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_SerialNumber), expect(std::wstring(rig.serial.begin(), rig.serial.end()).c_str()));
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_Description), expect(L"Test Driver"));
-    EXPECT_EQ(GetLong(info.Get(), &_DevInfo::get_ProductID), 0x3105);
-    EXPECT_EQ(GetLong(info.Get(), &_DevInfo::get_ChannelCount), 2);
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_ModelNumber), expect(L"LDI-3105"));
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_FirmwareVersion), expect(L"2.01"));
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_SerialNumber), expect(std::wstring(rig.serial.begin(), rig.serial.end()).c_str()));
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_Description), expect(L"Test Driver"));
+    EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ProductID), 0x3105);
+    EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ChannelCount), 2);
     LONG lower = 0;
     auto names = ChannelNames(info.Get(), &lower);
     EXPECT_EQ(lower, 1);
     EXPECT_EQ(names, (std::vector<std::wstring>{expect(L"Laser A"), expect(L"Laser B")}));
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_DevicePath), rig.path.str());  // exactly as passed
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_DevicePath), rig.path.str());  // exactly as passed
   }
 }
 
@@ -179,10 +167,10 @@ TEST(DeviceInfo, RecordsAreReplacedNeverChanged) {
   ASSERT_TRUE(rig.Open());
   auto after = rig.Info();
   EXPECT_NE(after.Get(), before.Get());
-  EXPECT_EQ(Get(before.Get(), &_DevInfo::get_ModelNumber), L"mine");
+  EXPECT_EQ(TextOf(before.Get(), &_DevInfo::get_ModelNumber), L"mine");
   rig.device->CloseDev();
   EXPECT_EQ(rig.Info().Get(), after.Get());  // CloseDev keeps the record
-  EXPECT_EQ(Get(after.Get(), &_DevInfo::get_ModelNumber), L"LDI-3105");
+  EXPECT_EQ(TextOf(after.Get(), &_DevInfo::get_ModelNumber), L"LDI-3105");
 }
 
 // How an instrument's malformed identity leaves OpenDev, the connection and the record.
@@ -208,11 +196,11 @@ TEST(OpenDev, IdentityErrorsCloseTheInstrumentAndKeepWhatWasSet) {
     EXPECT_FALSE(TakeErrorInfo().second.empty());
     EXPECT_FALSE(rig.IsOpen()) << c.serial;
     auto info = rig.Info();
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_ModelNumber).substr(0, 8), L"LDI-3105") << c.serial;
-    EXPECT_EQ(GetLong(info.Get(), &_DevInfo::get_ProductID), c.productId) << c.serial;
-    EXPECT_EQ(GetLong(info.Get(), &_DevInfo::get_ChannelCount), c.channelCount) << c.serial;
-    EXPECT_EQ(Get(info.Get(), &_DevInfo::get_Description).empty(), !c.descriptionSet) << c.serial;
-    EXPECT_TRUE(Get(info.Get(), &_DevInfo::get_DevicePath).empty());
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_ModelNumber).substr(0, 8), L"LDI-3105") << c.serial;
+    EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ProductID), c.productId) << c.serial;
+    EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ChannelCount), c.channelCount) << c.serial;
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_Description).empty(), !c.descriptionSet) << c.serial;
+    EXPECT_TRUE(TextOf(info.Get(), &_DevInfo::get_DevicePath).empty());
     EXPECT_TRUE(ChannelNames(info.Get()).value_or(std::vector<std::wstring>{}).empty());
     // The instrument was left closed: the same error again, not "busy".
     ASSERT_TRUE(rig.sim.WaitUntilFree(rig.serial));
@@ -243,7 +231,7 @@ TEST(OpenDev, FailedTransfersDuringTheIdentityQuery) {
     EXPECT_EQ(opened, VARIANT_FALSE);
     EXPECT_FALSE(rig.IsOpen());
     EXPECT_EQ(rig.Sent().size(), 6u);
-    EXPECT_TRUE(Get(rig.Info().Get(), &_DevInfo::get_ModelNumber).empty());  // the fresh default record
+    EXPECT_TRUE(TextOf(rig.Info().Get(), &_DevInfo::get_ModelNumber).empty());  // the fresh default record
   }
   {  // one channel fails: only its name stays empty
     Rig rig("DEVF8", "channels = 3\nchannel3 = Laser C\nfail_transfers = 8\nfail_mode = empty\n");

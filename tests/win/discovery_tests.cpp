@@ -56,12 +56,6 @@ VARIANT Missing() {
 }
 
 // Our collection, as scripts get it: from a self-creating property.
-ComPtr<_Collection> NewList() {
-  ComPtr<_Collection> list;
-  CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
-  return list;
-}
-
 void Append(_Collection* list, const VARIANT& item) {
   VARIANT copy = item, missing = Missing();
   ASSERT_EQ(list->Add(&copy, &missing, &missing, &missing), S_OK);
@@ -72,28 +66,12 @@ void AppendObject(_Collection* list, IDispatch* object) {
   Append(list, item.v);
 }
 
-long CountOf(_Collection* list) {
-  long count = -1;
-  list->Count(&count);
-  return count;
-}
-
 ComPtr<_DevInfo> ItemOf(_Collection* list, long index) {
   Var at(I4(index)), item;
   ComPtr<_DevInfo> info;
   if (SUCCEEDED(list->Item(&at.v, &item.v)) && V_VT(&item.v) == VT_DISPATCH && V_DISPATCH(&item.v))
     V_DISPATCH(&item.v)->QueryInterface(IID_PPV_ARGS(&info));
   return info;
-}
-
-std::wstring Text(BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); }
-
-std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
-  BSTR b = nullptr;
-  (info->*get)(&b);
-  std::wstring text = Text(b);
-  SysFreeString(b);
-  return text;
 }
 
 std::string SerialOf(_DevInfo* info) {

@@ -60,18 +60,6 @@ std::string ConfigOf(const Plans& plans) {
   return text;
 }
 
-long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
-  long value = -12345;
-  (info->*get)(&value);
-  return value;
-}
-
-std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
-  Bstr text;
-  (info->*get)(text.out());
-  return text.str();
-}
-
 // A packet's six fields; the four numbers of its header and EndCode as the wire has them.
 struct Fields {
   long devType = 0, channel = 0, opType = 0, opCode = 0, endCode = 0;
@@ -143,12 +131,6 @@ struct Lab {
   }
 };
 
-bool IsOpen(_Device* device) {
-  VARIANT_BOOL open = VARIANT_FALSE;
-  device->get_IsDeviceOpen(&open);
-  return open == VARIANT_TRUE;
-}
-
 ComPtr<_DevInfo> InfoOf(_Device* device) {
   ComPtr<_DevInfo> info;
   device->get_DeviceInfo(&info);
@@ -158,12 +140,6 @@ ComPtr<_DevInfo> InfoOf(_Device* device) {
 ComPtr<_Device> NewDevice() { return CreateByProgId<_Device>(L"Velcorin.Device"); }
 
 // Our collection, as scripts get it: from a self-creating property.
-ComPtr<_Collection> NewList() {
-  ComPtr<_Collection> list;
-  CreateByProgId<_EnumFilter>(L"Velcorin.EnumFilter")->get_Tokens(&list);
-  return list;
-}
-
 struct Listing {
   HRESULT hr = E_FAIL;
   bool listed = false;
