@@ -420,6 +420,7 @@ TEST(CallerErrors, FaultsInTheFiltersLeaveTheInstrumentFree) {
   for (const auto& c : cases) {
     auto filters = NewList();
     c.fill(filters.Get());
+    lab.sim.WaitUntilFree("DISJ0001", 500);  // the last case's opening has only just ended
     Result r = lab.Enum(lab.found.Get(), filters.Get());
     EXPECT_EQ(r.hr, c.hr) << c.what;
     EXPECT_FALSE(TakeErrorInfo().second.empty()) << c.what;
