@@ -70,12 +70,16 @@ class Tool {
   }
   std::string Out() const { return Slurp(out_.Path()); }
   std::string Err() const { return Slurp(err_.Path()); }
+  DWORD Id() const { return p_.dwProcessId; }
 
  private:
   TempFile out_, err_;
   PROCESS_INFORMATION p_{};
   bool started_ = false;
 };
+
+// Waits for another process on a machine that may be busy.
+constexpr DWORD kPatienceMs = 30000;
 
 std::wstring Wide(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -147,14 +151,23 @@ TEST_F(Cli, WatchReportsChangesUntilCtrlC) {
     const std::string out = watch.Out();
     return std::distance(std::sregex_iterator(out.begin(), out.end(), line), std::sregex_iterator());
   };
-  ASSERT_TRUE(WaitFor([&] { return lines("\\+ \\d [^\n]*\n") == 3; })) << watch.Out();
+  ASSERT_TRUE(WaitFor([&] { return lines("\\+ \\d [^\n]*\n") == 3; }, kPatienceMs)) << watch.Out();
   ASSERT_TRUE(sim_->Unplug("DEMO1102"));
-  EXPECT_TRUE(WaitFor([&] { return lines("- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; })) << watch.Out();
+  EXPECT_TRUE(WaitFor([&] { return lines("- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; }, kPatienceMs)) << watch.Out();
   ASSERT_TRUE(sim_->Plug("DEMO1102"));
-  EXPECT_TRUE(WaitFor([&] { return lines("\\+ \\d TCM-1102 DEMO1102 ") == 2; })) << watch.Out();
+  EXPECT_TRUE(WaitFor([&] { return lines("\\+ \\d TCM-1102 DEMO1102 ") == 2; }, kPatienceMs)) << watch.Out();
   ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
   EXPECT_EQ(watch.Wait(10000), 0u) << watch.Err();
   EXPECT_EQ(watch.Err(), "");
+}
+
+HWND DialogOf(DWORD process) {
+  for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, L"#32770", L"Select Device"));) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == process) return window;
+  }
+  return nullptr;
 }
 
 // The dialog is another process's: it is found and driven by its window.
@@ -162,7 +175,7 @@ TEST_F(Cli, DialogChoosePrintsThePathAndCancelIsStatus1) {
   for (bool open : {false, true}) {
     Tool choose(L"choose");
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitFor([&] { return (dialog = FindWindowW(L"#32770", L"Select Device")) != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return (dialog = DialogOf(choose.Id())) != nullptr; }, kPatienceMs));
     if (open) {
       const HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
       auto next = [&](HTREEITEM from) { return TreeView_GetChild(tree, from); };
