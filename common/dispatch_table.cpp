@@ -103,10 +103,13 @@ bool HoldsObject(VARTYPE vt) {
 // never asked for its default value, which would run its code twice.
 class Argument {
  public:
-  Argument() { VariantInit(&converted_); }
+  Argument() { V_VT(&converted_) = VT_EMPTY; }
   Argument(const Argument&) = delete;
   Argument& operator=(const Argument&) = delete;
-  ~Argument() { VariantClear(&converted_); }
+  // Most calls convert nothing: no call into the system for them.
+  ~Argument() {
+    if (V_VT(&converted_) != VT_EMPTY) VariantClear(&converted_);
+  }
 
   bool Prepare(const VARIANT& given, const DispatchTable::Param& param, std::uintptr_t& word) {
     // One level of reference at most, counting a reference to a VARIANT.

@@ -1,9 +1,9 @@
 // What the component costs relative to the same work done by hand, each pair
-// measured in the same run and round after round, so that a noisy machine moves
-// both alike: QueryDev against a raw round trip, OpenDev against the identity
-// query's raw exchanges, EnumDevices over 1, 8 and 16 instruments against the
-// SetupAPI walk and every instrument's raw exchanges, and a late-bound Invoke
-// against a vtable call. A breakdown of each cost follows the table.
+// measured in the same run and round after round, alternating which side goes
+// first, so that a noisy machine moves both alike. Calls shorter than a few
+// microseconds are timed in batches of thousands between two clock reads (two
+// reads cost more than a vtable call); longer ones one by one, leaving out the
+// waits between them. Both sides of an I/O row use the same instrument.
 #include <windows.h>
 // windows.h first: the system headers rely on its types.
 #include <oleauto.h>
@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,10 @@ using velcorin::sim::SimClient;
 
 namespace {
 
-constexpr int kRounds = 15;
+constexpr int kRounds = 21;
 constexpr int kInstruments = 16;
 constexpr int kChannels = 2;
-constexpr int kIdentityExchanges = 6 + kChannels;
+constexpr int kLateBoundBatch = 20000;
 const GUID kFamilyInterface = {0xF27100C7, 0xA139, 0x4C98, {0x9E, 0x18, 0x70, 0x20, 0x8A, 0x11, 0x8C, 0x03}};
 
 // --- timing -------------------------------------------------------------------------
@@ -42,14 +43,41 @@ double MicrosSince(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-// Each call times its own operation, leaving out any waiting it does first.
-using TimedOp = std::function<double()>;
+// A side of a row: does `count` operations and returns the microseconds they took.
+using Side = std::function<double(int count)>;
 
-TimedOp Timed(std::function<void()> op) {
-  return [op = std::move(op)] {
+// For calls of a few microseconds or less: one clock read before the batch, one after.
+// The call is compiled into the loop: no indirection but its own.
+template <class Op>
+Side Batched(Op op) {
+  return [op](int count) {
     const auto start = Clock::now();
-    op();
+    for (int i = 0; i < count; ++i) op();
     return MicrosSince(start);
+  };
+}
+
+// For calls of a millisecond or so: each timed alone, after whatever `before` waits for.
+Side OneByOne(std::function<void()> op, std::function<void()> before = [] {}) {
+  return [op = std::move(op), before = std::move(before)](int count) {
+    double micros = 0;
+    for (int i = 0; i < count; ++i) {
+      before();
+      const auto start = Clock::now();
+      op();
+      micros += MicrosSince(start);
+    }
+    return micros;
+  };
+}
+
+// Around a batch that needs the instrument to itself: set up and tear down untimed.
+Side Holding(std::function<void()> take, Side side, std::function<void()> release) {
+  return [=](int count) {
+    take();
+    const double micros = side(count);
+    release();
+    return micros;
   };
 }
 
@@ -58,33 +86,66 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// One row of the table: a subject and its baseline, measured in turn in every round.
-struct Comparison {
-  std::string subject, baseline;
-  int count;  // operations per round and side
-  TimedOp runSubject, runBaseline;
+std::string PerCall(double micros) {
+  char text[32];
+  if (micros < 1) snprintf(text, sizeof text, "%.1f ns", micros * 1000);
+  else if (micros < 1000) snprintf(text, sizeof text, "%.1f us", micros);
+  else snprintf(text, sizeof text, "%.2f ms", micros / 1000);
+  return text;
+}
+
+// One row: a subject and its baseline. `shared`, when given, is measured in the same
+// round and taken off both sides (the SetupAPI walk, to compare what follows it).
+struct Row {
+  std::string subject, baseline, goal;
+  int count;   // operations per round and side
+  int slices;  // turns each side takes per round: short turns share the machine's moods
+  Side runSubject, runBaseline, shared;
   std::vector<double> ratios, subjectMicros, baselineMicros;
 
-  // Operation by operation, alternating which goes first, so that whatever else the
-  // machine does falls on both alike.
-  void Round() {
+  void Round(int round) {
     double s = 0, b = 0;
-    for (int i = 0; i < count; ++i) {
-      if (i % 2 == 0) {
-        b += runBaseline(), s += runSubject();
+    const int each = count / slices;
+    for (int slice = 0; slice < slices; ++slice) {
+      if ((round + slice) % 2 == 0) {
+        b += runBaseline(each), s += runSubject(each);
       } else {
-        s += runSubject(), b += runBaseline();
+        s += runSubject(each), b += runBaseline(each);
+      }
+      if (shared) {
+        const double common = shared(each);
+        s -= common, b -= common;
       }
     }
     ratios.push_back(s / b), subjectMicros.push_back(s / count), baselineMicros.push_back(b / count);
   }
 
   void Print() const {
-    printf("%-36s %-46s %7.2f %7.2f %7.2f %12.2f %12.2f\n", subject.c_str(), baseline.c_str(),
+    printf("%-44s %-44s %7.3f %7.3f %7.3f %10s %10s %s\n", subject.c_str(), baseline.c_str(),
            *std::min_element(ratios.begin(), ratios.end()), Median(ratios),
-           *std::max_element(ratios.begin(), ratios.end()), Median(subjectMicros), Median(baselineMicros));
+           *std::max_element(ratios.begin(), ratios.end()), PerCall(Median(subjectMicros)).c_str(),
+           PerCall(Median(baselineMicros)).c_str(), goal.c_str());
   }
 };
+
+Row MakeRow(std::string subject, std::string baseline, int count, Side s, Side b, std::string goal = "",
+            Side shared = nullptr) {
+  // Calls of a millisecond or less alternate in turns of a fifth of the round.
+  const int slices = count >= 5 && count < 1000 ? 5 : 1;
+  return Row{std::move(subject), std::move(baseline), std::move(goal), count, slices, std::move(s), std::move(b),
+             std::move(shared), {}, {}, {}};
+}
+
+void RunRounds(std::vector<Row>& rows) {
+  for (int round = 0; round < kRounds; ++round)
+    for (auto& row : rows) row.Round(round);
+}
+
+void PrintTable(const char* title, const std::vector<Row>& rows) {
+  printf("%s\n%-44s %-44s %7s %7s %7s %10s %10s %s\n", title, "subject", "baseline (same run)", "min", "median", "max",
+         "subject", "baseline", "goal");
+  for (const auto& row : rows) row.Print();
+}
 
 // --- raw exchanges, as a client without the component makes them ---------------------------
 
@@ -199,9 +260,9 @@ class Instruments {
     }
   }
   std::string Path(int n) { return sim_.DevicePath(Serial(n)); }
-  void WaitFree(const std::string& serial) { WaitNamedPipeW(pipes_[serial].c_str(), 2000); }
+  void WaitFree(int n) { WaitNamedPipeW(pipes_[Serial(n)].c_str(), 2000); }
   void WaitAllFree() {
-    for (const auto& serial : plugged_) WaitFree(serial);
+    for (int n = 1; n <= static_cast<int>(plugged_.size()); ++n) WaitFree(n);
   }
   // Leaves the first `count` instruments plugged in.
   void KeepOnly(int count) {
@@ -217,112 +278,129 @@ class Instruments {
   std::vector<std::string> plugged_;
 };
 
-// --- the measurements ------------------------------------------------------------------
+// --- the I/O measurements ------------------------------------------------------------------
 
-// Each comparison has instruments of its own, so that both sides stay open and take
-// turns operation by operation: the Device on 1 against raw handles on 2 and 3, and
-// opening 4 both ways.
-struct Bench {
+// Instrument 1 serves every I/O row, the component and the raw side taking turns.
+struct Io {
   Instruments instruments;
-  const std::string openedPath = instruments.Path(4);
-  Bstr devPath1{Widened(instruments.Path(1))}, devPath4{Widened(openedPath)};
-  ComPtr<_Device> device = Create<_Device>(L"Velcorin.Device"), opener = Create<_Device>(L"Velcorin.Device");
+  const std::string path = instruments.Path(1);
+  Bstr devPath{Widened(path)};
+  ComPtr<_Device> device = Create<_Device>(L"Velcorin.Device");
   ComPtr<_Packet> packet = Create<_Packet>(L"Velcorin.Packet");
   ComPtr<_Collection> found = NewList(), filters = NewList();
-  HANDLE raw = INVALID_HANDLE_VALUE, overlapped = INVALID_HANDLE_VALUE;
+  HANDLE raw = INVALID_HANDLE_VALUE;
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::vector<std::string> problems;
 
-  ~Bench() {
-    CloseAll();
-    CloseHandle(event);
-  }
+  ~Io() { CloseHandle(event); }
 
-  void OpenAll() {
+  void OpenDevice() {
+    instruments.WaitFree(1);
     VARIANT_BOOL ok = VARIANT_FALSE;
-    if (FAILED(device->OpenDev(devPath1.get(), &ok)) || !ok) problems.push_back("OpenDev failed");
-    raw = OpenRaw(instruments.Path(2));
-    overlapped = OpenRaw(instruments.Path(3), FILE_FLAG_OVERLAPPED);
-    if (raw == INVALID_HANDLE_VALUE || overlapped == INVALID_HANDLE_VALUE) problems.push_back("CreateFileA failed");
+    if (FAILED(device->OpenDev(devPath.get(), &ok)) || !ok) problems.push_back("OpenDev failed");
   }
-  void CloseAll() {
-    device->CloseDev();
-    for (HANDLE* file : {&raw, &overlapped}) {
-      if (*file != INVALID_HANDLE_VALUE) CloseHandle(*file);
-      *file = INVALID_HANDLE_VALUE;
-    }
+  void CloseDevice() { device->CloseDev(); }
+  void OpenRawHandle(DWORD flags) {
+    instruments.WaitFree(1);
+    raw = OpenRaw(path, flags);
+    if (raw == INVALID_HANDLE_VALUE) problems.push_back("CreateFileA failed");
   }
-
-  double QueryDev() {
-    return Timed([&] {
-      VARIANT_BOOL ok = VARIANT_FALSE;
-      packet->put_OpCode(CmdModel);
-      device->QueryDev(packet.Get(), &ok);
-    })();
-  }
-  double RawTrip() { return Timed([&] { RawRoundTrip(raw); })(); }
-  double OverlappedTrip() { return Timed([&] { OverlappedRoundTrip(overlapped, event); })(); }
-
-  double OpenDevice() {
-    instruments.WaitFree(Serial(4));
-    return Timed([&] {
-      VARIANT_BOOL ok = VARIANT_FALSE;
-      opener->OpenDev(devPath4.get(), &ok);
-      opener->CloseDev();
-    })();
-  }
-  double RawOpen(bool exchanges) {
-    instruments.WaitFree(Serial(4));
-    return Timed([&] {
-      const HANDLE file = OpenRaw(openedPath);
-      if (exchanges) RawIdentity(file);
-      CloseHandle(file);
-    })();
+  void CloseRawHandle() {
+    CloseHandle(raw);
+    raw = INVALID_HANDLE_VALUE;
   }
 
-  double Enumerate(long expected) {
-    instruments.WaitAllFree();
-    VARIANT_BOOL ok = VARIANT_FALSE;
-    const double micros = Timed([&] { device->EnumDevices(found.Get(), filters.Get(), &ok); })();
-    if (CountOf(found.Get()) != expected) problems.push_back("EnumDevices skipped an instrument");
-    return micros;
+  Side QueryDev() {
+    return Holding([this] { OpenDevice(); }, OneByOne([this] {
+                     VARIANT_BOOL ok = VARIANT_FALSE;
+                     packet->put_OpCode(CmdModel);
+                     device->QueryDev(packet.Get(), &ok);
+                   }),
+                   [this] { CloseDevice(); });
   }
-  double RawEnumerate() {
-    instruments.WaitAllFree();
-    return Timed(RawEnumeration)();
+  Side RawTrips(DWORD flags = 0) {
+    return Holding([this, flags] { OpenRawHandle(flags); },
+                   OneByOne([this, flags] { flags ? OverlappedRoundTrip(raw, event) : RawRoundTrip(raw); }),
+                   [this] { CloseRawHandle(); });
   }
-  double Walk() {
-    return Timed([] { SetupApiWalk(); })();
+  Side OpenDev() {
+    return OneByOne(
+        [this] {
+          VARIANT_BOOL ok = VARIANT_FALSE;
+          device->OpenDev(devPath.get(), &ok);
+          device->CloseDev();
+        },
+        [this] { instruments.WaitFree(1); });
+  }
+  Side RawOpen(bool exchanges) {
+    return OneByOne(
+        [this, exchanges] {
+          const HANDLE file = OpenRaw(path);
+          if (exchanges) RawIdentity(file);
+          CloseHandle(file);
+        },
+        [this] { instruments.WaitFree(1); });
+  }
+  Side Enumerate(long expected) {
+    return OneByOne(
+        [this, expected] {
+          VARIANT_BOOL ok = VARIANT_FALSE;
+          device->EnumDevices(found.Get(), filters.Get(), &ok);
+          if (CountOf(found.Get()) != expected) problems.push_back("EnumDevices skipped an instrument");
+        },
+        [this] { instruments.WaitAllFree(); });
+  }
+  Side RawEnumerate() {
+    return OneByOne(RawEnumeration, [this] { instruments.WaitAllFree(); });
+  }
+  static Side Walk() {
+    return OneByOne([] { SetupApiWalk(); });
   }
 };
 
-// Late-bound as a script engine calls: the DISPID looked up once, then Invoke.
-struct Dispatch {
+// --- late binding --------------------------------------------------------------------------
+
+// A Packet late-bound as a script engine calls it, and as the platform's own
+// type-library dispatch would serve the same object.
+struct LateBound {
   ComPtr<_Packet> packet = Create<_Packet>(L"Velcorin.Packet");
   ComPtr<IDispatch> late;
-  DISPID opCode = DISPID_UNKNOWN;
+  ComPtr<ITypeInfo> dispatchInfo, vtableInfo;
 
-  Dispatch() {
+  LateBound() {
     packet.As(&late);
-    LPOLESTR name = const_cast<LPOLESTR>(L"OpCode");
-    late->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &opCode);
+    late->GetTypeInfo(0, LOCALE_USER_DEFAULT, &dispatchInfo);
+    HREFTYPE ref = 0;
+    dispatchInfo->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+    dispatchInfo->GetRefTypeInfo(ref, &vtableInfo);
   }
-  void Invoke() {
+
+  DISPID Id(const wchar_t* name) {
+    LPOLESTR names = const_cast<LPOLESTR>(name);
+    DISPID id = DISPID_UNKNOWN;
+    late->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+    return id;
+  }
+  // An integer comes back: nothing to clear, so that the row times Invoke alone.
+  void Get(DISPID id) {
     DISPPARAMS none{};
     VARIANT result;
-    VariantInit(&result);
-    late->Invoke(opCode, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
-    VariantClear(&result);
+    V_VT(&result) = VT_EMPTY;
+    late->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    if (V_VT(&result) != VT_I4) throw std::runtime_error("Invoke did not answer with an integer");
   }
-  void NamedInvoke() {
-    LPOLESTR name = const_cast<LPOLESTR>(L"OpCode");
+  void PlatformGet(DISPID id) {
+    DISPPARAMS none{};
+    VARIANT result;
+    V_VT(&result) = VT_EMPTY;
+    vtableInfo->Invoke(packet.Get(), id, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr);
+    if (V_VT(&result) != VT_I4) throw std::runtime_error("ITypeInfo::Invoke did not answer with an integer");
+  }
+  DISPID PlatformId(const wchar_t* name) {
+    LPOLESTR names = const_cast<LPOLESTR>(name);
     DISPID id = DISPID_UNKNOWN;
-    late->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
-    Invoke();
-  }
-  void Vtable() {
-    OpCodeBaseEnum value{};
-    packet->get_OpCode(&value);
+    DispGetIDsOfNames(dispatchInfo.Get(), &names, 1, &id);
+    return id;
   }
   // What QueryDev does with its Packet: reads five properties and writes six back.
   void PacketFields() {
@@ -338,71 +416,113 @@ struct Dispatch {
   }
 };
 
-void PrintHeader() {
-  printf("%-36s %-46s %7s %7s %7s %12s %12s\n", "subject", "baseline (same run)", "min", "median", "max",
-         "subject us", "baseline us");
+std::vector<Row> LateBindingRows(LateBound& p) {
+  std::vector<Row> rows;
+  const Side vtableChannel = Batched([&] {
+    long value = 0;
+    p.packet->get_Channel(&value);
+  });
+  const Side vtableOpCode = Batched([&] {
+    OpCodeBaseEnum value{};
+    p.packet->get_OpCode(&value);
+  });
+  struct Property {
+    const wchar_t* name;
+    Side vtable;
+  };
+  for (const Property& property : {Property{L"Channel", vtableChannel}, Property{L"OpCode", vtableOpCode}}) {
+    const std::wstring wide = property.name;
+    const std::string name(wide.begin(), wide.end());
+    const DISPID id = p.Id(property.name);
+    rows.push_back(MakeRow("Packet." + name + ": GetIDsOfNames+Invoke", "platform: DispGetIDsOfNames+ITypeInfo::Invoke",
+                           kLateBoundBatch, Batched([&p, property] { p.Get(p.Id(property.name)); }),
+                           Batched([&p, property] { p.PlatformGet(p.PlatformId(property.name)); }), "<= 0.05"));
+    rows.push_back(MakeRow("Packet." + name + ": Invoke", "vtable get_" + name, kLateBoundBatch,
+                           Batched([&p, id] { p.Get(id); }), property.vtable, "<= 25"));
+  }
+  return rows;
 }
 
-void RunRounds(std::vector<Comparison>& rows) {
-  for (int round = 0; round < kRounds; ++round) {
-    for (auto& row : rows) row.Round();
+// Where the late-bound time goes, each part against the vtable call.
+std::vector<Row> LateBindingParts(LateBound& p) {
+  std::vector<Row> rows;
+  const Side vtable = Batched([&] {
+    OpCodeBaseEnum value{};
+    p.packet->get_OpCode(&value);
+  });
+  const DISPID opCode = p.Id(L"OpCode"), channel = p.Id(L"Channel");
+  auto row = [&rows, &vtable](std::string subject, auto op) {
+    rows.push_back(MakeRow("  " + subject, "vtable get_OpCode", kLateBoundBatch, Batched(op), vtable));
+  };
+  row("GetIDsOfNames DevType (first member)", [&p] { p.Id(L"DevType"); });
+  row("GetIDsOfNames Data (last member)", [&p] { p.Id(L"Data"); });
+  row("GetIDsOfNames of another case: data", [&p] { p.Id(L"data"); });
+  row("platform DispGetIDsOfNames DevType", [&p] { p.PlatformId(L"DevType"); });
+  row("platform DispGetIDsOfNames Data", [&p] { p.PlatformId(L"Data"); });
+  row("platform ITypeInfo::Invoke Channel", [&p, channel] { p.PlatformGet(channel); });
+  row("platform ITypeInfo::Invoke OpCode", [&p, opCode] { p.PlatformGet(opCode); });
+  row("QueryDev's Packet: 5 gets, 6 puts", [&p] { p.PacketFields(); });
+  return rows;
+}
+
+std::vector<Row> IoRows(Io& io) {
+  std::vector<Row> rows;
+  rows.push_back(MakeRow("QueryDev", "raw WriteFile+ReadFile", 50, io.QueryDev(), io.RawTrips(), "~1"));
+  rows.push_back(MakeRow("OpenDev+CloseDev (2 channels)", "CreateFileA, 6+2 raw round trips, CloseHandle", 10,
+                         io.OpenDev(), io.RawOpen(true), "<= 1.05"));
+  return rows;
+}
+
+std::vector<Row> IoParts(Io& io) {
+  std::vector<Row> rows;
+  rows.push_back(MakeRow("  overlapped write+read", "raw WriteFile+ReadFile", 50, io.RawTrips(FILE_FLAG_OVERLAPPED),
+                         io.RawTrips()));
+  rows.push_back(MakeRow("  CreateFileA+CloseHandle", "CreateFileA, 6+2 raw round trips, CloseHandle", 10,
+                         io.RawOpen(false), io.RawOpen(true)));
+  return rows;
+}
+
+// From 16 instruments down to 1: the whole call, the SetupAPI walk as a share of
+// the raw enumeration, and what follows the walk on each side.
+void EnumerationRows(Io& io, std::vector<Row>& table, std::vector<Row>& parts) {
+  const std::string raw = "SetupAPI walk; each: open, 6+2 raw trips, close";
+  for (int count : {16, 8, 1}) {
+    io.instruments.KeepOnly(count);
+    const std::string n = std::to_string(count);
+    const int ops = count == 1 ? 20 : 5;
+    std::vector<Row> rows;
+    rows.push_back(MakeRow("EnumDevices, " + n, raw, ops, io.Enumerate(count), io.RawEnumerate()));
+    rows.push_back(MakeRow("EnumDevices, " + n + ", after the walk", "each: open, 6+2 raw trips, close", ops,
+                           io.Enumerate(count), io.RawEnumerate(), "<= 1.05", Io::Walk()));
+    rows.push_back(MakeRow("  SetupAPI walk, " + n, raw, ops, Io::Walk(), io.RawEnumerate()));
+    RunRounds(rows);
+    table.insert(table.end(), rows.begin(), rows.begin() + 2);
+    parts.push_back(rows[2]);
   }
 }
-
-Comparison Row(std::string subject, std::string baseline, int count, TimedOp s, TimedOp b) {
-  return Comparison{std::move(subject), std::move(baseline), count, std::move(s), std::move(b), {}, {}, {}};
-}
-
-const std::string kRawTrip = "raw WriteFile+ReadFile";
-const std::string kRawIdentity = "CreateFileA, 6+2 raw round trips, CloseHandle";
-const std::string kRawEnum = "SetupAPI walk; each: open, 6+2 raw trips, close";
 
 int Run() {
-  Bench bench;
-  Dispatch dispatch;
-  std::vector<Comparison> table, breakdown;
-  table.push_back(Row("QueryDev", kRawTrip, 200, [&] { return bench.QueryDev(); }, [&] { return bench.RawTrip(); }));
-  table.push_back(Row("OpenDev+CloseDev (2 channels)", kRawIdentity, 20, [&] { return bench.OpenDevice(); },
-                      [&] { return bench.RawOpen(true); }));
-  table.push_back(Row("Invoke Packet.OpCode (get)", "vtable get_OpCode", 20000, Timed([&] { dispatch.Invoke(); }),
-                      Timed([&] { dispatch.Vtable(); })));
-  breakdown.push_back(Row("  overlapped write+read", kRawTrip, 200, [&] { return bench.OverlappedTrip(); },
-                          [&] { return bench.RawTrip(); }));
-  breakdown.push_back(Row("  QueryDev's Packet: 5 gets, 6 puts", kRawTrip, 200, Timed([&] { dispatch.PacketFields(); }),
-                          [&] { return bench.RawTrip(); }));
-  breakdown.push_back(Row("  CreateFileA+CloseHandle", kRawIdentity, 20, [&] { return bench.RawOpen(false); },
-                          [&] { return bench.RawOpen(true); }));
-  breakdown.push_back(Row("  GetIDsOfNames+Invoke", "vtable get_OpCode", 20000, Timed([&] { dispatch.NamedInvoke(); }),
-                          Timed([&] { dispatch.Vtable(); })));
-  bench.OpenAll();
-  RunRounds(table);
-  RunRounds(breakdown);
-  bench.CloseAll();
-
-  // The enumerations, from 16 instruments down to 1.
-  std::vector<Comparison> enumerations, walks;
-  for (int count : {16, 8, 1}) {
-    bench.instruments.KeepOnly(count);
-    const std::string what = "EnumDevices, " + std::to_string(count) + " instrument" + (count > 1 ? "s" : "");
-    std::vector<Comparison> rows;
-    rows.push_back(Row(what, kRawEnum, count == 1 ? 20 : 5, [&bench, count] { return bench.Enumerate(count); },
-                       [&] { return bench.RawEnumerate(); }));
-    rows.push_back(Row("  SetupAPI walk, " + std::to_string(count), kRawEnum, count == 1 ? 20 : 5,
-                       [&] { return bench.Walk(); }, [&] { return bench.RawEnumerate(); }));
-    RunRounds(rows);
-    enumerations.insert(enumerations.begin(), rows[0]);
-    walks.insert(walks.begin(), rows[1]);
+  std::vector<Row> table, parts;
+  {
+    LateBound late;
+    table = LateBindingRows(late);
+    parts = LateBindingParts(late);
+    RunRounds(table);
+    RunRounds(parts);
   }
-  table.insert(table.begin() + 2, enumerations.begin(), enumerations.end());
-  breakdown.insert(breakdown.begin() + 3, walks.begin(), walks.end());
+  Io io;
+  std::vector<Row> io1 = IoRows(io), io2 = IoParts(io);
+  RunRounds(io1);
+  RunRounds(io2);
+  table.insert(table.end(), io1.begin(), io1.end());
+  parts.insert(parts.end(), io2.begin(), io2.end());
+  EnumerationRows(io, table, parts);
 
-  printf("ratio = subject / baseline; min, median and max over %d rounds\n", kRounds);
-  PrintHeader();
-  for (const auto& row : table) row.Print();
-  printf("where the time goes: each part against the same baseline\n");
-  for (const auto& row : breakdown) row.Print();
-  for (const auto& problem : bench.problems) printf("warning: %s\n", problem.c_str());
-  return bench.problems.empty() ? 0 : 1;
+  printf("ratio = subject / baseline; min, median and max over %d rounds; times are per call (median)\n", kRounds);
+  PrintTable("", table);
+  PrintTable("where the time goes: each part against its baseline", parts);
+  for (const auto& problem : io.problems) printf("warning: %s\n", problem.c_str());
+  return io.problems.empty() ? 0 : 1;
 }
 
 }  // namespace
