@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cwctype>
 #include <functional>
 #include <iostream>
 #include <limits>
@@ -933,6 +934,45 @@ TEST_F(InvokeSweep, OpenDevice) {
     rig.EnsureOpen();
     EXPECT_TRUE(rig.QueryWorks());
   });
+}
+
+// Every name the type information holds, each parameter name after each member
+// name, in three spellings and beside strangers: the component's GetIDsOfNames
+// answers as the type library's does.
+TEST(NameLookup, AnswersAsTheTypeLibrary) {
+  Objects o;
+  auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
+  for (IDispatch* object : {o.packet.Get(), o.devInfo.Get(), o.enumFilter.Get(), o.chooser.Get(), o.collection.Get(),
+                            device.Get()}) {
+    ComPtr<ITypeInfo> info;
+    object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
+    std::set<std::wstring> names = {L"", L"x", L"Dev Type", L"Dev-Type", L"DevTyp\u00e9", L"Count\u212a", L"RHS"};
+    for (const Member& m : MembersOf(object)) {
+      BSTR found[8] = {};
+      UINT count = 0;
+      info->GetNames(m.id, found, 8, &count);
+      for (UINT i = 0; i < count; ++i) {
+        std::wstring name(found[i], SysStringLen(found[i])), upper = name, lower = name;
+        for (wchar_t& c : upper) c = towupper(c);
+        for (wchar_t& c : lower) c = towlower(c);
+        names.insert({name, upper, lower, name + L"s"});
+        SysFreeString(found[i]);
+      }
+    }
+    auto expectSame = [&](std::vector<std::wstring> asked) {
+      std::vector<LPOLESTR> pointers;
+      for (std::wstring& name : asked) pointers.push_back(name.data());
+      const UINT count = static_cast<UINT>(asked.size());
+      std::vector<DISPID> ours(count, 0x7777), theirs(count, 0x7777);
+      const HRESULT hr = object->GetIDsOfNames(IID_NULL, pointers.data(), count, LOCALE_USER_DEFAULT, ours.data());
+      EXPECT_EQ(Hex(hr), Hex(DispGetIDsOfNames(info.Get(), pointers.data(), count, theirs.data()))) << Narrow(asked[0]);
+      EXPECT_EQ(ours, theirs) << Narrow(asked[0]) << " " << Narrow(asked.back());
+    };
+    for (const std::wstring& first : names) {
+      expectSame({first});
+      for (const std::wstring& second : names) expectSame({first, second});
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
