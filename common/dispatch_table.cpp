@@ -70,6 +70,7 @@ bool ResultType(ITypeInfo* info, const TYPEDESC& type, VARTYPE& vt) {
 // retval last; a put takes exactly its value.
 bool Describe(ITypeInfo* info, const FUNCDESC& func, DispatchTable::Member& member) {
   if (func.funckind != FUNC_PUREVIRTUAL && func.funckind != FUNC_VIRTUAL) return false;
+  if (!CallSlotServes(func.callconv)) return false;
   if (func.elemdescFunc.tdesc.vt != VT_HRESULT || func.cParamsOpt != 0) return false;
   const auto count = static_cast<unsigned>(func.cParams);
   for (unsigned p = 0; p < count; ++p) {
