@@ -118,9 +118,14 @@ struct Lab {
   ComPtr<_Collection> found = NewList();
   ComPtr<_Collection> filters = NewList();
 
-  explicit Lab(const std::vector<Instrument>& instruments) : sim(ConfigOf(instruments)) {}
+  std::vector<Instrument> instruments;
 
+  explicit Lab(const std::vector<Instrument>& list) : sim(ConfigOf(list)), instruments(list) {}
+
+  // An enumeration right after another finds the simulator still reconnecting the
+  // instruments it just closed (for about half a millisecond): wait for them first.
   Result Enum(_Collection* outList, _Collection* filter) {
+    for (const Instrument& i : instruments) sim.WaitUntilFree(i.serial, 500);
     Result r;
     r.hr = device->EnumDevices(outList, filter, &r.listed);
     return r;
