@@ -10,6 +10,7 @@
 #include "common/dispatch_arguments.h"
 #include "common/module.h"
 #include "common/slot_call.h"
+#include "common/type_description.h"
 #include "typelib/typeinfo_util.h"
 
 namespace velcorin {
@@ -208,7 +209,7 @@ void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
   for (UINT i = 0; i < attr->cFuncs; ++i) {
     FUNCDESC* raw = nullptr;
     if (FAILED(declaring->GetFuncDesc(i, &raw))) continue;  // Wine past a vtable gap
-    const tlb::Desc<FUNCDESC> func(declaring, raw);
+    const TypeDescription<FUNCDESC> func(declaring, raw);
     std::array<BSTR, 16> names{};
     UINT got = 0;
     if (FAILED(declaring->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &got))) continue;
