@@ -177,10 +177,14 @@ TEST_F(Cli, DialogChoosePrintsThePathAndCancelIsStatus1) {
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (dialog = DialogOf(choose.Id())) != nullptr; }, kPatienceMs));
     if (open) {
-      const HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+      // The window is there before its tree is filled: wait for the first instrument.
+      HWND tree = nullptr;
+      HTREEITEM device = nullptr;
       auto next = [&](HTREEITEM from) { return TreeView_GetChild(tree, from); };
-      const HTREEITEM device = next(next(TreeView_GetRoot(tree)));
-      ASSERT_NE(device, nullptr);
+      ASSERT_TRUE(WaitFor([&] {
+        tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+        return (device = next(next(TreeView_GetRoot(tree)))) != nullptr;
+      }));
       TreeView_SelectItem(tree, device);
       SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     } else {
