@@ -184,7 +184,7 @@ TEST_F(Cli, DialogChoosePrintsThePathAndCancelIsStatus1) {
       ASSERT_TRUE(WaitFor([&] {
         tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
         return (device = next(next(TreeView_GetRoot(tree)))) != nullptr;
-      }));
+      }, kPatienceMs));
       TreeView_SelectItem(tree, device);
       SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     } else {
