@@ -83,6 +83,10 @@ std::wstring Across(Home home, const std::function<ComPtr<IUnknown>()>& make, co
   return transcript;
 }
 
+std::wstring Across(Home home, REFCLSID clsid, const Use& use) {
+  return Across(home, [&] { return MakeHere(clsid); }, use);
+}
+
 std::wstring TextOf(VARIANT& value) {
   if (V_VT(&value) == VT_DISPATCH && V_DISPATCH(&value)) {  // a collection, or another object
     InvokeResult counted;
@@ -226,7 +230,7 @@ TEST(CrossApartment, EveryMemberAnswersThroughAProxyAsInPlace) {
         const Use sweep = [&](IUnknown* object) { return Sweep(object, *iid, early); };
         const std::wstring inPlace = InPlace(*clsid, sweep);
         for (Home home : {Home::Sta, Home::Mta})
-          EXPECT_EQ(Across(home, [&] { return MakeHere(*clsid); }, sweep), inPlace)
+          EXPECT_EQ(Across(home, *clsid, sweep), inPlace)
               << "marshaller " << marshaller << ", early " << early << ", from " << (home == Home::Sta ? "MTA" : "STA");
       }
     }
@@ -235,30 +239,27 @@ TEST(CrossApartment, EveryMemberAnswersThroughAProxyAsInPlace) {
   closer.join();
 }
 
-// Early-bound without a collection marshaller, the collection properties fail
-// cleanly and everything else works; with one, the undescribed put by value
-// (the slot before Tokens' putref) stores the reference.
-TEST(CrossApartment, CollectionsEarlyBoundWithAndWithoutAMarshaller) {
-  auto early = [](Home home) {
-    return Across(home, [] { return MakeHere(CLSID_EnumFilter); }, [](IUnknown* object) {
-      ComPtr<_EnumFilter> filter;
-      ComPtr<_Collection> list, back;
-      object->QueryInterface(IID_PPV_ARGS(&filter));
-      NewCollectionHere(3).As(&list);
-      long count = 0;
-      FilterActionEnum action = IncludeDevs;
-      const HRESULT put = filter->put_Tokens(list.Get()), get = filter->get_Tokens(&back);
-      if (back) back->Count(&count);
-      filter->put_FilterAction(ExcludeDevs);
-      filter->get_FilterAction(&action);
-      return std::to_wstring(put) + L" " + std::to_wstring(get) + L" " + std::to_wstring(count) + L" " +
-             std::to_wstring(action);
-    });
+// Early-bound without a collection marshaller, Tokens fails cleanly and the
+// members before its gap keep their slots; with one, the undescribed put by
+// value stores the reference.
+TEST(CrossApartment, TokensEarlyBoundWithAndWithoutAMarshaller) {
+  const Use use = [](IUnknown* object) {
+    ComPtr<_EnumFilter> filter;
+    ComPtr<_Collection> list, back;
+    long count = 0;
+    FilterActionEnum action = IncludeDevs;
+    object->QueryInterface(IID_PPV_ARGS(&filter));
+    NewCollectionHere(3).As(&list);
+    const HRESULT put = filter->put_Tokens(list.Get()), get = filter->get_Tokens(&back);
+    if (back) back->Count(&count);
+    filter->put_FilterAction(ExcludeDevs), filter->get_FilterAction(&action);
+    return std::to_wstring(put) + L" " + std::to_wstring(get) + L" " + std::to_wstring(count) + L" " +
+           std::to_wstring(action);
   };
   const std::wstring failed = std::to_wstring(E_NOINTERFACE);
-  for (Home home : {Home::Sta, Home::Mta}) EXPECT_EQ(early(home), failed + L" " + failed + L" 0 1");
+  EXPECT_EQ(Across(Home::Sta, CLSID_EnumFilter, use), failed + L" " + failed + L" 0 1");
   const CollectionMarshaller registered;
-  for (Home home : {Home::Sta, Home::Mta}) EXPECT_EQ(early(home), L"0 0 3 1");
+  EXPECT_EQ(Across(Home::Mta, CLSID_EnumFilter, use), L"0 0 3 1");
 }
 
 // The dialog's calls to a Filter in the MTA pump sent messages: a Refresh sent
