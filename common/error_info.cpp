@@ -37,8 +37,10 @@ HRESULT CaughtException(const wchar_t* source) noexcept {
   } catch (const ComError& e) {
     return e.hr;
   } catch (const std::bad_alloc&) {
+    SetErrorInfo(0, nullptr);  // nothing describes these, least of all an earlier error
     return E_OUTOFMEMORY;
   } catch (...) {
+    SetErrorInfo(0, nullptr);
     return E_UNEXPECTED;
   }
 }

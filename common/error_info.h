@@ -5,6 +5,7 @@
 #include <windows.h>
 // windows.h first: the OLE headers rely on its types.
 #include <oaidl.h>
+#include <oleauto.h>
 
 #include "common/runtime_error.h"
 
@@ -33,9 +34,12 @@ HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source);
 // error (source = the class's ProgID). Call it only inside a catch block.
 HRESULT CaughtException(const wchar_t* source = L"") noexcept;
 
-// Runs a member's body; no exception ever leaves.
+// Runs a member's body; no exception ever leaves. A failure carries error info
+// set during this call (ours, or that of the object whose code it passes on) or
+// none: never what an earlier call left behind.
 template <class Body>
 HRESULT Guard(const wchar_t* source, Body&& body) noexcept {
+  SetErrorInfo(0, nullptr);
   try {
     body();
     return S_OK;

@@ -1566,4 +1566,62 @@ TEST(NullPointers, InheritedSlotsFactoriesAndEnumerators) {
   EXPECT_EQ(walk->QueryInterface(IID_IEnumVARIANT, nullptr), E_POINTER);
 }
 
+// A caller's collection whose every call fails: plainly, or raising an error
+// of its own through the exception record.
+class FailingList final : public IDispatch {
+ public:
+  explicit FailingList(HRESULT hr) : hr_(hr) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    *object = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (!left) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO* exception, UINT*) override {
+    if (hr_ == DISP_E_EXCEPTION && exception) {
+      exception->scode = kErr(70);
+      exception->bstrSource = SysAllocString(L"Caller.List");
+      exception->bstrDescription = SysAllocString(L"Permission denied");
+    }
+    return hr_;
+  }
+
+ private:
+  HRESULT hr_;
+  ULONG refs_ = 0;  // the first ComPtr takes the first reference
+};
+
+// An error raised earlier on the thread must never stand for a later failure
+// that passes on another object's code: that failure brings its own error
+// info or none.
+TEST(StaleErrorInfo, AFailurePassedOnNeverShowsAnEarlierError) {
+  auto device = CreateByProgId<_Device>(L"Velcorin.Device");
+  ComPtr<_Collection> filters;
+  ASSERT_EQ(Objects::NewCollection().As(&filters), S_OK);
+  struct Case {
+    HRESULT listFails, expected;
+    const wchar_t* description;
+  } cases[] = {
+      {E_FAIL, E_FAIL, L""},
+      {DISP_E_EXCEPTION, kErr(70), L"Permission denied"},
+  };
+  for (const auto& c : cases) {
+    VARIANT nine = I4(9), item{};
+    ASSERT_EQ(filters->Item(&nine, &item), kErr(9));  // leaves error info behind
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    ComPtr<FailingList> list(new FailingList(c.listFails));
+    EXPECT_EQ(device->EnumDevices(reinterpret_cast<_Collection*>(list.Get()), filters.Get(), &ok), c.expected);
+    EXPECT_EQ(TakeErrorInfo().second, c.description) << Hex(c.listFails);
+  }
+}
+
 }  // namespace
