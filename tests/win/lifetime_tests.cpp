@@ -78,10 +78,10 @@ Usage Measure() {
   return usage;
 }
 
-void ExpectAtBaseline(const Usage& baseline, const Usage& after, const char* what, DWORD knownHandles = 0) {
+void ExpectAtBaseline(const Usage& baseline, const Usage& after, const char* what) {
   std::cout << what << ": handles " << baseline.handles << " -> " << after.handles << ", private KiB "
             << baseline.privateBytes / 1024 << " -> " << after.privateBytes / 1024 << "\n";
-  EXPECT_LE(after.handles, baseline.handles + knownHandles + kHandleTolerance) << what;
+  EXPECT_LE(after.handles, baseline.handles + kHandleTolerance) << what;
   EXPECT_LE(after.privateBytes, baseline.privateBytes + kPrivateBytesTolerance) << what;
 }
 
@@ -111,7 +111,7 @@ class Lifetime : public ::testing::Test {
   static void SetUpTestSuite() { sim_ = std::make_unique<SimClient>(EightInstruments()); }
   static void TearDownTestSuite() { sim_.reset(); }
 
-  static void ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what, DWORD handlesPerCycle = 0);
+  static void ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what);
   static BSTR PathOf(int instrument) {
     return Bstr(Widened(sim_->DevicePath("LIFE" + std::to_string(instrument)))).Detach();
   }
@@ -178,13 +178,12 @@ CanUnloadNow CanUnloadNowOf(HMODULE dll) {
 
 bool Loaded() { return GetModuleHandleW(VELCORIN_DLL_NAME) != nullptr; }
 
-// COM unloads a DLL only when it asks, and Wine may need a second pass.
-bool FreeUnused() {
-  for (int i = 0; i < 10 && Loaded(); ++i) {
+// COM frees a DLL only when it says it may unload, and Wine may need a second pass.
+void FreeUnused() {
+  for (int i = 0; i < 2; ++i) {
     CoFreeUnusedLibrariesEx(0, 0);
     Sleep(10);
   }
-  return !Loaded();
 }
 
 // Objects of every class, with every kind of reference between them, and an error raised.
@@ -243,20 +242,23 @@ void UseAfterReload(BSTR path, bool raiseError) {
   device->CloseDev();
 }
 
-void Lifetime::ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what, DWORD handlesPerCycle) {
+void Lifetime::ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what) {
   BSTR path = PathOf(3);
   Usage baseline;
   for (int cycle = 0; cycle < warmUp + cycles; ++cycle) {
     if (cycle == warmUp) baseline = Measure();
     sim_->WaitUntilFree("LIFE3");
     UseAfterReload(path, raiseError);
-    ASSERT_TRUE(FreeUnused()) << what << ", cycle " << cycle;
+    FreeUnused();
+    if (const HMODULE dll = GetModuleHandleW(VELCORIN_DLL_NAME)) {
+      EXPECT_EQ(CanUnloadNowOf(dll)(), S_OK) << what;
+    }
   }
   SysFreeString(path);
-  ExpectAtBaseline(baseline, Measure(), what, handlesPerCycle * static_cast<DWORD>(cycles));
+  ExpectAtBaseline(baseline, Measure(), what);
 }
 
-TEST_F(Lifetime, ReleasingEverythingLetsTheDllUnloadAndLoadAgain) {
+TEST_F(Lifetime, ReleasingEverythingLetsTheDllUnloadAndReloadWithoutLosingHandles) {
   UseEverything();
   const HMODULE dll = GetModuleHandleW(VELCORIN_DLL_NAME);
   ASSERT_TRUE(dll) << "COM loaded the DLL";
@@ -267,15 +269,13 @@ TEST_F(Lifetime, ReleasingEverythingLetsTheDllUnloadAndLoadAgain) {
     EXPECT_EQ(canUnload(), S_FALSE);
   }
   EXPECT_EQ(canUnload(), S_OK) << "an object of the DLL outlived its last reference";
-  ASSERT_TRUE(FreeUnused()) << "CoFreeUnusedLibrariesEx left the DLL loaded";
-
-  // Loads again on demand and works; and again, without growing memory. The
-  // statically linked thread library keeps a record of the thread that loaded
-  // it (a thread handle and an event) until that thread ends; libgcc's
-  // thread-local storage, set up by the first error a load raises, keeps two
-  // semaphores that nothing frees. Neither is ours to release safely.
-  ReloadCycles(2, 20, false, "20 unloads and reloads", 2);
-  ReloadCycles(2, 20, true, "20 unloads and reloads, each raising an error", 4);
+  FreeUnused();
+  // The statically linked runtime keeps a thread record and locks (two to four
+  // handles) that no unload gives back: the DLL stays loaded once it has handed
+  // out an object, and no cycle of release, unload request and reuse loses any.
+  EXPECT_TRUE(Loaded());
+  ReloadCycles(2, 20, false, "20 unload requests and reuses");
+  ReloadCycles(2, 20, true, "20 unload requests and reuses, each raising an error");
 }
 
 }  // namespace
