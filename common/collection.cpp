@@ -1,8 +1,11 @@
 #include "common/collection.h"
 
+#include <iterator>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/collection_over_dispatch.h"
@@ -14,20 +17,86 @@ namespace {
 
 constexpr const wchar_t* kSource = L"Velcorin.Collection";
 
-struct Entry {
-  Variant value;
-  std::optional<std::wstring> key;
-};
+// The upper-case table that CompareStringOrdinal ignores case with.
+extern "C" __declspec(dllimport) WCHAR NTAPI RtlUpcaseUnicodeChar(WCHAR unit);
 
-using Entries = std::vector<Entry>;
+// Keys compare as CompareStringOrdinal ignoring case does: unit by unit, each
+// in its upper-case form. Folding them once lets a hash table find them.
+std::wstring Folded(const wchar_t* text, size_t length) {
+  std::wstring folded(text, length);
+  for (wchar_t& unit : folded) unit = RtlUpcaseUnicodeChar(unit);
+  return folded;
+}
+
+// The items in order, with their optional keys, in constant time by key and at
+// either end. A position in between is walked to from the nearer end, or on
+// from the last position reached, so that a loop over 1 to Count stays linear.
+class Items {
+ public:
+  struct Entry {
+    Variant value;
+    std::optional<std::wstring> key;  // folded
+  };
+  using Iter = std::list<Entry>::iterator;
+
+  size_t size() const { return list_.size(); }
+  Iter begin() { return list_.begin(); }
+  Iter end() { return list_.end(); }
+
+  Iter Find(const std::wstring& folded) {
+    const auto found = keys_.find(folded);
+    return found == keys_.end() ? list_.end() : found->second;
+  }
+
+  // 0-based; index < size().
+  Iter At(size_t index) {
+    size_t from = index <= size() - index ? 0 : size();
+    Iter at = from == 0 ? list_.begin() : list_.end();
+    if (cursorValid_ && Distance(index, cursorIndex_) < Distance(index, from)) from = cursorIndex_, at = cursor_;
+    std::advance(at, static_cast<std::ptrdiff_t>(index) - static_cast<std::ptrdiff_t>(from));
+    cursor_ = at, cursorIndex_ = index, cursorValid_ = true;
+    return at;
+  }
+
+  void Insert(Iter before, Entry entry) {
+    const Iter added = list_.insert(before, std::move(entry));
+    if (added->key) {
+      try {
+        keys_.emplace(*added->key, added);
+      } catch (...) {
+        list_.erase(added);
+        throw;
+      }
+    }
+    if (before != list_.end()) cursorValid_ = false;  // positions after it moved
+  }
+
+  void Erase(Iter at) {
+    if (cursorValid_) {
+      if (at == cursor_) {
+        cursorValid_ = false;
+      } else if (at == list_.begin()) {
+        --cursorIndex_;
+      } else if (std::next(at) != list_.end()) {
+        cursorValid_ = false;  // before or after it: not known without a walk
+      }
+    }
+    if (at->key) keys_.erase(*at->key);
+    list_.erase(at);
+  }
+
+ private:
+  static size_t Distance(size_t a, size_t b) { return a < b ? b - a : a - b; }
+
+  std::list<Entry> list_;
+  std::unordered_map<std::wstring, Iter> keys_;
+  Iter cursor_;
+  size_t cursorIndex_ = 0;
+  bool cursorValid_ = false;
+};
 
 bool IsMissing(const VARIANT* arg) {
   return arg == nullptr || (V_VT(arg) == VT_ERROR && V_ERROR(arg) == DISP_E_PARAMNOTFOUND);
-}
-
-bool SameKey(const std::wstring& a, std::wstring_view b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                              TRUE) == CSTR_EQUAL;
 }
 
 // Enumerates a snapshot of the items, so that changing the collection while a
@@ -82,77 +151,69 @@ class Collection final : public DispatchObject<_Collection> {
   STDMETHODIMP Item(VARIANT* index, VARIANT* result) override {
     if (!index || !result) return E_POINTER;
     VariantInit(result);
-    return Guard(kSource, [&] { ThrowIfFailed(VariantCopy(result, entries_[Position(*index)].value.get())); });
+    return Guard(kSource, [&] { ThrowIfFailed(VariantCopy(result, Locate(*index)->value.get())); });
   }
 
   STDMETHODIMP Add(VARIANT* item, VARIANT* key, VARIANT* before, VARIANT* after) override {
     if (!item) return E_POINTER;
     return Guard(kSource, [&] {
-      Entry entry{Variant::CopyOf(*item), KeyOf(key)};
+      Items::Entry entry{Variant::CopyOf(*item), KeyOf(key)};
       if (!IsMissing(before) && !IsMissing(after)) Raise(kErrInvalidCall);
-      size_t at = entries_.size();
-      if (!IsMissing(before)) at = Position(*before);
-      if (!IsMissing(after)) at = Position(*after) + 1;
-      entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
+      Items::Iter at = items_.end();
+      if (!IsMissing(before)) at = Locate(*before);
+      if (!IsMissing(after)) at = std::next(Locate(*after));
+      items_.Insert(at, std::move(entry));
     });
   }
 
   STDMETHODIMP Count(long* count) override {
     if (!count) return E_POINTER;
-    *count = static_cast<long>(entries_.size());
+    *count = static_cast<long>(items_.size());
     return S_OK;
   }
 
   STDMETHODIMP Remove(VARIANT* index) override {
     if (!index) return E_POINTER;
-    return Guard(kSource, [&] {
-      entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(Position(*index)));
-    });
+    return Guard(kSource, [&] { items_.Erase(Locate(*index)); });
   }
 
   STDMETHODIMP _NewEnum(IUnknown** enumerator) override {
     if (!enumerator) return E_POINTER;
     *enumerator = nullptr;
     return Guard(kSource, [&] {
-      auto items = std::make_shared<std::vector<Variant>>();
-      items->reserve(entries_.size());
-      for (const Entry& entry : entries_) items->push_back(entry.value);
-      *enumerator = MakeObject<Enumerator>(std::move(items), 0).Detach();
+      auto snapshot = std::make_shared<std::vector<Variant>>();
+      snapshot->reserve(items_.size());
+      for (const Items::Entry& entry : items_) snapshot->push_back(entry.value);
+      *enumerator = MakeObject<Enumerator>(std::move(snapshot), 0).Detach();
     });
   }
 
  private:
-  std::optional<std::wstring> KeyOf(const VARIANT* key) const {
+  std::optional<std::wstring> KeyOf(const VARIANT* key) {
     if (IsMissing(key)) return std::nullopt;
     Variant text = Variant::CopyOf(*key);
     if (text.vt() != VT_BSTR) Raise(kErrTypeMismatch);
-    std::wstring value(V_BSTR(text.get()), SysStringLen(V_BSTR(text.get())));
-    if (Find(value)) Raise(kErrDuplicateKey);
-    return value;
+    std::wstring folded = Folded(V_BSTR(text.get()), SysStringLen(V_BSTR(text.get())));
+    if (items_.Find(folded) != items_.end()) Raise(kErrDuplicateKey);
+    return folded;
   }
 
-  std::optional<size_t> Find(std::wstring_view key) const {
-    for (size_t i = 0; i < entries_.size(); ++i)
-      if (entries_[i].key && SameKey(*entries_[i].key, key)) return i;
-    return std::nullopt;
-  }
-
-  // 0-based position of an item named by its 1-based index or by its key.
-  size_t Position(const VARIANT& index) const {
+  // The item named by its 1-based index or by its key.
+  Items::Iter Locate(const VARIANT& index) {
     Variant which = Variant::CopyOf(index);
     if (which.vt() == VT_BSTR) {
-      auto found = Find({V_BSTR(which.get()), SysStringLen(V_BSTR(which.get()))});
-      if (!found) Raise(kErrInvalidCall);
-      return *found;
+      const Items::Iter found = items_.Find(Folded(V_BSTR(which.get()), SysStringLen(V_BSTR(which.get()))));
+      if (found == items_.end()) Raise(kErrInvalidCall);
+      return found;
     }
     const HRESULT hr = VariantChangeType(which.get(), which.get(), 0, VT_I4);
     if (FAILED(hr)) RaiseConversionFailure(hr);
     const long number = V_I4(which.get());
-    if (number < 1 || static_cast<size_t>(number) > entries_.size()) Raise(kErrSubscript);
-    return static_cast<size_t>(number - 1);
+    if (number < 1 || static_cast<size_t>(number) > items_.size()) Raise(kErrSubscript);
+    return items_.At(static_cast<size_t>(number - 1));
   }
 
-  Entries entries_;
+  Items items_;
 };
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "com_test_util.h"
 
@@ -294,6 +297,85 @@ TEST(Collection, AddPositionsKeysCountRemoveAndEnumerate) {
   }
   EXPECT_EQ(seen, L"ab");
   for (VARIANT* x : {&a, &b, &keyB, &z, &kb, &nokey}) VariantClear(x);
+}
+
+// Our collection against a plain list, operation by operation at a few hundred
+// items: Add at the end, before and after an index or a key, Item and Remove by
+// index and by key in either case, duplicate and missing keys.
+TEST(Collection, MixedOperationsMatchAPlainList) {
+  ComPtr<_Collection> c;
+  CreateByProgId<_Chooser>(L"Velcorin.Chooser")->get_Filter(&c);
+  struct Entry {
+    long value;
+    bool keyed;
+  };
+  std::vector<Entry> model;
+  std::mt19937 random(13);
+  auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
+  // Keys name their value; half of them start with a letter beyond ASCII.
+  auto key = [&](long value) {
+    const wchar_t* first[] = {L"k", L"K", L"\u00e4", L"\u00c4"};
+    return Str((first[value % 2 * 2 + pick(2)] + std::to_wstring(value)).c_str());
+  };
+  // A reference to model[i]: its index, or its key when it has one.
+  auto ref = [&](size_t i) { return model[i].keyed && pick(2) ? key(model[i].value) : I4(static_cast<long>(i + 1)); };
+  VARIANT missing;
+  V_VT(&missing) = VT_ERROR;
+  V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+  long next = 0;
+  size_t walk = 0;
+  for (int step = 0; step < 4000; ++step) {
+    const size_t op = pick(model.size() > 300 ? 6 : 10), size = model.size();
+    VARIANT a = missing, b = missing, out;
+    VariantInit(&out);
+    HRESULT hr = S_OK, expected = S_OK;
+    if (op >= 5 || size == 0) {  // Add, half of them keyed
+      const Entry entry{next++, pick(2) == 0};
+      VARIANT value = I4(entry.value), k = entry.keyed ? key(entry.value) : missing;
+      const size_t where = size ? pick(3) : 0, i = size ? pick(size) : 0;
+      size_t at = size;
+      if (where == 1) a = ref(i), at = i;      // before
+      if (where == 2) b = ref(i), at = i + 1;  // after
+      hr = c->Add(&value, &k, &a, &b);
+      model.insert(model.begin() + static_cast<std::ptrdiff_t>(at), entry);
+      VariantClear(&k);
+    } else if (op == 4) {  // a key already there, in another case
+      const size_t i = pick(size);
+      if (!model[i].keyed) continue;
+      VARIANT value = I4(-1), k = key(model[i].value);
+      hr = c->Add(&value, &k, &missing, &missing), expected = kErr(457);
+      VariantClear(&k);
+    } else if (op == 3) {  // a key never given
+      a = key(next + 1000);
+      hr = c->Item(&a, &out), expected = kErr(5);
+    } else if (op == 2) {  // mostly the first, as EnumDevices empties a list
+      const size_t i = pick(2) ? 0 : pick(size);
+      a = ref(i);
+      hr = c->Remove(&a);
+      model.erase(model.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      const size_t i = op == 0 ? pick(size) : (walk = (walk + 1) % size);  // random, and walking on
+      a = ref(i);
+      hr = c->Item(&a, &out);
+      EXPECT_EQ(V_I4(&out), model[i].value) << "step " << step;
+    }
+    ASSERT_EQ(hr, expected) << "step " << step << ", operation " << op;
+    long count = -1;
+    c->Count(&count);
+    ASSERT_EQ(count, static_cast<long>(model.size())) << "step " << step;
+    for (VARIANT* v : {&a, &b, &out}) VariantClear(v);
+  }
+  VARIANT beyond = I4(static_cast<long>(model.size() + 1)), item;
+  EXPECT_EQ(c->Item(&beyond, &item), kErr(9));
+  ComPtr<IUnknown> source;
+  ComPtr<IEnumVARIANT> items;
+  ASSERT_EQ(c->_NewEnum(&source), S_OK);
+  ASSERT_EQ(source.As(&items), S_OK);
+  for (const Entry& entry : model) {
+    ASSERT_EQ(items->Next(1, &item, nullptr), S_OK);
+    EXPECT_EQ(V_I4(&item), entry.value);
+  }
+  EXPECT_EQ(items->Next(1, &item, nullptr), S_FALSE);
 }
 
 TEST(Errors, ComeThroughInvokeAsExceptionsWithTheStandardText) {
