@@ -16,7 +16,7 @@ int AnsiCodeOf(char16_t unit) {
   const auto byte = [&](int i) { return static_cast<int>(static_cast<unsigned char>(bytes[i])); };
   if (n == 1) return byte(0);
   if (n == 2) return byte(0) << 8 | byte(1);
-  return '?';
+  return -1;
 }
 
 std::u16string AnsiDecode(std::span<const std::uint8_t> bytes) {

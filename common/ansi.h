@@ -8,7 +8,8 @@
 
 namespace velcorin {
 
-// One UTF-16 unit to its ANSI code: one byte as 0..255, two bytes as lead << 8 | trail.
+// One UTF-16 unit to its ANSI code: one byte as 0..255, two bytes as lead << 8 | trail,
+// -1 for a longer form (a UTF-8 code page's three bytes) or none.
 int AnsiCodeOf(char16_t unit);
 // Bytes to text, every byte converted, zero bytes included.
 std::u16string AnsiDecode(std::span<const std::uint8_t> bytes);

@@ -10,7 +10,8 @@
 namespace velcorin {
 
 // ANSI code of one UTF-16 code unit. 0..255 is a single byte; a larger value
-// is a double-byte character, lead byte in bits 8..15, trail byte in 0..7.
+// is a double-byte character, lead byte in bits 8..15, trail byte in 0..7; a
+// negative value means a longer form or none.
 using AnsiEncoder = std::function<int(char16_t)>;
 // ANSI byte string of exact length to UTF-16; must not stop at zero bytes.
 using AnsiDecoder = std::function<std::u16string(std::span<const std::uint8_t>)>;

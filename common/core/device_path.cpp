@@ -9,7 +9,8 @@ std::vector<std::uint8_t> ToAnsiBytes(std::u16string_view text, const AnsiEncode
   std::vector<std::uint8_t> bytes;
   bytes.reserve(text.size());
   for (char16_t unit : text) {
-    const auto code = static_cast<unsigned>(encode(unit));
+    const int encoded = encode(unit);
+    const auto code = static_cast<unsigned>(encoded < 0 ? '?' : encoded);  // no path has such a character
     if (code > 0xFF) bytes.push_back(static_cast<std::uint8_t>(code >> 8));
     bytes.push_back(static_cast<std::uint8_t>(code));
   }

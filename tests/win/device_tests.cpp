@@ -7,6 +7,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "com_test_util.h"
 #include "sim/sim_client.h"
@@ -332,28 +333,44 @@ TEST(Transfers, CharactersOfTheAnsiCodePage) {
   EXPECT_EQ(sent[0].bytes[33], 0);
 }
 
-// Run by a second CTest entry under a Japanese locale, where Wine's ANSI code page is 932.
-TEST(DoubleByteCodePage, ACharacterOfTwoBytesIsAnOverflowAndNothingIsSent) {
+// Run by further CTest entries under locales where Wine's ANSI code page is 932
+// (Japanese) or UTF-8 (Hindi, which has no ANSI code page of its own): a
+// character whose ANSI form is not one byte is an overflow, whatever its length.
+TEST(MultiByteCodePage, ACharacterOfMoreThanOneByteIsAnOverflowAndNothingIsSent) {
   const char* expected = getenv("VELCORIN_EXPECT_ACP");
-  if (!expected) GTEST_SKIP() << "runs under a double-byte code page only";
+  if (!expected) GTEST_SKIP() << "runs under a multi-byte code page only";
   ASSERT_EQ(GetACP(), static_cast<UINT>(atoi(expected)));
-  Rig rig("DEVDBCS");
+  struct CodePage {
+    UINT acp;
+    const wchar_t* oneByte;
+    BYTE code;
+    std::vector<const wchar_t*> longer;
+  } pages[] = {
+      {932, L"\uff71", 0xB1, {L"\u3042"}},  // half-width KA; HIRAGANA A takes two bytes
+      {CP_UTF8, L"A", 'A', {L"\u00e9", L"\u3042", L"\xd83d"}},  // two, three bytes; a lone surrogate
+  };
+  const CodePage* page = nullptr;
+  for (const auto& p : pages) page = p.acp == GetACP() ? &p : page;
+  ASSERT_TRUE(page);
+  Rig rig("DEVMBCS");
   ASSERT_TRUE(rig.Open());
   rig.sim.MarkLog();
-  auto halfWidth = NewPacket(9, L"\uff71");  // one byte in code page 932
+  auto single = NewPacket(9, page->oneByte);
   VARIANT_BOOL ok = VARIANT_FALSE;
-  ASSERT_EQ(rig.device->WriteDev(halfWidth.Get(), &ok), S_OK);
-  ASSERT_EQ(rig.device->ReadDev(halfWidth.Get(), &ok), S_OK);  // the instrument has logged it once it replied
+  ASSERT_EQ(rig.device->WriteDev(single.Get(), &ok), S_OK);
+  ASSERT_EQ(rig.device->ReadDev(single.Get(), &ok), S_OK);  // the instrument has logged it once it replied
   ASSERT_EQ(rig.Sent().size(), 1u);
-  EXPECT_EQ(rig.Sent()[0].bytes[16], 0xB1);
+  EXPECT_EQ(rig.Sent()[0].bytes[16], page->code);
   rig.sim.MarkLog();
-  auto wide = NewPacket(9, L"A\u3042");  // HIRAGANA A takes two bytes
-  ok = VARIANT_TRUE;
-  EXPECT_EQ(rig.device->QueryDev(wide.Get(), &ok), kErr(6));
-  EXPECT_EQ(TakeErrorInfo().second, L"Overflow");
-  BSTR password = SysAllocString(L"\u3042");
-  EXPECT_EQ(rig.device->EnterCalMode(password, &ok), kErr(6));
-  SysFreeString(password);
+  for (const wchar_t* character : page->longer) {
+    auto wide = NewPacket(9, (L"A" + std::wstring(character)).c_str());
+    ok = VARIANT_TRUE;
+    EXPECT_EQ(rig.device->QueryDev(wide.Get(), &ok), kErr(6)) << std::hex << int(character[0]);
+    EXPECT_EQ(TakeErrorInfo().second, L"Overflow");
+    BSTR password = SysAllocString(character);
+    EXPECT_EQ(rig.device->EnterCalMode(password, &ok), kErr(6)) << std::hex << int(character[0]);
+    SysFreeString(password);
+  }
   EXPECT_TRUE(rig.Sent().empty());
 }
 
