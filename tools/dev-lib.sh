@@ -163,13 +163,17 @@ do_demo() {
 }
 
 # The command-line tool from a folder holding Velcorin.dll, its manifest and
-# velcorin.exe, in a prefix where nothing is registered.
+# velcorin.exe, in a prefix where nothing is registered; each bitness built.
 demo_unregistered() {
-  local folder=$BUILD/win32/regfree
-  echo
-  echo "velcorin list, run from $folder with nothing registered:"
-  (cd "$ROOT/sim" && "$ROOT/tools/wine-bare-run" "$BUILD/win32/tests/with_sim.exe" demo.ini \
-     "$folder/velcorin.exe" list | tr -d '\r'; exit "${PIPESTATUS[0]}") || { echo "demo: velcorin list failed"; return 1; }
+  local tree folder
+  for tree in win32 win64; do
+    folder=$BUILD/$tree/regfree
+    [ -f "$folder/velcorin.exe" ] || continue
+    echo
+    echo "velcorin list, run from $folder with nothing registered:"
+    (cd "$ROOT/sim" && "$ROOT/tools/wine-bare-run" "$BUILD/$tree/tests/with_sim.exe" demo.ini \
+       "$folder/velcorin.exe" list | tr -d '\r'; exit "${PIPESTATUS[0]}") || { echo "demo: velcorin list failed"; return 1; }
+  done
 }
 
 # The "Select Device" dialog over the demo's instruments: on $DISPLAY when set;
