@@ -21,7 +21,10 @@ constexpr std::size_t kPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, 
 // smaller record could not even hold the header the read needs.
 constexpr DWORD kSmallestDetailRecord = 8;
 
-#if !defined(_WIN64)
+// Wine's 64-bit SetupAPI also accepts 6, so no run-time test could tell.
+#if defined(_WIN64)
+static_assert(kDetailRecordSize == 8, "the 64-bit platform pads the detail record to 8 bytes");
+#else
 static_assert(kDetailRecordSize == 6, "the 32-bit platform packs the detail record to 6 bytes");
 #endif
 

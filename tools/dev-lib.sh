@@ -1,7 +1,7 @@
 # Functions behind ./dev. Sourced; expects ROOT, BUILD and the Wine variables.
 
 HOST_PKGS="cmake g++ make googletest clang libclang-rt-14-dev"
-CROSS_PKGS="wine wine32:i386 g++-mingw-w64-i686-posix mingw-w64-tools"
+CROSS_PKGS="wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools"
 UI_PKGS="xvfb xdotool x11-apps imagemagick fonts-wine"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -30,7 +30,12 @@ fetch_wine_idl() {
   (cd "$dir" && apt-get download -qq libwine-dev >/dev/null && dpkg-deb -x libwine-dev_*.deb . && rm -f libwine-dev_*.deb)
 }
 
+# One win64 prefix runs both bitnesses; a win32 one left by an older checkout is replaced.
 make_prefix() {
+  if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
+    echo "setup: replacing the 32-bit Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
@@ -82,10 +87,19 @@ do_build() {
   echo "building (log: $BUILD/build.log)"
   build_step cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev
   build_step cmake --build "$BUILD/native" -j"$(nproc)"
-  build_step cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/mingw-i686.cmake" \
-    -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows"
-  build_step cmake --build "$BUILD/win32" -j"$(nproc)"
+  build_windows win32 mingw-i686
+  build_windows win64 mingw-x86_64
+}
+
+# One cross build per bitness from the same sources. The 64-bit one borrows the
+# 32-bit simulator and DLL (the side-by-side registration tests need both).
+build_windows() {
+  local tree=$1 toolchain=$2
+  build_step cmake -S "$ROOT" -B "$BUILD/$tree" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/$toolchain.cmake" \
+    -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows" \
+    -DVELCORIN_WIN32_BUILD="$BUILD/win32"
+  build_step cmake --build "$BUILD/$tree" -j"$(nproc)"
 }
 
 # A virtual display for the Windows programs (the dialog tests need one; the
@@ -136,14 +150,17 @@ do_test() {
   run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
   wine_up
   trap wine_down EXIT
-  run_ctest "$BUILD/win32" wine
+  run_ctest "$BUILD/win32" win32
+  run_ctest "$BUILD/win64" win64
   wine_down; trap - EXIT
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
 }
 
+# Both DLLs side by side (the 32-bit regsvr32 hands the 64-bit DLL to its twin).
 register_dll() {
-  wine regsvr32 /s "$(winepath -w "$BUILD/win32/Velcorin.dll")"
+  local tree
+  for tree in win32 win64; do wine regsvr32 /s "$(winepath -w "$BUILD/$tree/Velcorin.dll")"; done
 }
 
 # The VBScript sample against three simulated instruments (sim/demo.ini);
@@ -153,8 +170,14 @@ do_demo() {
   wine_up
   trap wine_down EXIT
   register_dll
-  local out
-  out=$(cd "$ROOT/samples" && wine "$BUILD/win32/tests/with_sim.exe" ../sim/demo.ini cscript //nologo list-devices.vbs | tr -d '\r'; exit "${PIPESTATUS[0]}") || {
+  demo_sample win32 && demo_sample win64
+}
+
+# Each bitness's with_sim starts the script host of its own bitness.
+demo_sample() {
+  local tree=$1 out
+  echo "== the sample in a ${tree#win}-bit script host"
+  out=$(cd "$ROOT/samples" && wine "$BUILD/$tree/tests/with_sim.exe" ../sim/demo.ini cscript //nologo list-devices.vbs | tr -d '\r'; exit "${PIPESTATUS[0]}") || {
     printf '%s\n' "$out"; echo "demo: failed"; return 1; }
   # cscript reports a script error by printing nothing more, not by its exit code.
   printf '%s\n' "$out" | grep -v '^DONE$'
@@ -217,12 +240,14 @@ do_bench() {
   wine_up
   trap wine_down EXIT
   register_dll
-  local b cpu status=0
+  local tree b cpu status=0
   cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo "== $(date -u '+%F %H:%M') UTC; ${cpu:-unknown CPU}, $(nproc) cores; $(wine --version 2>/dev/null)"
-  for b in "$BUILD"/win32/bench/*.exe; do
-    echo "== $(basename "$b" .exe)"
-    (cd "$BUILD/win32" && wine "$b") || status=1
+  for tree in win32 win64; do
+    for b in "$BUILD/$tree"/bench/*.exe; do
+      echo "== $(basename "$b" .exe), $tree"
+      (cd "$BUILD/$tree" && wine "$b") || status=1
+    done
   done
   return $status
 }

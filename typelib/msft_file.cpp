@@ -21,6 +21,7 @@ constexpr std::size_t kTypeRecordSize = 0x64;
 constexpr std::size_t kMemOffsetAt = 0x04;
 constexpr std::size_t kElementCountAt = 0x18;
 constexpr std::size_t kVtableSizeAt = 0x4E;
+constexpr std::size_t kInstanceSizeAt = 0x50;
 
 constexpr std::size_t kRecordFkccicAt = 0x10;
 constexpr std::size_t kRecordVtableOffsetAt = 0x0C;
@@ -60,6 +61,12 @@ std::uint16_t MsftFile::vtableSize(std::size_t type) const {
 void MsftFile::setVtableSize(std::size_t type, std::uint16_t size) {
   put16(typeRecord(type) + kVtableSizeAt, size);
 }
+
+int MsftFile::typeKind(std::size_t type) const { return i32(typeRecord(type)) & 0xF; }
+
+std::int32_t MsftFile::instanceSize(std::size_t type) const { return i32(typeRecord(type) + kInstanceSizeAt); }
+
+void MsftFile::setInstanceSize(std::size_t type, std::int32_t size) { put32(typeRecord(type) + kInstanceSizeAt, size); }
 
 std::vector<StoredFunction> MsftFile::functions(std::size_t type) const {
   const Layout layout = memberLayout(type);

@@ -41,6 +41,9 @@ class MsftFile {
 
   std::uint16_t vtableSize(std::size_t type) const;
   void setVtableSize(std::size_t type, std::uint16_t size);
+  int typeKind(std::size_t type) const;  // TKIND_*
+  std::int32_t instanceSize(std::size_t type) const;  // cbSizeInstance
+  void setInstanceSize(std::size_t type, std::int32_t size);
 
   std::vector<StoredFunction> functions(std::size_t type) const;
   void setParameterNameOffset(std::size_t type, std::size_t function, std::size_t param,

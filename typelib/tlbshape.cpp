@@ -1,6 +1,8 @@
 // tlbshape <raw.tlb> <out.tlb>
 //
-// Rebuilds the library widl made into the published one: the types in their
+// Rebuilds the library widl made into the published one, for the bitness the
+// tool itself is built for (SYS_WIN32 or SYS_WIN64; slot offsets and vtable
+// sizes in that bitness's pointer size): the types in their
 // published order, dual interfaces without the put-by-value slot that only
 // the C++ vtable keeps, enum constants as 32-bit integers carrying their own
 // names as help strings. Two things the type-library writer cannot express
@@ -11,6 +13,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -33,10 +36,15 @@ constexpr const wchar_t* kPublishedOrder[] = {
     L"_Collection",  // ours, not part of the published surface: kept last
 };
 
+constexpr std::int32_t kEnumSize = sizeof(LONG);
+
 // Every put's value parameter carries the name every retval has.
 constexpr char16_t kValueParameterName[] = u"RHS";
 
 constexpr INVOKEKIND kAnyPut = static_cast<INVOKEKIND>(INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF);
+
+// The library describes the vtables of the process it runs in; so does this tool.
+constexpr SYSKIND kTargetSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 
 struct Fail : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -76,7 +84,7 @@ class Shaper {
       : sourceFile_(ReadFileBytes(sourcePath)) {
     Check(LoadTypeLibEx(sourcePath.c_str(), REGKIND_NONE, &source_), "LoadTypeLibEx(source)");
     DeleteFileW(targetPath.c_str());
-    Check(CreateTypeLib2(SYS_WIN32, targetPath.c_str(), &target_), "CreateTypeLib2");
+    Check(CreateTypeLib2(kTargetSysKind, targetPath.c_str(), &target_), "CreateTypeLib2");
   }
 
   // Builds and saves the library; returns the vtable size each interface must have.
@@ -88,8 +96,17 @@ class Shaper {
     Check(target_->SaveAllChanges(), "SaveAllChanges");
     std::map<std::wstring, WORD> vtableSizes;
     for (auto& t : types_)
-      if (t.kind == TKIND_INTERFACE) vtableSizes[t.name] = GetAttr(t.sourceBody.Get())->cbSizeVft;
+      if (t.kind == TKIND_INTERFACE) vtableSizes[t.name] = VtableSize(t.sourceBody.Get());
     return vtableSizes;
+  }
+
+  // The loader gives slot offsets in this process's pointer size, the unit
+  // the target library uses too; the last slot ends the vtable.
+  static WORD VtableSize(ITypeInfo* info) {
+    const auto attr = GetAttr(info);
+    SHORT last = 0;
+    for (UINT i = 0; i < attr->cFuncs; ++i) last = std::max(last, GetFunc(info, i)->oVft);
+    return static_cast<WORD>(last + sizeof(void*));
   }
 
  private:
@@ -337,9 +354,12 @@ void Patch(const std::wstring& path, const std::map<std::wstring, WORD>& vtableS
   MsftFile file(ReadFileBytes(path));
   for (const auto& [name, size] : vtableSizes) {
     const std::size_t type = PublishedIndex(name);
-    if (file.vtableSize(type) < size) file.setVtableSize(type, size);
+    if (file.vtableSize(type) != size) file.setVtableSize(type, size);
     NameValueParameters(file, type);
   }
+  // The writer sizes an enumeration like a pointer; its values are 32-bit on every platform.
+  for (std::size_t type = 0; type < file.typeCount(); ++type)
+    if (file.typeKind(type) == TKIND_ENUM && file.instanceSize(type) != kEnumSize) file.setInstanceSize(type, kEnumSize);
   std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(file.bytes().data()), static_cast<std::streamsize>(file.bytes().size()));
   if (!out.flush()) throw Fail("cannot write the library");
@@ -358,6 +378,12 @@ void Verify(const std::wstring& path, const std::map<std::wstring, WORD>& vtable
     ComPtr<ITypeInfo> info;
     Check(lib->GetTypeInfo(static_cast<UINT>(PublishedIndex(name)), &info), "GetTypeInfo");
     if (GetAttr(VtableHalf(info.Get()).Get())->cbSizeVft != size) throw Fail(Narrow(name) + ": vtable size wrong");
+  }
+  for (UINT type = 0; type < lib->GetTypeInfoCount(); ++type) {
+    ComPtr<ITypeInfo> info;
+    Check(lib->GetTypeInfo(type, &info), "GetTypeInfo");
+    const auto attr = GetAttr(info.Get());
+    if (attr->typekind == TKIND_ENUM && attr->cbSizeInstance != kEnumSize) throw Fail("enumeration size wrong");
   }
   MsftFile file(ReadFileBytes(path));
   for (const auto& entry : vtableSizes)

@@ -207,7 +207,7 @@ std::vector<std::string> SetupApiWalk() {
     SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
     std::vector<BYTE> record(size + sizeof(wchar_t), 0);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + sizeof(WCHAR);  // 6 on i686
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);  // 6 on i686, 8 on x86-64
     if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) continue;
     const std::wstring path(detail->DevicePath);
     paths.emplace_back(path.begin(), path.end());

@@ -7,7 +7,9 @@
 #include <commctrl.h>
 // commctrl.h first: the image list interface uses its types.
 #include <commoncontrols.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <tuple>
@@ -30,6 +32,21 @@ serial = ONE3002
 model = LDI-B
 type = 0x3002
 )";
+
+// Every comctl32.dll this process has loaded, in lower case.
+std::vector<std::wstring> LoadedCommonControls() {
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  EnumProcessModules(GetCurrentProcess(), modules, sizeof(modules), &bytes);
+  std::vector<std::wstring> found;
+  for (DWORD i = 0; i < std::min<DWORD>(bytes / sizeof(HMODULE), std::size(modules)); ++i) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(modules[i], path, MAX_PATH);
+    std::wstring lower = _wcslwr(path);
+    if (lower.ends_with(L"\\comctl32.dll")) found.push_back(lower);
+  }
+  return found;
+}
 
 // A listed device as the test's own enumeration sees it.
 struct Listed {
@@ -213,6 +230,15 @@ TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
     gui.cbSize = sizeof(gui);
     GetGUIThreadInfo(GetWindowThreadProcessId(d.window, nullptr), &gui);
     EXPECT_EQ(gui.hwndFocus, d.tree);
+
+    // The controls come from common controls 6 of this process's architecture
+    // (Wine reports the same version for every copy: only the path tells).
+    const std::wstring controls6 = sizeof(void*) == 8 ? L"\\amd64_microsoft.windows.common-controls_6" :
+                                                        L"\\x86_microsoft.windows.common-controls_6";
+    const auto loaded = LoadedCommonControls();
+    EXPECT_TRUE(std::any_of(loaded.begin(), loaded.end(), [&](const std::wstring& path) {
+      return path.find(controls6) != std::wstring::npos;
+    })) << testing::PrintToString(loaded);
 
     // The list: report view, two headers, sized to the headers after the fill.
     EXPECT_EQ(GetWindowLongW(d.list, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);

@@ -8,54 +8,11 @@
 #include <string>
 
 #include "com_test_util.h"
+#include "registry_snapshot.h"
 
 namespace {
 
-using Snapshot = std::map<std::wstring, std::wstring>;
-
 const wchar_t* kCollectionInterfaceKey = L"Interface\\{A4C46780-499F-101B-BB78-00AA00383CBB}";
-
-void Walk(HKEY key, const std::wstring& path, Snapshot& out) {
-  out[path] = L"";
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[16384];
-    DWORD nameLength = static_cast<DWORD>(std::size(name));
-    BYTE data[8192];
-    DWORD dataLength = sizeof(data), type = 0;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) break;
-    out[path + L"|" + name] = std::to_wstring(type) + L":" +
-                              std::wstring(reinterpret_cast<wchar_t*>(data), dataLength / sizeof(wchar_t));
-  }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    DWORD nameLength = static_cast<DWORD>(std::size(name));
-    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    HKEY child;
-    if (RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    Walk(child, path + L"\\" + name, out);
-    RegCloseKey(child);
-  }
-}
-
-Snapshot TakeSnapshot() {
-  Snapshot all;
-  for (auto [root, name] : {std::pair{HKEY_LOCAL_MACHINE, L"HKLM"}, std::pair{HKEY_CURRENT_USER, L"HKCU"}}) {
-    HKEY classes;
-    if (RegOpenKeyExW(root, L"Software\\Classes", 0, KEY_READ, &classes) != ERROR_SUCCESS) continue;
-    Walk(classes, name, all);
-    RegCloseKey(classes);
-  }
-  return all;
-}
-
-std::wstring Differences(const Snapshot& before, const Snapshot& after) {
-  std::wstring text;
-  for (auto& [k, v] : before)
-    if (auto f = after.find(k); f == after.end() || f->second != v) text += L"changed/removed: " + k + L"\n";
-  for (auto& [k, v] : after)
-    if (!before.count(k)) text += L"added: " + k + L"\n";
-  return text;
-}
 
 std::wstring ReadString(const std::wstring& key, const wchar_t* value = nullptr) {
   wchar_t data[1024] = {};
@@ -113,7 +70,8 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   EXPECT_EQ(ReadString(L"CLSID\\" + ownProxy + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   EXPECT_EQ(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0"), L"Halvern USB Device IO Library");
   // Registered as locale 0 (neutral), version 48.0 written in hex.
-  EXPECT_EQ(_wcsicmp(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0\\0\\win32").c_str(),
+  const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  EXPECT_EQ(_wcsicmp(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0\\0\\" + platform).c_str(),
                      DllPath().c_str()), 0);
   EXPECT_EQ(ReadString(kCollectionInterfaceKey), L"_Collection");
 

@@ -22,6 +22,11 @@ namespace {
 std::wstring g_tlbPath = VELCORIN_TLB_FILE;
 std::wstring g_dllPath = VELCORIN_DLL_FILE;
 
+// Both builds are checked from a process of their own bitness, whose vtables
+// the library describes: SYS_WIN64 and 8-byte slots in the 64-bit one.
+constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+constexpr int kSlot = sizeof(void*);
+
 constexpr WORD kDualFlags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
 
 std::wstring FullPath(const std::wstring& path) {
@@ -105,7 +110,7 @@ class Binding {
     ComPtr<ITypeComp> comp;
     Check(info->GetTypeComp(&comp), "GetTypeComp");
     std::wstring text(name);
-    hr_ = comp->Bind(text.data(), LHashValOfNameSys(SYS_WIN32, 0x409, name), flags, &found_, &kind_, &ptr_);
+    hr_ = comp->Bind(text.data(), LHashValOfNameSys(kSysKind, 0x409, name), flags, &found_, &kind_, &ptr_);
   }
   Binding(const Binding&) = delete;
   Binding& operator=(const Binding&) = delete;
@@ -178,7 +183,7 @@ TEST_P(TypeLibContract, LibraryIdentity) {
   EXPECT_EQ(a.lcid, 0u);  // registered as neutral
   EXPECT_EQ(Stored().namesLocale(), 0x409);
   EXPECT_EQ(Stored().libraryLocale(), 0);
-  EXPECT_EQ(a.syskind, SYS_WIN32);
+  EXPECT_EQ(a.syskind, kSysKind);
   EXPECT_EQ(a.wMajorVerNum, 48);
   EXPECT_EQ(a.wMinorVerNum, 0);
   EXPECT_EQ(a.wLibFlags & ~LIBFLAG_FHASDISKIMAGE, 0) << "the loader may add only 'has disk image'";
@@ -213,7 +218,7 @@ void TypeLibContract::CheckInterface(const Interface& want) const {
     const auto a = GetAttr(info.Get());
     EXPECT_EQ(a->typekind, TKIND_DISPATCH);
     EXPECT_EQ(a->wTypeFlags, kDualFlags);
-    EXPECT_EQ(a->cbSizeVft, 7 * 4);
+    EXPECT_EQ(a->cbSizeVft, 7 * kSlot);
     EXPECT_EQ(a->cImplTypes, 1);
     EXPECT_EQ(a->cVars, 0);
     ExpectIdentity(*a, want.iid, 1, 0);
@@ -225,7 +230,8 @@ void TypeLibContract::CheckInterface(const Interface& want) const {
   EXPECT_EQ(b->typekind, TKIND_INTERFACE);
   EXPECT_EQ(b->wTypeFlags, want.dual ? kDualFlags | TYPEFLAG_FOLEAUTOMATION
                                      : TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE);
-  EXPECT_EQ(b->cbSizeVft, want.slots * 4);
+  EXPECT_EQ(b->cbSizeVft, want.slots * kSlot);
+  EXPECT_EQ(Stored().vtableSize(IndexOf(want.name)), want.slots * kSlot) << "as saved";
   EXPECT_EQ(b->cImplTypes, 1);
   EXPECT_EQ(b->cVars, 0);
   ExpectIdentity(*b, want.iid, want.dual ? 1 : 0, 0);
@@ -255,7 +261,8 @@ void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& wan
   const auto f = GetFunc(body, index);
   EXPECT_EQ(f->memid, want.id);
   EXPECT_EQ(f->invkind, want.kind);
-  EXPECT_EQ(f->oVft, want.slot * 4);
+  EXPECT_EQ(f->oVft, want.slot * kSlot);
+  EXPECT_EQ(stored.vtableOffset, want.slot * kSlot) << "as saved";
   EXPECT_EQ(f->funckind, FUNC_PUREVIRTUAL);
   EXPECT_EQ(f->callconv, CC_STDCALL);
   EXPECT_EQ(f->wFuncFlags, 0);
@@ -343,7 +350,7 @@ TEST_P(TypeLibContract, ConstantsResolveByNameThroughTheLibrary) {
     ComPtr<ITypeInfo> found;
     DESCKIND kind = DESCKIND_NONE;
     BINDPTR ptr{};
-    ASSERT_HRESULT_SUCCEEDED(comp->Bind(text.data(), LHashValOfNameSys(SYS_WIN32, 0x409, name), 0, &found, &kind, &ptr));
+    ASSERT_HRESULT_SUCCEEDED(comp->Bind(text.data(), LHashValOfNameSys(kSysKind, 0x409, name), 0, &found, &kind, &ptr));
     ASSERT_EQ(kind, DESCKIND_VARDESC);
     EXPECT_EQ(V_I4(ptr.lpvardesc->lpvarValue), value);
     found->ReleaseVarDesc(ptr.lpvardesc);
@@ -370,7 +377,7 @@ TEST_P(TypeLibContract, ReadOnlyPropertiesHaveNoPut) {
 
 TEST_P(TypeLibContract, CollectionPropertiesArePutByReferenceOnly) {
   const std::tuple<const wchar_t*, const wchar_t*, SHORT> collections[] = {
-      {L"_Chooser", L"Filter", 9 * 4}, {L"_EnumFilter", L"Tokens", 13 * 4}};
+      {L"_Chooser", L"Filter", 9 * kSlot}, {L"_EnumFilter", L"Tokens", 13 * kSlot}};
   for (const auto& [type, member, slotOffset] : collections) {
     const auto body = VtableHalf(type);
     EXPECT_EQ(Binding(body.Get(), member, INVOKE_PROPERTYPUT).Func(), nullptr) << member;
