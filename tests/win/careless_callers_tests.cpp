@@ -8,6 +8,7 @@
 // way and leave the twin in the same state as the component's own Invoke.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cwctype>
@@ -589,12 +590,25 @@ class Sweep {
     if (target_.twin) {
       Outcome slow;
       Perform(target_.twin.Get(), r, slow, typeLibraryWay_);
+      if (SystemRefusesArrayByValue(r, o, slow)) {  // the next by-reference put evens the twins out
+        target_.restore();
+        return;
+      }
       EXPECT_EQ(Summary(o), Summary(slow)) << context << ": the type library's way ends otherwise";
       EXPECT_EQ(State(target_.object.Get()), State(target_.twin.Get())) << context << ": the twins differ";
     }
     if (Dumping())
       std::cout << " -> " << Hex(o.hr) << (o.hr == DISP_E_EXCEPTION ? " " + Hex(o.scode) : "") << "\n";
     target_.restore();
+  }
+
+  // Wine's 64-bit type-library Invoke refuses an array passed by value for an
+  // in/out array parameter (E_INVALIDARG), which its 32-bit one and ours take.
+  static bool SystemRefusesArrayByValue(const Request& r, const Outcome& ours, const Outcome& system) {
+    const bool arrayByValue = std::any_of(r.args.begin(), r.args.end(), [](const VARIANT& v) {
+      return (V_VT(&v) & (VT_ARRAY | VT_BYREF)) == VT_ARRAY;
+    });
+    return sizeof(void*) == 8 && arrayByValue && system.hr == E_INVALIDARG && ours.hr == S_OK;
   }
 
   void FlagCombinations(const Member& m) {
