@@ -30,12 +30,16 @@ fetch_wine_idl() {
   (cd "$dir" && apt-get download -qq libwine-dev >/dev/null && dpkg-deb -x libwine-dev_*.deb . && rm -f libwine-dev_*.deb)
 }
 
-# One win64 prefix runs both bitnesses; a win32 one left by an older checkout is replaced.
-make_prefix() {
-  if [ -f "$WINEPREFIX/system.reg" ] && ! grep -q '^#arch=win64' "$WINEPREFIX/system.reg"; then
-    echo "setup: replacing the 32-bit Wine prefix $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
+# Prefixes are win64 (they run both bitnesses); a win32 one left by an older checkout goes.
+drop_win32_prefix() {
+  if [ -f "$1/system.reg" ] && ! grep -q '^#arch=win64' "$1/system.reg"; then
+    echo "setup: replacing the 32-bit Wine prefix $1"
+    rm -rf "$1"
   fi
+}
+
+make_prefix() {
+  drop_win32_prefix "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "setup: creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
@@ -57,6 +61,7 @@ make_prefix() {
 # A second prefix where nothing is ever registered, for registration-free use.
 make_bare_prefix() {
   local bare=$WINEPREFIX-bare
+  drop_win32_prefix "$bare"
   [ -f "$bare/system.reg" ] && return 0
   echo "setup: creating Wine prefix $bare (nothing is registered there)"
   mkdir -p "$bare"
