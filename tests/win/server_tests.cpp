@@ -29,6 +29,45 @@ struct Dll {
   F* Export(const char* name) { return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name))); }
 };
 
+// Unregisters the other bitness's DLL, if registered, until the end of the scope.
+// This bitness's regsvr32 hands it to its twin.
+class OtherBitnessAway {
+ public:
+  OtherBitnessAway() {
+    const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{AB7E95F4-CA47-4CFC-960F-318EEF78D596}\\InprocServer32", 0,
+                      KEY_READ | otherView, &key) != ERROR_SUCCESS)
+      return;
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = sizeof(path) - sizeof(wchar_t);
+    if (RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) == ERROR_SUCCESS) dll_ = path;
+    RegCloseKey(key);
+    if (!dll_.empty()) RegSvr32(L"/u /s");
+  }
+  ~OtherBitnessAway() {
+    if (!dll_.empty()) RegSvr32(L"/s");
+  }
+  OtherBitnessAway(const OtherBitnessAway&) = delete;
+  OtherBitnessAway& operator=(const OtherBitnessAway&) = delete;
+
+ private:
+  void RegSvr32(const std::wstring& flags) const {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring program = std::wstring(system) + L"\\regsvr32.exe";
+    std::wstring line = L"\"" + program + L"\" " + flags + L" \"" + dll_ + L"\"";
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      return;
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  std::wstring dll_;
+};
+
 TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   Dll dll;
   ASSERT_TRUE(dll.module);
@@ -45,6 +84,8 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   RegSetValueExW(marker, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"_Collection"), 24);
   RegCloseKey(marker);
 
+  // Alone: the damages below hit keys the other bitness shares (the side-by-side tests cover both).
+  const OtherBitnessAway other;
   const Snapshot before = TakeSnapshot();
   ASSERT_EQ(reg(), S_OK);
   for (const wchar_t* name : {L"Device", L"Packet", L"Chooser", L"DevInfo", L"EnumFilter"}) {
