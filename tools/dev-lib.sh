@@ -175,7 +175,7 @@ do_demo() {
   wine_up
   trap wine_down EXIT
   register_dll
-  demo_sample win32 && demo_sample win64
+  demo_sample win32 && demo_sample win64 && demo_unregistered
 }
 
 # Each bitness's with_sim starts the script host of its own bitness.
@@ -187,7 +187,6 @@ demo_sample() {
   # cscript reports a script error by printing nothing more, not by its exit code.
   printf '%s\n' "$out" | grep -v '^DONE$'
   printf '%s\n' "$out" | grep -qx DONE || { echo "demo: the sample stopped early"; return 1; }
-  demo_unregistered
 }
 
 # The command-line tool from a folder holding Velcorin.dll, its manifest and
