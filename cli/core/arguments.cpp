@@ -38,7 +38,7 @@ enum class Kind { Flag, Number, Text };
 constexpr unsigned Bit(Verb verb) { return 1u << static_cast<unsigned>(verb); }
 constexpr unsigned kList = Bit(Verb::List), kQuery = Bit(Verb::Query);
 
-struct OptionSpec {
+struct OptionDefinition {
   std::u16string_view name;
   Kind kind;
   unsigned verbs;  // where it is allowed: a mask of Bit(verb)
@@ -49,8 +49,8 @@ void AddFilter(Invocation& in, bool exclude, bool byId, std::int32_t token) {
   in.filters.push_back({exclude, byId, token});
 }
 
-const std::vector<OptionSpec>& Options() {
-  static const std::vector<OptionSpec> specs = {
+const std::vector<OptionDefinition>& Options() {
+  static const std::vector<OptionDefinition> definitions = {
       {u"--json", Kind::Flag, kList | Bit(Verb::Info) | kQuery, [](Invocation& in, auto, auto) { in.json = true; }},
       {u"--class", Kind::Number, kList, [](Invocation& in, std::int32_t n, auto) { AddFilter(in, false, false, n); }},
       {u"--id", Kind::Number, kList, [](Invocation& in, std::int32_t n, auto) { AddFilter(in, false, true, n); }},
@@ -67,10 +67,10 @@ const std::vector<OptionSpec>& Options() {
          in.query.repeat = static_cast<std::uint32_t>(n);
        }},
   };
-  return specs;
+  return definitions;
 }
 
-bool Allowed(const OptionSpec& spec, Verb verb) { return (spec.verbs & Bit(verb)) != 0; }
+bool Allowed(const OptionDefinition& option, Verb verb) { return (option.verbs & Bit(verb)) != 0; }
 
 struct VerbName {
   std::u16string_view name;
@@ -92,23 +92,23 @@ void ApplyOption(Invocation& in, const VerbName& verb, std::u16string_view arg,
                  const std::vector<std::u16string>& args, std::size_t& i) {
   const auto equals = arg.find(u'=');
   const std::u16string_view name = arg.substr(0, equals);
-  const auto spec = std::find_if(Options().begin(), Options().end(), [&](const auto& s) { return s.name == name; });
-  if (spec == Options().end() || !Allowed(*spec, verb.verb))
+  const auto option = std::find_if(Options().begin(), Options().end(), [&](const auto& s) { return s.name == name; });
+  if (option == Options().end() || !Allowed(*option, verb.verb))
     throw UsageError("unknown option '" + Utf8(name) + "' for " + Utf8(verb.name));
-  if (spec->kind == Kind::Flag) {
+  if (option->kind == Kind::Flag) {
     if (equals != std::u16string_view::npos) throw UsageError(Utf8(name) + " takes no value");
-    spec->apply(in, 0, {});
+    option->apply(in, 0, {});
     return;
   }
   std::u16string_view value;
   if (equals != std::u16string_view::npos) value = arg.substr(equals + 1);
   else if (i + 1 < args.size()) value = args[++i];
-  else throw UsageError(Utf8(name) + (spec->kind == Kind::Number ? " needs a number" : " needs a value"));
-  if (spec->kind == Kind::Text) return spec->apply(in, 0, value);
+  else throw UsageError(Utf8(name) + (option->kind == Kind::Number ? " needs a number" : " needs a value"));
+  if (option->kind == Kind::Text) return option->apply(in, 0, value);
   const auto number = ParseNumber(value);
   if (!number)
     throw UsageError(Utf8(name) + ": '" + Utf8(value) + "' is not a 32-bit number (decimal, 0x or &H hexadecimal)");
-  spec->apply(in, *number, {});
+  option->apply(in, *number, {});
 }
 
 void TakePositionals(Invocation& in, const VerbName& verb, const std::vector<std::u16string>& words) {

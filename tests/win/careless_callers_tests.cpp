@@ -1582,24 +1582,9 @@ TEST(NullPointers, InheritedSlotsFactoriesAndEnumerators) {
 
 // A caller's collection whose every call fails: plainly, or raising an error
 // of its own through the exception record.
-class FailingList final : public IDispatch {
+class FailingList final : public FakeDispatch<IDispatch> {
  public:
   explicit FailingList(HRESULT hr) : hr_(hr) {}
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    *object = riid == IID_IUnknown || riid == IID_IDispatch ? static_cast<IDispatch*>(this) : nullptr;
-    if (!*object) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (!left) delete this;
-    return left;
-  }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
-  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO* exception, UINT*) override {
     if (hr_ == DISP_E_EXCEPTION && exception) {
       exception->scode = kErr(70);
@@ -1611,7 +1596,6 @@ class FailingList final : public IDispatch {
 
  private:
   HRESULT hr_;
-  ULONG refs_ = 0;  // the first ComPtr takes the first reference
 };
 
 // An error raised earlier on the thread must never stand for a later failure
