@@ -9,6 +9,7 @@
 
 #include "common/dispatch_arguments.h"
 #include "common/module.h"
+#include "common/raii.h"
 #include "common/slot_call.h"
 #include "common/type_description.h"
 #include "typelib/typeinfo_util.h"
@@ -213,9 +214,9 @@ void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
     std::array<BSTR, 16> names{};
     UINT got = 0;
     if (FAILED(declaring->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &got))) continue;
-    std::array<tlb::Bstr, 16> owned;
-    for (UINT n = 0; n < got; ++n) *owned[n].Out() = names[n];
-    LPOLESTR name = owned[0].Get();
+    std::array<Bstr, 16> owned;
+    for (UINT n = 0; n < got; ++n) *owned[n].out() = names[n];
+    LPOLESTR name = owned[0].get();
     DISPID id = DISPID_UNKNOWN;
     if (!name || names_.Find(reinterpret_cast<const char16_t*>(name)) ||
         DispGetIDsOfNames(dispatch, &name, 1, &id) != S_OK)
@@ -223,7 +224,7 @@ void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
     NamedMember member;
     member.id = id;
     for (UINT n = 1; n < got; ++n) {
-      std::array<LPOLESTR, 2> pair{name, owned[n].Get()};
+      std::array<LPOLESTR, 2> pair{name, owned[n].get()};
       std::array<DISPID, 2> ids{};
       if (pair[1] && DispGetIDsOfNames(dispatch, pair.data(), 2, ids.data()) == S_OK && ids[0] == id)
         member.params.Add(View(pair[1]), ids[1]);
