@@ -81,7 +81,7 @@ do_setup() {
 build_step() {
   local log=$BUILD/build.log
   if ! "$@" >>"$log" 2>&1; then
-    tail -n 60 "$log"
+    echo; tail -n 60 "$log"
     echo "build failed; the whole log is $log" >&2
     exit 1
   fi
@@ -98,21 +98,28 @@ do_build() {
   export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
   : >"$BUILD/build.log"
   echo "building (log: $BUILD/build.log)"
-  build_step cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo -Wno-dev $(compiler_cache)
-  build_step cmake --build "$BUILD/native" -j"$(nproc)"
+  build_tree native -DCMAKE_BUILD_TYPE=RelWithDebInfo
   build_windows win32 mingw-i686
   build_windows win64 mingw-x86_64
+}
+
+# One line per tree with the time it took, so that a long build is not minutes of silence.
+build_tree() {
+  local tree=$1 start=$SECONDS; shift
+  printf '  %-7s ' "$tree"
+  build_step cmake -S "$ROOT" -B "$BUILD/$tree" -Wno-dev "$@" $(compiler_cache)
+  build_step cmake --build "$BUILD/$tree" -j"$(nproc)"
+  echo "built in $((SECONDS - start)) s"
 }
 
 # One cross build per bitness from the same sources. The 64-bit one borrows the
 # 32-bit simulator and DLL (the side-by-side registration tests need both).
 build_windows() {
   local tree=$1 toolchain=$2
-  build_step cmake -S "$ROOT" -B "$BUILD/$tree" -DCMAKE_BUILD_TYPE=Release -Wno-dev \
+  build_tree "$tree" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/tools/$toolchain.cmake" \
     -DWINE_IDL_DIR="$BUILD/wine-idl/usr/include/wine/wine/windows" \
-    -DVELCORIN_WIN32_BUILD="$BUILD/win32" $(compiler_cache)
-  build_step cmake --build "$BUILD/$tree" -j"$(nproc)"
+    -DVELCORIN_WIN32_BUILD="$BUILD/win32"
 }
 
 # A virtual display for the Windows programs (the dialog tests need one; the
@@ -134,20 +141,30 @@ stop_display() { [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; XVFB_PI
 wine_up()   { start_display; wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true; }
 wine_down() { wineserver -k >/dev/null 2>&1 || true; stop_display; }
 
-# Runs one ctest tree and adds its counts to PASSED/FAILED.
+# Runs one ctest tree, showing each test's pass or fail line as it ends (a failure
+# with the first lines of its output), and adds its counts to PASSED/FAILED.
+# The whole output stays in build/ctest-<tree>.log.
 run_ctest() {
-  local dir=$1 label=$2 out
-  out=$(cd "$dir" && ctest --output-on-failure -j2 ${TEST_FILTER:+-R "$TEST_FILTER"} 2>&1) || true
-  printf '%s\n' "$out" | grep -v '^ *[0-9]*/[0-9]* Test' | sed "s/^/[$label] /" | tail -n 40
+  local dir=$1 label=$2 log=$BUILD/ctest-$2.log
+  (cd "$dir" && ctest --output-on-failure -j2 ${TEST_FILTER:+-R "$TEST_FILTER"} 2>&1) | tee "$log" | show_ctest "$label" || true
   local total failed
-  total=$(printf '%s\n' "$out" | sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' | tail -n1)
-  failed=$(printf '%s\n' "$out" | sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' | tail -n1)
+  total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -n1)
+  failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
   if [ -z "$total" ]; then
     # A filter that matches nothing in this tree is no failure.
-    if [ -n "$TEST_FILTER" ] && printf '%s\n' "$out" | grep -q '^No tests were found'; then return 0; fi
+    if [ -n "$TEST_FILTER" ] && grep -q '^No tests were found' "$log"; then return 0; fi
+    tail -n 20 "$log" | sed "s/^/[$label] /"
     total=1; failed=1
   fi
   PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
+}
+
+show_ctest() {
+  awk -v tag="[$1] " '
+    / Test +#[0-9]+: / { failing = ($0 !~ / Passed /); shown = 0; print tag $0; fflush(); next }
+    /tests passed, .* tests failed out of/ { failing = 0; print tag $0; next }
+    /^The following tests FAILED|^[ \t]+[0-9]+ - / { print tag $0; next }
+    failing && shown < 15 && !/^ *Start +[0-9]+: / { print tag "    " $0; shown++; fflush() }'
 }
 
 # Short fuzz runs of the portable logic; each target counts as one test.
@@ -163,12 +180,15 @@ run_fuzz() {
 
 do_test() {
   PASSED=0; FAILED=0; TEST_FILTER=
+  local repeat=0
   while [ $# -gt 0 ]; do
     case "$1" in
       -R) TEST_FILTER=${2:?-R needs a regular expression}; shift 2 ;;
+      --repeat) repeat=${2:?--repeat needs a count}; shift 2 ;;
       *) echo "test: unknown option $1" >&2; exit 2 ;;
     esac
   done
+  [ "$repeat" -gt 0 ] && { soak "$repeat"; return; }
   run_ctest "$BUILD/native" native
   [ -n "$TEST_FILTER" ] || run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
   wine_up
@@ -176,6 +196,31 @@ do_test() {
   run_ctest "$BUILD/win32" win32
   run_ctest "$BUILD/win64" win64
   wine_down; trap - EXIT
+  echo "$PASSED passed, $FAILED failed"
+  [ "$FAILED" = 0 ]
+}
+
+# The Windows suites N times with two busy processes beside them, as on a loaded
+# machine; then each test that failed and how often.
+soak() {
+  local rounds=$1 round tree name busy=()
+  declare -A fails=()
+  for _ in 1 2; do (while :; do :; done) & busy+=($!); done
+  trap 'kill ${busy[*]} 2>/dev/null; wine_down' EXIT
+  wine_up
+  for round in $(seq "$rounds"); do
+    for tree in win32 win64; do
+      echo "== round $round of $rounds, $tree, $(date -u +%H:%M:%S)"
+      run_ctest "$BUILD/$tree" "$tree.$round"
+      while read -r name; do
+        fails[$tree/$name]=$(( ${fails[$tree/$name]:-0} + 1 ))
+      done < <(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$BUILD/ctest-$tree.$round.log")
+    done
+  done
+  kill "${busy[@]}" 2>/dev/null; wine_down; trap - EXIT
+  echo "== failures in $rounds rounds under load"
+  if [ ${#fails[@]} = 0 ]; then echo "none"; fi
+  for name in "${!fails[@]}"; do printf '%-60s %s of %s\n' "$name" "${fails[$name]}" "$rounds"; done | sort
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
 }
@@ -249,6 +294,66 @@ demo_chooser() {
   grep -v '^DONE$' "$log" || true
   if [ -z "$here" ]; then echo "screenshot of the dialog: $shot"; fi
   grep -qx DONE "$log" || { echo "demo: the script stopped early"; return 1; }
+}
+
+# Runs a command with the demo's simulated instruments plugged in and the built
+# programs on PATH under the names the README uses. Expects a running wineserver.
+with_demo_lab() {
+  local bin=$BUILD/shell-bin lab=$BUILD/shell-lab status=0
+  make_shell_commands "$bin"
+  mkdir -p "$lab"; rm -f "$lab/ready" "$lab/sim-input"; mkfifo "$lab/sim-input"
+  (cd "$ROOT/sim" && wine "$BUILD/win32/velcorin-sim.exe" --ready "$(winepath -w "$lab/ready")" demo.ini \
+     <"$lab/sim-input" >"$lab/sim.log" 2>&1) &
+  local sim=$!
+  exec 7>"$lab/sim-input"  # the simulator runs until this closes
+  if wait_for_file "$lab/ready" 30; then
+    PATH=$bin:$PATH "$@" || status=$?
+  else
+    cat "$lab/sim.log"; echo "the simulated instruments did not start" >&2; status=1
+  fi
+  exec 7>&-
+  wait "$sim" 2>/dev/null || true
+  return $status
+}
+
+wait_for_file() {
+  local i
+  for i in $(seq $(($2 * 10))); do [ -s "$1" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+# Wrappers that run the built Windows programs through Wine under their README names.
+make_shell_commands() {
+  local bin=$1
+  mkdir -p "$bin"
+  shell_command "$bin/velcorin" "wine '$BUILD/win32/regfree/velcorin.exe'"
+  shell_command "$bin/velcorin64" "wine '$BUILD/win64/regfree/velcorin.exe'"
+  shell_command "$bin/velcorin-sim" "wine '$BUILD/win32/velcorin-sim.exe'"
+  shell_command "$bin/cscript" "wine cscript"
+  shell_command "$bin/cscript64" "/usr/lib/wine/wine64 cscript"
+}
+shell_command() { printf '#!/bin/sh\nexec %s "$@"\n' "$2" >"$1"; chmod +x "$1"; }
+
+do_shell() {
+  echo "A shell in the Wine prefix $WINEPREFIX with both DLLs registered and the demo's"
+  echo "instruments (sim/demo.ini) plugged in: velcorin, velcorin64, cscript, cscript64,"
+  echo "velcorin-sim. Leave it with 'exit'; the instruments are unplugged then."
+  in_prefix with_demo_lab bash --rcfile <(printf '%s\n' '[ -f ~/.bashrc ] && . ~/.bashrc' 'PS1="(velcorin) \w\$ "') -i
+}
+
+do_run() {
+  [ $# -gt 0 ] || { echo "run: which command?" >&2; exit 2; }
+  in_prefix with_demo_lab "$@"
+}
+
+in_prefix() {
+  local status=0
+  wine_up
+  trap wine_down EXIT
+  register_dll
+  "$@" || status=$?
+  wine_down; trap - EXIT
+  return $status
 }
 
 do_fuzz() {

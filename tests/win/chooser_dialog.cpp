@@ -220,14 +220,6 @@ bool ClickAt(POINT point) {
   return Xdo(arguments.str());
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-  for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
-    if (condition()) return true;
-    Sleep(20);
-  }
-  return condition();
-}
-
 namespace {
 
 BOOL CALLBACK CountVisible(HWND window, LPARAM count) {

@@ -2,6 +2,8 @@
 // real X input through xdotool on the Linux side.
 #pragma once
 
+#include "wait_for.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -64,8 +66,6 @@ POINT WindowCentre(HWND window);
 POINT CloseBox(HWND window);
 bool ClickAt(POINT point);
 
-// Polls until the condition holds; false on time-out.
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
 // Visible top-level windows of this process: the dialog alone means no message box.
 int VisibleWindowsOfThisProcess();
