@@ -159,12 +159,22 @@ run_ctest() {
   PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
 }
 
+# A shell loop, not awk: Debian's awk reads a pipe in blocks and would show nothing
+# until the tree's last test ended.
 show_ctest() {
-  awk -v tag="[$1] " '
-    / Test +#[0-9]+: / { failing = ($0 !~ / Passed /); shown = 0; print tag $0; fflush(); next }
-    /tests passed, .* tests failed out of/ { failing = 0; print tag $0; next }
-    /^The following tests FAILED|^[ \t]+[0-9]+ - / { print tag $0; next }
-    failing && shown < 15 && !/^ *Start +[0-9]+: / { print tag "    " $0; shown++; fflush() }'
+  local tag="[$1] " line failing=0 shown=0
+  while IFS= read -r line; do
+    case "$line" in
+      *" Test "*"#"*": "*) [[ $line == *" Passed "* ]] && failing=0 || failing=1; shown=0; echo "$tag$line" ;;
+      *"tests passed, "*"tests failed out of"*) failing=0; echo "$tag$line" ;;
+      "The following tests FAILED"*) echo "$tag$line" ;;
+      *)
+        if [[ $line =~ ^[[:space:]]+[0-9]+\ -\  ]]; then echo "$tag$line"
+        elif [ $failing = 1 ] && [ $shown -lt 15 ] && [[ ! $line =~ ^\ *Start\ +[0-9]+: ]]; then
+          echo "$tag    $line"; shown=$((shown + 1))
+        fi ;;
+    esac
+  done
 }
 
 # Short fuzz runs of the portable logic; each target counts as one test.

@@ -40,6 +40,36 @@ ComPtr<IDispatch> NewCollectionHere(long items = 1) {
   return dispatch;
 }
 
+// Wine's RPC runtime stops listening when the last apartment that exported an object
+// ends, and a thread that starts it again while the old server thread is still on its
+// way out waits for ever (rpcrt4: RPCRT4_start_listen finds the protseq still marked
+// listening, starts no thread, and RPCRT4_sync_with_server_thread waits for a ready
+// event nobody sets). The sweeps end and start apartments hundreds of times: an object
+// of the main apartment, marshalled for the whole run, keeps the listener up between them.
+class RpcListenerKeptUp : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    // Whichever environment comes first makes the main apartment; COM counts both.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream_), S_OK);
+    ASSERT_EQ(CoMarshalInterface(stream_, IID_IUnknown, MakeHere(CLSID_Packet).Get(), MSHCTX_INPROC, nullptr,
+                                 MSHLFLAGS_TABLESTRONG),
+              S_OK);
+  }
+  void TearDown() override {
+    LARGE_INTEGER start{};
+    stream_->Seek(start, STREAM_SEEK_SET, nullptr);
+    CoReleaseMarshalData(stream_);
+    stream_->Release();
+    CoUninitialize();
+  }
+
+ private:
+  IStream* stream_ = nullptr;
+};
+
+[[maybe_unused]] auto* const listener = ::testing::AddGlobalTestEnvironment(new RpcListenerKeptUp);
+
 std::wstring InPlace(REFCLSID clsid, const Use& use) {
   std::wstring transcript;
   std::thread([&] {

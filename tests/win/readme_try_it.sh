@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The README's "Try it" lines, run as a user pastes them into ./dev shell.
+#   readme_try_it.sh SOURCE_ROOT BUILD_ROOT   (inside a running wineserver, as CTest runs it)
+set -euo pipefail
+ROOT=$1 BUILD=$2
+source "$ROOT/tools/dev-lib.sh"
+lines=$(awk '/^## Try it/ { inside = 1 } inside && /^\.\/dev shell$/ { on = 1; next }
+             on && /^exit$/ { exit } on { print }' "$ROOT/README.md")
+[ -n "$lines" ] || { echo "FAIL: README.md has no lines between './dev shell' and 'exit' under 'Try it'"; exit 1; }
+register_dll
+cd "$ROOT"
+with_demo_lab bash -e -x -c "$lines"
+echo "DONE fails=0"
