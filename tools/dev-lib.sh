@@ -18,8 +18,15 @@ install_packages() {
   [ -z "$missing" ] && return 0
   echo "setup: installing $(echo $missing)"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing </dev/null >/dev/null
+  local log=/tmp/velcorin-setup-apt.log
+  # apt's chatter (debconf's notes on a bare machine) goes to a log, shown only on failure.
+  if ! { as_root apt-get update -qq &&
+         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing; } \
+       </dev/null >"$log" 2>&1; then
+    tail -n 30 "$log"
+    echo "setup: installing packages failed; the whole log is $log" >&2
+    exit 1
+  fi
 }
 
 # widl needs Wine's IDL files (stdole2 import, oaidl.idl); Debian ships them only in libwine-dev.
