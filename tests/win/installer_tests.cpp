@@ -1,6 +1,6 @@
 // The installer package on a 64-bit machine, in a Wine prefix of its own, as a
 // table of steps that build on each other: an older version installed, then
-// replaced in place; both bitnesses used through the registration it wrote,
+// replaced in place and not installable over the later one; both bitnesses used through the registration it wrote,
 // which is what regsvr32 of both DLLs writes; a deleted DLL and deleted keys
 // repaired; and after removal the registry as it was before, key for key.
 #include <windows.h>
@@ -169,6 +169,11 @@ void UpgradeInPlace(Machine& m) {
   m.installed = TakeSnapshot();
 }
 
+void RefuseDowngrade(Machine&) {
+  EXPECT_NE(Msiexec(L"/i \"" + kOlder.path + L"\"").code, 0u);
+  ExpectInstalledAlone(kCurrent);
+}
+
 // Both script hosts and both tools find the instruments through the
 // registration; a caller in another apartment gets through the proxies.
 void UseBothBitnesses(Machine&) {
@@ -233,6 +238,7 @@ const Step kSteps[] = {
     {"start clean", StartClean},
     {"install the older version", InstallOlder},
     {"upgrade it in place", UpgradeInPlace},
+    {"refuse the older version over it", RefuseDowngrade},
     {"use both bitnesses", UseBothBitnesses},
     {"registry as regsvr32 writes it", SameAsRegsvr32},
     {"repair a deleted DLL and deleted keys", RepairDeletedDllAndKeys},
