@@ -6,7 +6,6 @@
 #include <cwchar>
 #include <string>
 
-#include "Velcorin_h.h"
 #include "common/module.h"
 #include "server/classes.h"
 #include "server/registration_table.h"
