@@ -206,10 +206,10 @@ do_test() {
       *) echo "test: unknown option $1" >&2; exit 2 ;;
     esac
   done
+  make_msi_prefix
   [ "$repeat" -gt 0 ] && { soak "$repeat"; return; }
   run_ctest "$BUILD/native" native
   [ -n "$TEST_FILTER" ] || run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
-  make_msi_prefix
   wine_up
   trap wine_down EXIT
   run_ctest "$BUILD/win32" win32
