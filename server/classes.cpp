@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "device/packet.h"
 #include "discovery/enum_filter.h"
+#include "server/class_list.h"
 
 namespace velcorin {
 
@@ -17,13 +18,9 @@ ComPtr<IDispatch> Create() {
   return object;
 }
 
-constexpr ClassEntry kClasses[] = {
-    {&CLSID_Device, L"Velcorin.Device", &Create<Device>},
-    {&CLSID_Packet, L"Velcorin.Packet", &Create<Packet>},
-    {&CLSID_Chooser, L"Velcorin.Chooser", &Create<Chooser>},
-    {&CLSID_DevInfo, L"Velcorin.DevInfo", &Create<DevInfo>},
-    {&CLSID_EnumFilter, L"Velcorin.EnumFilter", &Create<EnumFilter>},
-};
+#define VELCORIN_CLASS_ENTRY(name, progId) {&CLSID_##name, progId, &Create<name>},
+constexpr ClassEntry kClasses[] = {VELCORIN_CREATABLE_CLASSES(VELCORIN_CLASS_ENTRY)};
+#undef VELCORIN_CLASS_ENTRY
 
 }  // namespace
 

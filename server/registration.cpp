@@ -6,10 +6,9 @@
 #include <cwchar>
 #include <string>
 
-#include "Velcorin_h.h"
 #include "common/module.h"
 #include "server/classes.h"
-#include "server/proxy_stub.h"
+#include "server/registration_table.h"
 
 namespace velcorin {
 
@@ -17,21 +16,10 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// The interfaces of the library; the first two marshal through our own
-// proxy/stub, whose description has the vtable slot the library leaves out.
-const IID* const kInterfaces[] = {&IID__Chooser, &IID__EnumFilter, &IID__Device, &IID__Packet, &IID__DevInfo};
-constexpr size_t kOwnProxyInterfaces = 2;
-
 // Interface keys live in both registry views on 64-bit Windows, and the
 // system's type-library registration writes both; so do we. (On 32-bit
 // Windows both flags name the one view there is.)
 constexpr REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-
-std::wstring GuidText(REFGUID guid) {
-  wchar_t text[40] = {};
-  StringFromGUID2(guid, text, static_cast<int>(std::size(text)));
-  return text;
-}
 
 LSTATUS SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
   return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(),
@@ -76,41 +64,16 @@ HRESULT LibraryAttributes(TLIBATTR& out) {
   return S_OK;
 }
 
-// TypeLib\{libid}\<major>.<minor> (in hex), and under it <lcid>\win32 or win64.
-std::wstring VersionKey(const TLIBATTR& attr) {
-  wchar_t version[16];
-  swprintf(version, std::size(version), L"\\%x.%x", attr.wMajorVerNum, attr.wMinorVerNum);
-  return L"TypeLib\\" + GuidText(attr.guid) + version;
-}
+std::wstring VersionKey(const TLIBATTR& attr) { return registration::VersionKey(DescribeLibrary(attr)); }
+std::wstring PlatformKey(const TLIBATTR& attr) { return registration::PlatformKey(DescribeLibrary(attr)); }
 
-std::wstring PlatformKey(const TLIBATTR& attr) {
-  wchar_t locale[16];
-  swprintf(locale, std::size(locale), L"\\%lx\\", static_cast<unsigned long>(attr.lcid));
-  return VersionKey(attr) + locale + (attr.syskind == SYS_WIN64 ? L"win64" : L"win32");
-}
-
-HRESULT RegisterClass(const ClassEntry& entry, const std::wstring& dllPath, const std::wstring& libid) {
-  const std::wstring clsidKey = L"CLSID\\" + GuidText(*entry.clsid);
-  const std::wstring progId = entry.progId;
-  return HRESULT_FROM_WIN32(FirstError({
-      SetValue(clsidKey, nullptr, progId),
-      SetValue(clsidKey + L"\\InprocServer32", nullptr, dllPath),
-      SetValue(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"),
-      SetValue(clsidKey + L"\\ProgID", nullptr, progId),
-      SetValue(clsidKey + L"\\TypeLib", nullptr, libid),
-      SetValue(progId, nullptr, progId),
-      SetValue(progId + L"\\CLSID", nullptr, GuidText(*entry.clsid)),
-  }));
-}
-
-// The proxy/stub runs in whatever apartment marshals the interface.
-HRESULT RegisterProxyStubClass(const std::wstring& dllPath) {
-  const std::wstring clsidKey = L"CLSID\\" + GuidText(CLSID_PSFactoryBuffer);
-  return HRESULT_FROM_WIN32(FirstError({
-      SetValue(clsidKey, nullptr, L"Velcorin proxy/stub"),
-      SetValue(clsidKey + L"\\InprocServer32", nullptr, dllPath),
-      SetValue(clsidKey + L"\\InprocServer32", L"ThreadingModel", L"Both"),
-  }));
+// Each value lands in this process's registry view; the shared keys are one for both.
+HRESULT WriteRows(const registration::Rows& rows) {
+  for (const registration::Row& row : rows) {
+    const LSTATUS status = SetValue(row.key, row.name.empty() ? nullptr : row.name.c_str(), row.value);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+  }
+  return S_OK;
 }
 
 // Calls visit with each registry view's Interface key that exists.
@@ -131,12 +94,13 @@ LSTATUS ForEachInterfaceKey(Visit&& visit) {
 // Replaces the type-library marshaller that the library's registration wrote
 // for the interfaces that need ours, wherever it wrote it.
 LSTATUS UseOwnProxyStub() {
-  const std::wstring clsid = GuidText(CLSID_PSFactoryBuffer);
+  const std::wstring clsid = GuidText(ProxyStubClsid());
   const DWORD size = static_cast<DWORD>((clsid.size() + 1) * sizeof(wchar_t));
   return ForEachInterfaceKey([&](HKEY interfaces) {
-    for (size_t i = 0; i < kOwnProxyInterfaces; ++i) {
+    for (const MarshalledInterface& itf : MarshalledInterfaces()) {
       HKEY key = nullptr;
-      if (RegOpenKeyExW(interfaces, GuidText(*kInterfaces[i]).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+      if (!itf.ownProxyStub ||
+          RegOpenKeyExW(interfaces, GuidText(*itf.iid).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         continue;
       const LSTATUS status = FirstError({
           RegSetKeyValueW(key, L"ProxyStubClsid32", nullptr, REG_SZ, clsid.c_str(), size),
@@ -163,8 +127,8 @@ bool OtherBitnessRegistered() {
 LSTATUS DeleteInterfaceKeys(const std::wstring& libid) {
   return ForEachInterfaceKey([&](HKEY interfaces) {
     LSTATUS worst = ERROR_SUCCESS;
-    for (const IID* iid : kInterfaces) {
-      const std::wstring name = GuidText(*iid);
+    for (const MarshalledInterface& itf : MarshalledInterfaces()) {
+      const std::wstring name = GuidText(*itf.iid);
       HKEY typeLib = nullptr;
       if (RegOpenKeyExW(interfaces, (name + L"\\TypeLib").c_str(), 0, KEY_READ, &typeLib) != ERROR_SUCCESS) continue;
       const bool ours = _wcsicmp(ReadString(typeLib, nullptr).c_str(), libid.c_str()) == 0;
@@ -200,11 +164,7 @@ HRESULT RegisterServer() {
   TLIBATTR attr{};
   hr = LibraryAttributes(attr);
   if (FAILED(hr)) return hr;
-  for (const ClassEntry& entry : CreatableClasses()) {
-    hr = RegisterClass(entry, path, GuidText(attr.guid));
-    if (FAILED(hr)) return hr;
-  }
-  hr = RegisterProxyStubClass(path);
+  hr = WriteRows(ServerRows(path, GuidText(attr.guid)));
   return SUCCEEDED(hr) ? HRESULT_FROM_WIN32(UseOwnProxyStub()) : hr;
 }
 
@@ -220,7 +180,7 @@ HRESULT UnregisterServer() {
   };
   for (const ClassEntry& entry : CreatableClasses())
     note(DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(*entry.clsid)));
-  note(DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(CLSID_PSFactoryBuffer)));
+  note(DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\" + GuidText(ProxyStubClsid())));
   TLIBATTR attr{};
   const HRESULT hr = LibraryAttributes(attr);
   if (FAILED(hr)) return hr;

@@ -3,18 +3,20 @@
 HOST_PKGS="cmake g++ make googletest clang libclang-rt-14-dev ccache"
 CROSS_PKGS="wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools"
 UI_PKGS="xvfb xdotool x11-apps imagemagick fonts-wine"
+# Only the installer needs it: ./dev package and the installer's test.
+PACKAGE_PKGS="wixl"
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 missing_packages() {
   local p
-  for p in $HOST_PKGS $CROSS_PKGS $UI_PKGS; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
   done
 }
 
 install_packages() {
-  local missing; missing=$(missing_packages)
+  local missing; missing=$(missing_packages "$@")
   [ -z "$missing" ] && return 0
   echo "setup: installing $(echo $missing)"
   dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
@@ -65,19 +67,25 @@ make_prefix() {
   fi
 }
 
-# A second prefix where nothing is ever registered, for registration-free use.
-make_bare_prefix() {
-  local bare=$WINEPREFIX-bare
-  drop_win32_prefix "$bare"
-  [ -f "$bare/system.reg" ] && return 0
-  echo "setup: creating Wine prefix $bare (nothing is registered there)"
-  mkdir -p "$bare"
-  WINEPREFIX=$bare wineboot -i >/dev/null 2>&1 || true
-  WINEPREFIX=$bare wineserver -w
+# A prefix beside the main one: $1 its suffix, $2 what it is for.
+make_side_prefix() {
+  local prefix=$WINEPREFIX-$1
+  drop_win32_prefix "$prefix"
+  [ -f "$prefix/system.reg" ] && return 0
+  echo "setup: creating Wine prefix $prefix ($2)"
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wineserver -w
 }
 
+# Where nothing is ever registered, for registration-free use.
+make_bare_prefix() { make_side_prefix bare "nothing is registered there"; }
+# Where the installer's test installs and removes the package.
+make_msi_prefix() { make_side_prefix msi "the installer's test installs there"; }
+
+# With "package", also what building the installer needs.
 do_setup() {
-  install_packages
+  install_packages $HOST_PKGS $CROSS_PKGS $UI_PKGS ${1:+$PACKAGE_PKGS}
   mkdir -p "$BUILD"
   fetch_wine_idl
   make_prefix
@@ -205,6 +213,7 @@ do_test() {
       *) echo "test: unknown option $1" >&2; exit 2 ;;
     esac
   done
+  make_msi_prefix
   [ "$repeat" -gt 0 ] && { soak "$repeat"; return; }
   run_ctest "$BUILD/native" native
   [ -n "$TEST_FILTER" ] || run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
@@ -394,4 +403,15 @@ do_bench() {
     done
   done
   return $status
+}
+
+# The 64-bit tree builds the package and the zip where wixl is installed;
+# built afresh, so that dist/ gets this version's and no older one.
+do_package() {
+  local built=$BUILD/win64/dist
+  rm -rf "$built"
+  build_step cmake --build "$BUILD/win64" --target package_msi package_zip
+  mkdir -p "$ROOT/dist"
+  local f
+  for f in "$built"/*; do cp "$f" "$ROOT/dist/" && echo "dist/$(basename "$f")"; done
 }

@@ -6,21 +6,10 @@
 #include <string>
 
 #include "com_test_util.h"
+#include "process_util.h"
 #include "registry_snapshot.h"
 
 namespace {
-
-std::wstring FullPath(const wchar_t* path) {
-  wchar_t full[MAX_PATH] = {};
-  GetFullPathNameW(path, MAX_PATH, full, nullptr);
-  return full;
-}
-
-std::wstring SystemTool(UINT(WINAPI* folder)(LPWSTR, UINT), const wchar_t* name) {
-  wchar_t path[MAX_PATH] = {};
-  folder(path, MAX_PATH);
-  return std::wstring(path) + L"\\" + name;
-}
 
 struct Bitness {
   const char* name;
@@ -39,19 +28,7 @@ Bitness Win64() {
           SystemTool(GetSystemDirectoryW, L"regsvr32.exe"), KEY_WOW64_64KEY, L"win64"};
 }
 
-DWORD Run(const std::wstring& program, const std::wstring& arguments) {
-  std::wstring line = L"\"" + program + L"\" " + arguments;
-  STARTUPINFOW startup{sizeof(startup)};
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return GetLastError() | 0x80000000;
-  WaitForSingleObject(process.hProcess, 60000);
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
+DWORD Run(const std::wstring& program, const std::wstring& arguments) { return RunProgram(program, arguments).code; }
 
 DWORD Register(const Bitness& b) { return Run(b.regsvr32, L"/s \"" + b.dll + L"\""); }
 DWORD Unregister(const Bitness& b) { return Run(b.regsvr32, L"/u /s \"" + b.dll + L"\""); }
