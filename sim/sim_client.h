@@ -29,16 +29,17 @@ class TempFile {
 
 class SimClient {
  public:
-  // Starts the simulator and waits until it reports every instrument listed and openable.
+  // Starts the simulator and waits until it reports every instrument listed and openable
+  // (generous deadlines: a loaded machine takes seconds to start a process).
   // Throws std::runtime_error with the simulator's own complaint when it does not.
-  explicit SimClient(std::string_view configText, DWORD readyTimeoutMs = 10000);
+  explicit SimClient(std::string_view configText, DWORD readyTimeoutMs = 30000);
   ~SimClient();  // Stop()
   SimClient(const SimClient&) = delete;
   SimClient& operator=(const SimClient&) = delete;
 
   // Sends one command line and returns the answer line ("OK ..." or "ERR ..."), or
   // "ERR no answer" when none came in time.
-  std::string Command(std::string_view line, DWORD timeoutMs = 5000);
+  std::string Command(std::string_view line, DWORD timeoutMs = 15000);
   bool Plug(std::string_view serial);
   bool Unplug(std::string_view serial);
 
