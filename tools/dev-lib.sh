@@ -338,6 +338,10 @@ with_demo_lab() {
     cat "$lab/sim.log"; echo "the simulated instruments did not start" >&2; status=1
   fi
   exec 7>&-
+  # The simulator unplugs its instruments and ends once its input closes.
+  local i
+  for i in $(seq 300); do kill -0 "$sim" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$sim" 2>/dev/null && { echo "the simulated instruments did not stop within 30 s" >&2; kill "$sim"; status=1; }
   wait "$sim" 2>/dev/null || true
   return $status
 }

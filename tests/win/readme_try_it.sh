@@ -9,5 +9,14 @@ lines=$(awk '/^## Try it/ { inside = 1 } inside && /^\.\/dev shell$/ { on = 1; n
 [ -n "$lines" ] || { echo "FAIL: README.md has no lines between './dev shell' and 'exit' under 'Try it'"; exit 1; }
 register_dll
 cd "$ROOT"
-with_demo_lab bash -e -x -c "$lines"
+with_demo_lab bash -e -x -c "$lines" &
+run=$!
+for _ in $(seq 1500); do kill -0 $run 2>/dev/null || break; sleep 0.1; done
+if kill -0 $run 2>/dev/null; then
+  echo "FAIL: the lines did not finish within 150 s"
+  "$ROOT/tools/wine-backtraces" 'cscript|velcorin|velcorin-sim'
+  kill $run
+  exit 1
+fi
+wait $run
 echo "DONE fails=0"
