@@ -22,6 +22,7 @@ class BesideAssembly {
 
   // The manifest is there but unusable: Windows' error code, else 0.
   DWORD failure() const { return failure_; }
+  bool active() const { return active_; }
 
  private:
   HANDLE context_ = INVALID_HANDLE_VALUE;

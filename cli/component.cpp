@@ -1,6 +1,15 @@
 #include "cli/component.h"
 
+#include <cstring>
+#include <span>
+
+#include "cli/console.h"
+#include "common/ansi.h"
+#include "common/core/device_path.h"
 #include "common/raii.h"
+#include "common/scope_exit.h"
+#include "common/unique_handle.h"
+#include "discovery/present_interfaces.h"
 
 namespace velcorin::cli {
 namespace {
@@ -117,6 +126,12 @@ std::vector<std::u16string> ChannelNames(_DevInfo* info) {
   return out;
 }
 
+int IndexOf(const std::vector<std::u16string>& paths, std::u16string_view path) {
+  for (std::size_t n = 0; n < paths.size(); ++n)
+    if (paths[n] == path) return static_cast<int>(n + 1);
+  return 0;
+}
+
 Instrument Describe(_DevInfo* info, int index) {
   Instrument i;
   i.index = index;
@@ -133,62 +148,11 @@ Instrument Describe(_DevInfo* info, int index) {
   Check(info->get_ChannelCount(&number));
   i.channels = number;
   i.channelNames = ChannelNames(info);
+  i.plainPath = PlainPath(i.path);
   return i;
 }
 
-}  // namespace
-
-Component::Component() : device_(Create<_Device>(L"Velcorin.Device")) {}
-
-Component::~Component() { device_->CloseDev(); }
-
-std::vector<Instrument> Component::Enumerate(const std::vector<FilterOption>& options) {
-  auto found = NewCollection();
-  auto filters = MakeFilters(options);
-  VARIANT_BOOL listed = VARIANT_FALSE;
-  Check(device_->EnumDevices(found.Get(), filters.Get(), &listed));
-  long count = 0;
-  Check(found->Count(&count));
-  std::vector<Instrument> list;
-  for (long n = 1; n <= count; ++n) {
-    VARIANT index{};
-    V_VT(&index) = VT_I4;
-    V_I4(&index) = n;
-    Variant item;
-    Check(found->Item(&index, item.out()));
-    ComPtr<_DevInfo> info;
-    if (item.vt() == VT_DISPATCH && V_DISPATCH(item.get())) V_DISPATCH(item.get())->QueryInterface(IID_PPV_ARGS(&info));
-    if (info) list.push_back(Describe(info.Get(), static_cast<int>(n)));
-  }
-  return list;
-}
-
-std::vector<Instrument> Component::List(const std::vector<FilterOption>& filters) {
-  const auto all = Enumerate({});
-  if (filters.empty()) return all;
-  auto chosen = Enumerate(filters);
-  for (auto& i : chosen) {
-    const Instrument* same = FindInstrument(all, i.path);
-    i.index = same ? same->index : 0;
-  }
-  return chosen;
-}
-
-// The enumeration that found the instrument has only just closed it, and an
-// instrument may take a moment before it accepts the next opening.
-bool Component::Open(const Instrument& instrument) {
-  constexpr int kAttempts = 10;
-  constexpr DWORD kPauseMs = 50;
-  Bstr path(std::wstring_view(reinterpret_cast<const wchar_t*>(instrument.path.data()), instrument.path.size()));
-  for (int attempt = 1;; ++attempt) {
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    Check(device_->OpenDev(path.get(), &opened));
-    if (opened || attempt == kAttempts) return opened != VARIANT_FALSE;
-    Sleep(kPauseMs);
-  }
-}
-
-std::optional<Reply> Component::Query(const QueryOptions& command, double& milliseconds) {
+ComPtr<_Packet> MakePacket(const ResolvedPacket& command) {
   auto packet = Create<_Packet>(L"Velcorin.Packet");
   Check(packet->put_DevType(command.devType));
   Check(packet->put_Channel(command.channel));
@@ -196,15 +160,10 @@ std::optional<Reply> Component::Query(const QueryOptions& command, double& milli
   Check(packet->put_OpCode(static_cast<OpCodeBaseEnum>(command.opCode)));
   Bstr data(std::wstring_view(reinterpret_cast<const wchar_t*>(command.data.data()), command.data.size()));
   Check(packet->put_Data(data.get()));
-  LARGE_INTEGER frequency{}, start{}, end{};
-  QueryPerformanceFrequency(&frequency);
-  VARIANT_BOOL answered = VARIANT_FALSE;
-  QueryPerformanceCounter(&start);
-  const HRESULT hr = device_->QueryDev(packet.Get(), &answered);
-  QueryPerformanceCounter(&end);
-  Check(hr);
-  milliseconds = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-  if (!answered) return std::nullopt;
+  return packet;
+}
+
+Reply ReplyOf(_Packet* packet) {
   Reply reply;
   long number = 0;
   Check(packet->get_DevType(&number));
@@ -222,6 +181,213 @@ std::optional<Reply> Component::Query(const QueryOptions& command, double& milli
   reply.endCode = endCode;
   reply.data = ReadText([&](BSTR* t) { return packet->get_Data(t); });
   return reply;
+}
+
+// Why an opening failed, asked of the system directly: a path that no longer
+// opens is gone; one held by another program refuses a second opening; one
+// that opens answered nothing. Right after a close an instrument may refuse
+// for a moment, so a refusal is asked again before it counts as "in use".
+OpenOutcome Diagnose(std::u16string_view plainPath) {
+  constexpr int kAsks = 5;
+  constexpr DWORD kPauseMs = 20;
+  const std::wstring name(plainPath.begin(), plainPath.end());
+  for (int ask = 1;; ++ask) {
+    const UniqueKernelHandle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return OpenOutcome::Silent;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return OpenOutcome::Absent;
+    if (ask == kAsks) return OpenOutcome::InUse;
+    Sleep(kPauseMs);
+  }
+}
+
+struct EnumNames {
+  const wchar_t* type;
+  NamedValues Enumerations::*into;
+};
+constexpr EnumNames kEnumerations[] = {{L"OpTypeEnum", &Enumerations::opTypes},
+                                       {L"OpCodeBaseEnum", &Enumerations::opCodes},
+                                       {L"EndCodeBaseEnum", &Enumerations::endCodes}};
+
+NamedValues Constants(ITypeInfo* type) {
+  NamedValues out;
+  TYPEATTR* attributes = nullptr;
+  Check(type->GetTypeAttr(&attributes));
+  const ScopeExit releaseAttributes([&] { type->ReleaseTypeAttr(attributes); });
+  for (UINT v = 0; v < attributes->cVars; ++v) {
+    VARDESC* var = nullptr;
+    Check(type->GetVarDesc(v, &var));
+    const ScopeExit releaseVar([&] { type->ReleaseVarDesc(var); });
+    Bstr name;
+    Variant value;
+    if (var->varkind != VAR_CONST || FAILED(type->GetDocumentation(var->memid, name.out(), nullptr, nullptr, nullptr)) ||
+        FAILED(VariantChangeType(value.get(), var->lpvarValue, 0, VT_I4)))
+      continue;
+    out.push_back({Text(name), V_I4(value.get())});
+  }
+  return out;
+}
+
+std::string FileVersion(const std::wstring& file) {
+  DWORD ignored = 0;
+  std::vector<std::uint8_t> data(GetFileVersionInfoSizeW(file.c_str(), &ignored));
+  if (data.empty() || !GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(data.size()), data.data())) return "";
+  struct Translation { WORD language, codePage; };
+  Translation* translation = nullptr;
+  UINT size = 0;
+  if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) ||
+      size < sizeof(Translation))
+    return "";
+  wchar_t query[64];
+  wsprintfW(query, L"\\StringFileInfo\\%04x%04x\\FileVersion", translation->language, translation->codePage);
+  wchar_t* text = nullptr;
+  if (!VerQueryValueW(data.data(), query, reinterpret_cast<void**>(&text), &size) || size == 0) return "";
+  return Utf8(std::u16string(reinterpret_cast<const char16_t*>(text)));
+}
+
+int Bits(HMODULE module) {
+  const auto* base = reinterpret_cast<const std::uint8_t*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  return nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64 ? 64 : nt->FileHeader.Machine == IMAGE_FILE_MACHINE_I386 ? 32 : 0;
+}
+
+}  // namespace
+
+std::vector<std::u16string> PresentPaths() {
+  std::vector<std::u16string> paths;
+  auto list = PresentInterfaces::List();
+  if (!list) return paths;
+  for (std::optional<std::u16string> path; list->Next(path);)
+    if (path) paths.push_back(std::move(*path));
+  return paths;
+}
+
+std::u16string PlainPath(std::u16string_view devicePath) { return NarrowDevicePath(devicePath, AnsiCodeOf); }
+
+std::u16string DevicePathOf(std::u16string_view plainPath) {
+  std::vector<std::uint8_t> bytes;
+  for (char16_t c : plainPath) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  return WidenDevicePath(bytes, AnsiDecodeByte);
+}
+
+Component::Component() : device_(Create<_Device>(L"Velcorin.Device")) {}
+
+Component::~Component() { device_->CloseDev(); }
+
+std::vector<Instrument> Component::Enumerate(const std::vector<FilterOption>& options) {
+  auto found = NewCollection();
+  auto filters = MakeFilters(options);
+  VARIANT_BOOL listed = VARIANT_FALSE;
+  {
+    const Progress progress("listing instruments");
+    Check(device_->EnumDevices(found.Get(), filters.Get(), &listed));
+  }
+  long count = 0;
+  Check(found->Count(&count));
+  std::vector<Instrument> list;
+  for (long n = 1; n <= count; ++n) {
+    VARIANT index{};
+    V_VT(&index) = VT_I4;
+    V_I4(&index) = n;
+    Variant item;
+    Check(found->Item(&index, item.out()));
+    ComPtr<_DevInfo> info;
+    if (item.vt() == VT_DISPATCH && V_DISPATCH(item.get())) V_DISPATCH(item.get())->QueryInterface(IID_PPV_ARGS(&info));
+    if (info) list.push_back(Describe(info.Get(), 0));
+  }
+  return list;
+}
+
+std::vector<Instrument> Component::List(const std::vector<FilterOption>& filters) {
+  const auto present = PresentPaths();
+  const auto identified = Enumerate({});
+  std::vector<Instrument> rows;
+  for (std::size_t n = 0; n < present.size(); ++n) {
+    const auto same = std::find_if(identified.begin(), identified.end(), [&](auto& i) { return i.path == present[n]; });
+    Instrument row;
+    if (same != identified.end()) {
+      row = *same;
+    } else {
+      row.usable = false;
+      row.path = present[n];
+      row.plainPath = PlainPath(row.path);
+    }
+    row.index = static_cast<int>(n + 1);
+    rows.push_back(std::move(row));
+  }
+  // Plugged in between the two looks: after the others, so that no index moves.
+  for (const auto& i : identified)
+    if (IndexOf(present, i.path) == 0) {
+      rows.push_back(i);
+      rows.back().index = static_cast<int>(rows.size());
+    }
+  if (filters.empty()) return rows;
+  const auto chosen = Enumerate(filters);
+  std::erase_if(rows, [&](const Instrument& row) {
+    return row.usable && std::none_of(chosen.begin(), chosen.end(), [&](auto& i) { return i.path == row.path; });
+  });
+  return rows;
+}
+
+OpenOutcome Component::Open(const std::u16string& path, bool justListed) {
+  constexpr DWORD kSettleMs = 500, kPauseMs = 50;
+  const ULONGLONG until = GetTickCount64() + (justListed ? kSettleMs : 0);
+  Bstr name(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
+  for (;;) {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    {
+      const Progress progress("opening the instrument");
+      Check(device_->OpenDev(name.get(), &opened));
+    }
+    if (opened) return OpenOutcome::Opened;
+    const OpenOutcome why = Diagnose(PlainPath(path));
+    if (why != OpenOutcome::InUse || GetTickCount64() >= until) return why;
+    Sleep(kPauseMs);
+  }
+}
+
+Instrument Component::OpenInstrument() {
+  ComPtr<_DevInfo> info;
+  Check(device_->get_DeviceInfo(&info));
+  Instrument i = Describe(info.Get(), 0);
+  i.index = IndexOf(PresentPaths(), i.path);
+  return i;
+}
+
+std::optional<Reply> Component::Query(const ResolvedPacket& command, double& milliseconds) {
+  auto packet = MakePacket(command);
+  LARGE_INTEGER frequency{}, start{}, end{};
+  QueryPerformanceFrequency(&frequency);
+  VARIANT_BOOL answered = VARIANT_FALSE;
+  QueryPerformanceCounter(&start);
+  const HRESULT hr = device_->QueryDev(packet.Get(), &answered);
+  QueryPerformanceCounter(&end);
+  Check(hr);
+  milliseconds = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+  if (!answered) return std::nullopt;
+  return ReplyOf(packet.Get());
+}
+
+bool Component::Write(const ResolvedPacket& command) {
+  auto packet = MakePacket(command);
+  VARIANT_BOOL sent = VARIANT_FALSE;
+  Check(device_->WriteDev(packet.Get(), &sent));
+  return sent != VARIANT_FALSE;
+}
+
+std::optional<Reply> Component::Read() {
+  auto packet = Create<_Packet>(L"Velcorin.Packet");
+  VARIANT_BOOL answered = VARIANT_FALSE;
+  Check(device_->ReadDev(packet.Get(), &answered));
+  if (!answered) return std::nullopt;
+  return ReplyOf(packet.Get());
 }
 
 bool Component::EnterCalMode(const std::u16string& password) {
@@ -243,6 +409,46 @@ std::optional<std::u16string> Component::Choose() {
   Check(chooser->ShowDialog(&chosen));
   if (!chosen) return std::nullopt;
   return ReadText([&](BSTR* t) { return chooser->get_DevicePath(t); });
+}
+
+Enumerations Component::Names() {
+  ComPtr<ITypeInfo> device;
+  ComPtr<ITypeLib> library;
+  UINT at = 0;
+  Check(device_->GetTypeInfo(0, 0, &device));
+  Check(device->GetContainingTypeLib(&library, &at));
+  Enumerations names;
+  for (UINT n = 0; n < library->GetTypeInfoCount(); ++n) {
+    TYPEKIND kind{};
+    Bstr name;
+    if (FAILED(library->GetTypeInfoType(n, &kind)) || kind != TKIND_ENUM ||
+        FAILED(library->GetDocumentation(static_cast<INT>(n), name.out(), nullptr, nullptr, nullptr)))
+      continue;
+    for (const auto& e : kEnumerations)
+      if (name.view() == e.type) {
+        ComPtr<ITypeInfo> type;
+        Check(library->GetTypeInfo(n, &type));
+        names.*e.into = Constants(type.Get());
+      }
+  }
+  return names;
+}
+
+LoadedDll Component::Dll() {
+  // The object's vtable lies in the module that made it.
+  HMODULE module = nullptr;
+  const auto* vtable = *reinterpret_cast<void* const*>(device_.Get());
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCWSTR>(vtable), &module))
+    return {};
+  LoadedDll dll;
+  std::vector<wchar_t> path(MAX_PATH);
+  for (DWORD length; (length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
+    path.resize(path.size() * 2);
+  dll.path = path.data();
+  dll.version = FileVersion(dll.path);
+  dll.bits = Bits(module);
+  return dll;
 }
 
 }  // namespace velcorin::cli

@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/core/arguments.h"
-
 namespace velcorin::cli {
 namespace {
 
 bool IsControl(char16_t c) { return c < 0x20 || c == 0x7F; }
 
-std::string Escaped(const char* format, unsigned value) {
+std::string Formatted(const char* format, unsigned value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, format, value);
   return buffer;
@@ -19,23 +17,17 @@ std::string Escaped(const char* format, unsigned value) {
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return Lower(x) == Lower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
 }
 
-std::u16string WithoutZeros(std::u16string_view text) {
-  std::u16string out;
-  for (char16_t c : text)
-    if (c != 0) out += c;
-  return out;
-}
-
+// The last cell of a row is not padded, so it sets no column's width: a long
+// path in a short row leaves the table's columns alone.
 std::string Columns(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    if (row.size() > widths.size()) widths.resize(row.size());
+    for (std::size_t i = 0; i + 1 < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
   }
   std::string out;
   for (const auto& row : rows) {
@@ -48,24 +40,40 @@ std::string Columns(const std::vector<std::vector<std::string>>& rows) {
 }
 
 std::vector<std::string> ListRow(const Instrument& i) {
+  if (!i.usable) return {std::to_string(i.index), std::string(kUnavailable) + ": " + Shown(i.plainPath)};
   return {std::to_string(i.index), Shown(i.model), Shown(i.serial), Shown(i.firmware), Hex(i.type),
           std::to_string(i.channels)};
 }
 
 std::string Field(std::string_view name, const std::string& json) { return "\"" + std::string(name) + "\": " + json; }
 
-std::string InstrumentJson(const Instrument& i, bool withIndex) {
-  std::string names;
-  for (const auto& name : i.channelNames) names += (names.empty() ? "" : ", ") + JsonString(name);
-  std::string out = "{";
-  if (withIndex) out += Field("Index", std::to_string(i.index)) + ", ";
-  out += Field("ModelNumber", JsonString(i.model)) + ", " + Field("SerialNumber", JsonString(i.serial)) + ", " +
-         Field("FirmwareVersion", JsonString(i.firmware)) + ", " + Field("ProductID", std::to_string(i.type)) +
-         ", " + Field("VendorID", std::to_string(i.vendor)) + ", " +
-         Field("ChannelCount", std::to_string(i.channels)) + ", " +
-         Field("Description", JsonString(i.description)) + ", " + Field("DevicePath", JsonString(i.path)) +
-         ", " + Field("ChannelNames", "[" + names + "]") + "}";
-  return out;
+std::string Shown16(std::u16string_view text) { return JsonString(Plain(text)); }
+
+std::string Strings(const std::vector<std::u16string>& texts, std::string (*form)(std::u16string_view)) {
+  std::string out;
+  for (const auto& t : texts) out += (out.empty() ? "" : ", ") + form(t);
+  return "[" + out + "]";
+}
+
+std::string ExactJson(const Instrument& i) {
+  if (!i.usable) return "{" + Field("DevicePath", JsonString(i.path)) + "}";
+  return "{" + Field("ModelNumber", JsonString(i.model)) + ", " + Field("SerialNumber", JsonString(i.serial)) + ", " +
+         Field("FirmwareVersion", JsonString(i.firmware)) + ", " + Field("Description", JsonString(i.description)) +
+         ", " + Field("DevicePath", JsonString(i.path)) + ", " + Field("ChannelNames", Strings(i.channelNames, JsonString)) +
+         "}";
+}
+
+std::string InstrumentJson(const Instrument& i) {
+  std::string out = "{" + Field("Index", i.index ? std::to_string(i.index) : "null") + ", " +
+                    Field("State", i.usable ? "\"ready\"" : "\"unavailable\"") + ", ";
+  if (i.usable)
+    out += Field("ModelNumber", Shown16(i.model)) + ", " + Field("SerialNumber", Shown16(i.serial)) + ", " +
+           Field("FirmwareVersion", Shown16(i.firmware)) + ", " + Field("ProductID", std::to_string(i.type)) + ", " +
+           Field("VendorID", std::to_string(i.vendor)) + ", " + Field("ChannelCount", std::to_string(i.channels)) +
+           ", " + Field("Description", Shown16(i.description)) + ", ";
+  out += Field("DevicePath", JsonString(i.plainPath)) + ", ";
+  if (i.usable) out += Field("ChannelNames", Strings(i.channelNames, Shown16)) + ", ";
+  return out + Field("Exact", ExactJson(i)) + "}";
 }
 
 std::string Milliseconds(double ms) {
@@ -73,6 +81,37 @@ std::string Milliseconds(double ms) {
   std::snprintf(buffer, sizeof buffer, "%.3f", ms);
   return buffer;
 }
+
+std::string Named(std::int32_t value, const NamedValues* names) {
+  const std::string name = names ? NameOf(value, *names) : "";
+  return std::to_string(value) + (name.empty() ? "" : " (" + name + ")");
+}
+
+std::string NameJson(std::int32_t value, const NamedValues* names) {
+  const std::string name = names ? NameOf(value, *names) : "";
+  return name.empty() ? "null" : "\"" + name + "\"";
+}
+
+std::string TimeText(const Stamp& t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+  return buffer;
+}
+
+std::string TimeJson(const Stamp& t) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return buffer;
+}
+
+const Instrument* ByPath(const std::vector<Instrument>& list, std::u16string_view path) {
+  for (const auto& i : list)
+    if (i.path == path) return &i;
+  return nullptr;
+}
+
+Match Matched(const Instrument& i) { return {i.usable ? Found::Usable : Found::Unusable, &i}; }
 
 }  // namespace
 
@@ -88,13 +127,20 @@ RoundTrips Summarize(std::vector<double> ms) {
   return r;
 }
 
+std::u16string Plain(std::u16string_view text) {
+  std::u16string out;
+  for (char16_t c : text)
+    if (c != 0) out += c;
+  while (!out.empty() && out.back() == u' ') out.pop_back();
+  return out;
+}
+
 std::string Shown(std::u16string_view text) {
   std::u16string visible;
   std::string out;
-  for (char16_t c : text) {
-    if (c == 0) continue;
+  for (char16_t c : Plain(text)) {
     if (IsControl(c)) {
-      out += Utf8(visible) + Escaped("\\x%02X", c);
+      out += Utf8(visible) + Formatted("\\x%02X", c);
       visible.clear();
     } else {
       visible += c;
@@ -123,13 +169,13 @@ std::string JsonString(std::u16string_view text) {
       continue;
     }
     flush();
-    out += named ? std::string(named) : Escaped("\\u%04x", c);
+    out += named ? std::string(named) : Formatted("\\u%04x", c);
   }
   flush();
   return out + "\"";
 }
 
-std::string Hex(std::int32_t value) { return Escaped("0x%04X", static_cast<std::uint32_t>(value)); }
+std::string Hex(std::int32_t value) { return Formatted("0x%04X", static_cast<std::uint32_t>(value)); }
 
 std::string ListText(const std::vector<Instrument>& list) {
   std::vector<std::vector<std::string>> rows = {{"#", "Model", "Serial", "Firmware", "Type", "Channels"}};
@@ -139,7 +185,7 @@ std::string ListText(const std::vector<Instrument>& list) {
 
 std::string ListJson(const std::vector<Instrument>& list) {
   std::string out = "[";
-  for (const auto& i : list) out += (out.size() > 1 ? ",\n " : "") + InstrumentJson(i, true);
+  for (const auto& i : list) out += (out.size() > 1 ? ",\n " : "") + InstrumentJson(i);
   return out + "]\n";
 }
 
@@ -148,20 +194,21 @@ std::string InfoText(const Instrument& i) {
       {"Model:", Shown(i.model)},     {"Serial:", Shown(i.serial)},
       {"Firmware:", Shown(i.firmware)}, {"Type:", Hex(i.type)},
       {"Vendor:", Hex(i.vendor)},     {"Channels:", std::to_string(i.channels)},
-      {"Description:", Shown(i.description)}, {"Path:", Shown(i.path)}};
+      {"Description:", Shown(i.description)}, {"Path:", Shown(i.plainPath)}};
+  if (i.index) rows.insert(rows.begin(), {"Index:", std::to_string(i.index)});
   for (std::size_t n = 0; n < i.channelNames.size(); ++n)
     rows.push_back({"Channel " + std::to_string(n + 1) + ":", Shown(i.channelNames[n])});
   return Columns(rows);
 }
 
-std::string InfoJson(const Instrument& i) { return InstrumentJson(i, false) + "\n"; }
+std::string InfoJson(const Instrument& i) { return InstrumentJson(i) + "\n"; }
 
-std::string ReplyText(const Reply& r, const std::optional<RoundTrips>& timing) {
+std::string ReplyText(const Reply& r, const std::optional<RoundTrips>& timing, const Enumerations* names) {
   std::string out = Columns({{"DevType:", std::to_string(r.devType) + " (" + Hex(r.devType) + ")"},
                              {"Channel:", std::to_string(r.channel)},
-                             {"OpType:", std::to_string(r.opType)},
-                             {"OpCode:", std::to_string(r.opCode)},
-                             {"EndCode:", std::to_string(r.endCode)},
+                             {"OpType:", Named(r.opType, names ? &names->opTypes : nullptr)},
+                             {"OpCode:", Named(r.opCode, names ? &names->opCodes : nullptr)},
+                             {"EndCode:", Named(r.endCode, names ? &names->endCodes : nullptr)},
                              {"Data:", Shown(r.data)}});
   if (timing)
     out += "Round trip over " + std::to_string(timing->runs) + " queries: min " + Milliseconds(timing->minMs) +
@@ -169,11 +216,15 @@ std::string ReplyText(const Reply& r, const std::optional<RoundTrips>& timing) {
   return out;
 }
 
-std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing) {
+std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing, const Enumerations* names) {
   std::string out = "{" + Field("DevType", std::to_string(r.devType)) + ", " +
                     Field("Channel", std::to_string(r.channel)) + ", " + Field("OpType", std::to_string(r.opType)) +
-                    ", " + Field("OpCode", std::to_string(r.opCode)) + ", " +
-                    Field("EndCode", std::to_string(r.endCode)) + ", " + Field("Data", JsonString(r.data));
+                    ", " + Field("OpTypeName", NameJson(r.opType, names ? &names->opTypes : nullptr)) + ", " +
+                    Field("OpCode", std::to_string(r.opCode)) + ", " +
+                    Field("OpCodeName", NameJson(r.opCode, names ? &names->opCodes : nullptr)) + ", " +
+                    Field("EndCode", std::to_string(r.endCode)) + ", " +
+                    Field("EndCodeName", NameJson(r.endCode, names ? &names->endCodes : nullptr)) + ", " +
+                    Field("Data", Shown16(r.data)) + ", " + Field("Exact", "{" + Field("Data", JsonString(r.data)) + "}");
   if (timing)
     out += ", " + Field("RoundTripMs", "{" + Field("runs", std::to_string(timing->runs)) + ", " +
                                            Field("min", Milliseconds(timing->minMs)) + ", " +
@@ -182,31 +233,68 @@ std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing) {
   return out + "}\n";
 }
 
-std::string ChangeLine(bool appeared, const Instrument& i) {
-  std::string line = appeared ? "+" : "-";
-  for (const auto& cell : ListRow(i)) line += " " + cell;
-  return line + "\n";
+std::string CalibrationJson(bool entered) {
+  return "{" + Field("CalibrationMode", entered ? "true" : "false") + "}\n";
 }
 
-const Instrument* FindInstrument(const std::vector<Instrument>& list, std::u16string_view device) {
+Match FindInstrument(const std::vector<Instrument>& list, std::u16string_view device) {
   for (const auto& i : list)
-    if (WithoutZeros(i.serial) == device) return &i;
+    if (i.usable && Plain(i.serial) == device) return Matched(i);
+  const Instrument* noCase = nullptr;
+  for (const auto& i : list) {
+    if (!i.usable || !SameNoCase(Plain(i.serial), device)) continue;
+    if (noCase) return {Found::Ambiguous, nullptr};
+    noCase = &i;
+  }
+  if (noCase) return Matched(*noCase);
   if (const auto index = ParseNumber(device); index && device.find_first_not_of(u"0123456789") == device.npos)
     for (const auto& i : list)
-      if (i.index == *index) return &i;
+      if (i.index == *index) return Matched(i);
   for (const auto& i : list)
-    if (i.path == device || SameNoCase(WithoutZeros(i.path), device)) return &i;
-  return nullptr;
+    if (i.path == device || SameNoCase(i.plainPath, device)) return Matched(i);
+  return {};
 }
 
-Changes Compare(const std::vector<Instrument>& before, const std::vector<Instrument>& now) {
-  auto missingFrom = [](const std::vector<Instrument>& from, const std::vector<Instrument>& in) {
-    std::vector<Instrument> out;
-    for (const auto& i : from)
-      if (std::none_of(in.begin(), in.end(), [&](const Instrument& o) { return o.path == i.path; })) out.push_back(i);
-    return out;
-  };
-  return {missingFrom(now, before), missingFrom(before, now)};
+bool IsDevicePath(std::u16string_view device) {
+  return device.starts_with(u"\\\\?\\") || device.starts_with(u"\\\\.\\");
+}
+
+std::vector<Change> Compare(const std::vector<Instrument>& before, std::vector<Instrument>& now) {
+  std::vector<Change> changes;
+  for (const auto& i : before)
+    if (!ByPath(now, i.path)) changes.push_back({'-', i});
+  for (auto& i : now) {
+    const Instrument* was = ByPath(before, i.path);
+    if (!i.usable && was) {
+      const int index = i.index;
+      i = *was;
+      i.index = index;
+      i.usable = false;
+    }
+    if (!was || was->usable != i.usable) changes.push_back({i.usable ? '+' : '!', i});
+  }
+  return changes;
+}
+
+std::string ChangeLine(const Change& c, const Stamp& at, bool json) {
+  if (json) {
+    const char* event = c.mark == '+' ? "\"ready\"" : c.mark == '-' ? "\"gone\"" : "\"unavailable\"";
+    return "{" + Field("Time", TimeJson(at)) + ", " + Field("Event", event) + ", " +
+           Field("Instrument", InstrumentJson(c.instrument)) + "}\n";
+  }
+  std::string line = TimeText(at) + " " + c.mark + " " + std::to_string(c.instrument.index);
+  const bool known = !c.instrument.serial.empty() || !c.instrument.model.empty();
+  const std::string unavailable = c.mark == '!' ? std::string(kUnavailable) : "";
+  if (c.instrument.usable || known) {
+    Instrument shown = c.instrument;
+    shown.usable = true;
+    const auto row = ListRow(shown);
+    for (std::size_t n = 1; n < row.size(); ++n) line += " " + row[n];
+    if (!unavailable.empty()) line += " " + unavailable;
+  } else {
+    line += " " + (unavailable.empty() ? "" : unavailable + ": ") + Shown(c.instrument.plainPath);
+  }
+  return line + "\n";
 }
 
 }  // namespace velcorin::cli

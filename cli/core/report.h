@@ -1,6 +1,7 @@
-// How the tool shows instruments and replies: plain text for people (padding
-// zero characters removed, control characters made visible) and JSON for
-// programs (texts exact, escaped).
+// How the tool shows instruments and replies: plain text for people and JSON
+// for programs, both with the zero characters instruments pad texts with
+// removed and trailing spaces trimmed; JSON keeps the exact texts under
+// "Exact".
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/core/arguments.h"
+
 namespace velcorin::cli {
 
 struct Instrument {
-  int index = 0;  // position in the unfiltered list, from 1
-  std::u16string model, serial, firmware, description, path;
+  int index = 0;  // position in the system's device list, from 1; 0 when not in it
+  bool usable = true;  // false: present, but in use or not answering
+  std::u16string model, serial, firmware, description;
+  std::u16string path;       // the device path string, as the component hands it out
+  std::u16string plainPath;  // the path it names, as a command line gives it
   std::int32_t type = 0, vendor = 0, channels = 0;
   std::vector<std::u16string> channelNames;
 };
@@ -29,28 +35,47 @@ struct RoundTrips {
 };
 RoundTrips Summarize(std::vector<double> milliseconds);
 
-std::string Shown(std::u16string_view text);
+// Local time of a watch line.
+struct Stamp {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+std::u16string Plain(std::u16string_view text);  // zeros removed, trailing spaces trimmed
+std::string Shown(std::u16string_view text);     // Plain, control characters as \xNN
 std::string JsonString(std::u16string_view text);
 std::string Hex(std::int32_t value);
+
+inline constexpr std::string_view kUnavailable = "in use or not answering";
 
 std::string ListText(const std::vector<Instrument>& list);
 std::string ListJson(const std::vector<Instrument>& list);
 std::string InfoText(const Instrument& instrument);
 std::string InfoJson(const Instrument& instrument);
-std::string ReplyText(const Reply& reply, const std::optional<RoundTrips>& timing);
-std::string ReplyJson(const Reply& reply, const std::optional<RoundTrips>& timing);
-// One line of watch: "+" or "-", then the instrument as list shows it.
-std::string ChangeLine(bool appeared, const Instrument& instrument);
+// `names` adds the constants' names; null when the type library is unknown.
+std::string ReplyText(const Reply& reply, const std::optional<RoundTrips>& timing, const Enumerations* names);
+std::string ReplyJson(const Reply& reply, const std::optional<RoundTrips>& timing, const Enumerations* names);
+std::string CalibrationJson(bool entered);
 
-// The instrument that DEVICE names: a serial number, else an index from list,
-// else a device path (as shown, any case, or exact). Serial numbers win so
-// that an instrument whose serial is "2" stays reachable by it.
-const Instrument* FindInstrument(const std::vector<Instrument>& list, std::u16string_view device);
-
-// Instruments of `now` missing from `before` (appeared), and the other way round.
-struct Changes {
-  std::vector<Instrument> appeared, gone;
+// DEVICE of the command line looked up in a list: a serial number matched
+// exactly, else ignoring case when only one instrument matches, else an index,
+// else a path. Serial numbers win so that an instrument whose serial is "2"
+// stays reachable by it.
+enum class Found { Usable, Unusable, Missing, Ambiguous };
+struct Match {
+  Found how = Found::Missing;
+  const Instrument* instrument = nullptr;
 };
-Changes Compare(const std::vector<Instrument>& before, const std::vector<Instrument>& now);
+Match FindInstrument(const std::vector<Instrument>& list, std::u16string_view device);
+bool IsDevicePath(std::u16string_view device);  // \\?\ or \\.\, as the system writes them
+
+// What changed between two looks at the device list, by path: '+' usable now
+// (new, or free again), '-' gone, '!' present but in use or not answering.
+// Unusable instruments of `now` take what `before` knew of them.
+struct Change {
+  char mark;
+  Instrument instrument;
+};
+std::vector<Change> Compare(const std::vector<Instrument>& before, std::vector<Instrument>& now);
+std::string ChangeLine(const Change& change, const Stamp& at, bool json);
 
 }  // namespace velcorin::cli
