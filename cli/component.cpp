@@ -347,8 +347,8 @@ OpenOutcome Component::Open(const std::u16string& path, bool justListed) {
       Check(device_->OpenDev(name.get(), &opened));
     }
     if (opened) return OpenOutcome::Opened;
-    const OpenOutcome why = Diagnose(PlainPath(path));
-    if (why != OpenOutcome::InUse || GetTickCount64() >= until) return why;
+    // An instrument that does not answer takes seconds to fail: past the settling time.
+    if (GetTickCount64() >= until) return Diagnose(PlainPath(path));
     Sleep(kPauseMs);
   }
 }

@@ -144,9 +144,27 @@ void CheckReply(const Reply& reply, const Instrument& instrument, const Enumerat
                 (name.empty() ? "" : " (" + name + ")"));
 }
 
+// The component sends each data character as its byte in the ANSI code page,
+// best fit or the code page's default character where there is none: say so
+// rather than let a text change on its way unseen.
+void WarnOfChangedData(std::u16string_view data) {
+  for (char16_t c : data) {
+    char bytes[2];
+    wchar_t back = 0;
+    const wchar_t wide = c;
+    if (WideCharToMultiByte(CP_ACP, 0, &wide, 1, bytes, 2, nullptr, nullptr) != 1 ||
+        MultiByteToWideChar(CP_ACP, 0, bytes, 1, &back, 1) != 1 || back == wide)
+      continue;  // the same character, or two bytes: the component refuses those itself
+    PrintError("velcorin: warning: '" + Utf8(std::u16string(1, c)) + "' has no byte of its own in code page " +
+               std::to_string(GetACP()) + " and goes out as '" + Utf8(std::u16string(1, static_cast<char16_t>(back))) +
+               "'\n");
+  }
+}
+
 DWORD QueryCommand(Context& c) {
   const Enumerations names = c.Get().Names();
   const ResolvedPacket packet = Resolve(c.in.packet, names);
+  WarnOfChangedData(packet.data);
   const Instrument instrument = Find(c.Get(), c.in.device, true);
   std::vector<double> times;
   std::optional<Reply> reply;
@@ -238,6 +256,7 @@ bool ShellStep(Context& c, const Instrument& instrument, const Enumerations& nam
     }
     case ShellVerb::Query: {
       double ms = 0;
+      WarnOfChangedData(line.packet.data);
       const auto reply = component.Query(Resolve(line.packet, names), ms);
       if (!reply) throw Failure(Named(instrument) + " did not reply");
       Print(c.in.json ? ReplyJson(*reply, std::nullopt, &names) : ReplyText(*reply, std::nullopt, &names));
@@ -245,6 +264,7 @@ bool ShellStep(Context& c, const Instrument& instrument, const Enumerations& nam
       break;
     }
     case ShellVerb::Write:
+      WarnOfChangedData(line.packet.data);
       if (!component.Write(Resolve(line.packet, names))) throw Failure("the packet could not be sent");
       break;
     case ShellVerb::Read: {

@@ -42,19 +42,31 @@ HANDLE Inheritable(const std::wstring& path) {
                      nullptr);
 }
 
+// A pipe holding `text`, already closed for writing: the child reads it, then its end.
+HANDLE PipeWith(const std::string& text) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 65536)) return nullptr;
+  SetHandleInformation(write, HANDLE_FLAG_INHERIT, 0);
+  DWORD written = 0;
+  WriteFile(write, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(write);
+  return read;
+}
+
 // One run of the tool, its output going to files that can be read while it runs.
 class Tool {
  public:
-  explicit Tool(const std::wstring& args, DWORD flags = 0) {
+  explicit Tool(const std::wstring& args, const std::string& input = "", DWORD flags = 0) {
     std::wstring line = L"\"" + WindowsPath("VELCORIN_CLI") + L"\" " + args;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = PipeWith(input);
     startup.hStdOutput = Inheritable(out_.Path());
     startup.hStdError = Inheritable(err_.Path());
     started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &p_);
-    CloseHandle(startup.hStdOutput);
-    CloseHandle(startup.hStdError);
+    for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
   }
   ~Tool() {
     if (!started_) return;
@@ -63,7 +75,7 @@ class Tool {
     CloseHandle(p_.hProcess);
   }
   // The exit status, or 99 when it had to be ended after the time limit.
-  DWORD Wait(DWORD timeoutMs = 30000) {
+  DWORD Wait(DWORD timeoutMs = 60000) {
     DWORD status = 99;
     if (started_ && WaitForSingleObject(p_.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p_.hProcess, &status);
     return status;
@@ -83,82 +95,256 @@ constexpr DWORD kPatienceMs = 30000;
 
 std::wstring Wide(const std::string& text) { return {text.begin(), text.end()}; }
 
+// A simulated instrument that another program holds open: this one.
+class Held {
+ public:
+  explicit Held(const std::string& path)
+      : file_(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~Held() { Release(); }
+  bool held() const { return file_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (held()) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE file_;
+};
+
+// The demo's three instruments and one more that this program keeps open.
 class Cli : public testing::Test {
  protected:
-  static void SetUpTestSuite() { sim_ = new SimClient(Slurp(WindowsPath("VELCORIN_DEMO_INI"))); }
-  static void TearDownTestSuite() { delete sim_; }
+  static void SetUpTestSuite() {
+    sim_ = new SimClient(Slurp(WindowsPath("VELCORIN_DEMO_INI")));
+    busySim_ = new SimClient("[busy]\nserial = BUSY7001\nmodel = BSY-7001\ntype = 0x7001\n");
+    busy_ = new Held(busySim_->DevicePath("BUSY7001"));
+  }
+  static void TearDownTestSuite() {
+    delete busy_;
+    delete busySim_;
+    delete sim_;
+  }
+  // {path:SERIAL} becomes that instrument's device path.
+  static std::wstring Expand(std::wstring args) {
+    for (std::size_t at; (at = args.find(L"{path:")) != args.npos;) {
+      const auto end = args.find(L'}', at);
+      const std::string serial(args.begin() + at + 6, args.begin() + end);
+      std::string path = sim_->DevicePath(serial);
+      if (path.empty()) path = busySim_->DevicePath(serial);
+      args.replace(at, end - at + 1, Wide(path));
+    }
+    return args;
+  }
+  static void WaitUntilAllFree() {
+    for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) sim_->WaitUntilFree(serial);
+  }
   static SimClient* sim_;
+  static SimClient* busySim_;
+  static Held* busy_;
 };
 SimClient* Cli::sim_ = nullptr;
+SimClient* Cli::busySim_ = nullptr;
+Held* Cli::busy_ = nullptr;
 
-TEST_F(Cli, CommandLinesAndWhatTheyPrint) {
-  const std::string row = "\\d  ";
-  const struct { std::wstring args; DWORD status; std::string out, err; } cases[] = {
-      {L"list", 0, "^#  Model     Serial    Firmware  Type    Channels\n(\\d  (LDI-3001  DEMO3001  2\\.14      0x3001  2|"
-                   "TCM-1102  DEMO1102  1\\.07      0x1102  1|LDC-0105  DEMO0105  0\\.93      0x0105  3)\n){3}$", "^$"},
-      {L"list --class 0x3000", 0, "^#.*\n" + row + "LDI-3001 [^\n]*\n$", "^$"},
-      {L"list --exclude-class &H3000", 0, "^#.*\n(" + row + "(TCM-1102|LDC-0105) [^\n]*\n){2}$", "^$"},
-      {L"list --exclude-id 0x1102 --class 0x1100 --json", 1, "^\\[\\]\n$", "no instruments found"},
-      {L"list --id 4354 --json", 0, "^\\[\\{\"Index\": \\d, \"ModelNumber\": \"TCM-1102(\\\\u0000){9}\", "
-                                   "\"SerialNumber\": \"DEMO1102(\\\\u0000){9}\", \"FirmwareVersion\": \"1\\.07(\\\\u0000){13}\", "
-                                   "\"ProductID\": 4354, \"VendorID\": 27227, \"ChannelCount\": 1, .*"
-                                   "\"DevicePath\": \"(\\\\\\\\\\\\u0000){2}\\?\\\\u0000.*\"ChannelNames\": \\[\"TEC(\\\\u0000){14}\"\\]\\}\\]\n$", "^$"},
-      {L"info DEMO1102", 0, "^Model:        TCM-1102\nSerial:       DEMO1102\nFirmware:     1\\.07\nType:         0x1102\n"
-                           "Vendor:       0x6A5B\nChannels:     1\nDescription:  TEC Module\nPath:         \\\\\\\\\\?\\\\usb#"
-                           "[^\n]*demo1102[^\n]*\nChannel 1:    TEC\n$", "^$"},
-      {L"info {path} --json", 0, "\"SerialNumber\": \"DEMO0105\".*\"ChannelNames\": \\[\"Bias\", \"Modulation\", \"Monitor\"\\]", ""},
-      {L"query DEMO3001 --op 1 --code 2", 0, "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1\nOpCode:   2\nEndCode:  0\n"
-                                             "Data:     2\\.14 {13}\n$", "^$"},
-      {L"query DEMO1102 --op &H1 --code 0x2 --type 0x1102 --json", 0, "^\\{\"DevType\": 4354, \"Channel\": 0, \"OpType\": 1, "
-                                                   "\"OpCode\": 2, \"EndCode\": 0, \"Data\": \"1\\.07(\\\\u0000){13}\"\\}\n$", "^$"},
-      {L"query DEMO3001 --op 1 --code 7 --data \"echo \\\"me\\\"\" --json", 0, "\"Data\": \"echo \\\\\"me\\\\\"(\\\\u0000){8}\"", "^$"},
-      {L"query DEMO3001 --op 1 --code 6 --channel 9", 1, "EndCode:  2\n", "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2\n$"},
-      {L"query DEMO3001 --op 1 --code 0 --repeat 5", 0, "Data:     LDI-3001 {9}\nRound trip over 5 queries: min \\d+\\.\\d{3} ms, "
-                                                        "median \\d+\\.\\d{3} ms, max \\d+\\.\\d{3} ms\n$", "^$"},
-      {L"cal DEMO3001 enter wrong", 1, "^$", "^velcorin: LDI-3001 DEMO3001 refused the password or did not reply\n$"},
-      {L"cal DEMO3001 enter factory", 0, "^calibration mode entered\n$", "^$"},
-      {L"cal DEMO3001 exit", 0, "^calibration mode left\n$", "^$"},
-      {L"info NOSUCH", 2, "^$", "^velcorin: no attached instrument has the serial number, index or path 'NOSUCH'; see velcorin --help\n$"},
-      {L"info 7", 2, "^$", "'7'"},
-      {L"list --class 0x30G0", 2, "^$", "^velcorin: --class: '0x30G0' is not a 32-bit number .*--help"},
-      {L"query DEMO3001 --op 1", 2, "^$", "query needs --code N"},
-      {L"info", 2, "^$", "info needs DEVICE"},
-      {L"list --verbose", 2, "^$", "unknown option '--verbose' for list"},
-      {L"", 2, "^$", "a command is needed"},
-      {L"--help", 0, "^usage: velcorin COMMAND", "^$"},
+struct Case {
+  std::wstring args;
+  std::string input;  // standard input, a pipe
+  DWORD status;
+  std::string out, err;  // regular expressions searched for
+};
+
+void Check(const Case& c, Tool& tool) {
+  const DWORD status = tool.Wait();
+  const std::string out = tool.Out(), err = tool.Err(), name(c.args.begin(), c.args.end());
+  EXPECT_EQ(status, c.status) << name << "\n" << out << err;
+  EXPECT_TRUE(std::regex_search(out, std::regex(c.out))) << name << " printed:\n" << out;
+  EXPECT_TRUE(std::regex_search(err, std::regex(c.err))) << name << " complained:\n" << err;
+}
+
+const std::string kBusyRow = "\\d  in use or not answering: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#\\{[-0-9a-f]+\\}\n";
+const std::string kRow = "\\d  ";
+const std::string kDemoRows = "(\\d  (LDI-3001  DEMO3001  2\\.14      0x3001  2|TCM-1102  DEMO1102  1\\.07      0x1102  1|"
+                              "LDC-0105  DEMO0105  0\\.93      0x0105  3)\n|" + kBusyRow + "){4}$";
+
+TEST_F(Cli, CommandLinesWhatTheyPrintAndTheirStatus) {
+  ASSERT_TRUE(busy_->held());
+  const Case cases[] = {
+      {L"list", "", 0, "^#  Model     Serial    Firmware  Type    Channels\n" + kDemoRows, "^$"},
+      {L"list --class 0x3000", "", 0, "^#.*\n(" + kRow + "LDI-3001 [^\n]*\n|" + kBusyRow + "){2}$", "^$"},
+      {L"LIST --Exclude-Class &H3000", "", 0, "^#.*\n(" + kRow + "(TCM-1102|LDC-0105) [^\n]*\n|" + kBusyRow + "){3}$", "^$"},
+      {L"list --exclude-id 0x1102 --class 0x1100 --json", "", 1, "^\\[\\{\"Index\": \\d, \"State\": \"unavailable\", "
+       "\"DevicePath\": \"[^\"]*busy7001[^\"]*\", \"Exact\": \\{\"DevicePath\": \"(\\\\\\\\\\\\u0000){2}\\?\\\\u0000[^\"]*\"\\}\\}\\]\n$",
+       "^velcorin: every instrument found is in use or not answering\n$"},
+      {L"list --id 4354 --json", "", 0, "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": \"TCM-1102\", "
+       "\"SerialNumber\": \"DEMO1102\", \"FirmwareVersion\": \"1\\.07\", \"ProductID\": 4354, \"VendorID\": 27227, "
+       "\"ChannelCount\": 1, \"Description\": \"TEC Module\", \"DevicePath\": \"\\\\\\\\\\\\\\\\\\?\\\\\\\\usb#vid_6a5b&pid_1102#"
+       "demo1102#[^\"]+\", \"ChannelNames\": \\[\"TEC\"\\], \"Exact\": \\{\"ModelNumber\": \"TCM-1102(\\\\u0000){9}\", "
+       "\"SerialNumber\": \"DEMO1102(\\\\u0000){9}\", .*\"ChannelNames\": \\[\"TEC(\\\\u0000){14}\"\\]\\}\\}", "^$"},
+      {L"info DEMO1102", "", 0, "^Index:        \\d\nModel:        TCM-1102\nSerial:       DEMO1102\nFirmware:     1\\.07\n"
+       "Type:         0x1102\nVendor:       0x6A5B\nChannels:     1\nDescription:  TEC Module\nPath:         \\\\\\\\\\?\\\\usb#"
+       "vid_6a5b&pid_1102#demo1102#\\{[-0-9a-f]+\\}\nChannel 1:    TEC\n$", "^$"},
+      {L"Info demo1102", "", 0, "Serial:       DEMO1102\n", "^$"},
+      {L"info {path:DEMO0105} --JSON", "", 0, "\"SerialNumber\": \"DEMO0105\".*\"ChannelNames\": \\[\"Bias\", \"Modulation\", \"Monitor\"\\]", "^$"},
+      {L"query DEMO3001 --op 1 --code 2", "", 0, "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\n"
+       "OpCode:   2 \\(CmdFwVer\\)\nEndCode:  0 \\(ErrOk\\)\nData:     2\\.14\n$", "^$"},
+      {L"query DEMO1102 --op read --code FWVER --type 0x1102 --json", "", 0, "^\\{\"DevType\": 4354, \"Channel\": 0, \"OpType\": 1, "
+       "\"OpTypeName\": \"TypeRead\", \"OpCode\": 2, \"OpCodeName\": \"CmdFwVer\", \"EndCode\": 0, \"EndCodeName\": \"ErrOk\", "
+       "\"Data\": \"1\\.07\", \"Exact\": \\{\"Data\": \"1\\.07(\\\\u0000){13}\"\\}\\}\n$", "^$"},
+      {L"query DEMO3001 --op 1 --code 7 --data \"echo \\\"me\\\"\" --json", "", 0, "\"Data\": \"echo \\\\\"me\\\\\"\"", "^$"},
+      {L"query DEMO3001 --op 1 --code 7 --data \u00e9t\u00e9 --json", "", 0, "\"Data\": \"\xC3\xA9t\xC3\xA9\"", "^$"},
+      {L"query DEMO3001 --op 1 --code 7 --data \u65E5", "", 0, "Data:     \\?\n",
+       "^velcorin: warning: '\xE6\x97\xA5' has no byte of its own in code page \\d+ and goes out as '\\?'\n$"},
+      {L"query DEMO3001 --op 1 --code 7 --data 123456789012345678", "", 2, "^$",
+       "^velcorin: --data holds at most 17 characters \\(a packet's data field\\), not 18; see velcorin --help\n$"},
+      {L"query DEMO3001 --op 1 --code 6 --channel 9", "", 1, "EndCode:  2 \\(ErrChannel\\)\n",
+       "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2 \\(ErrChannel\\)\n$"},
+      {L"query DEMO3001 --op 1 --code 0 --repeat 5", "", 0, "Data:     LDI-3001\nRound trip over 5 queries: min \\d+\\.\\d{3} ms, "
+       "median \\d+\\.\\d{3} ms, max \\d+\\.\\d{3} ms\n$", "^$"},
+      {L"query DEMO3001 --op frob --code 0", "", 2, "^$", "^velcorin: OP: 'frob' is neither a number nor a name"},
+      {L"cal DEMO3001 enter wrong", "", 1, "^$", "^velcorin: LDI-3001 DEMO3001 refused the password or did not reply\n$"},
+      {L"cal DEMO3001 enter", "factory\r\n", 0, "^calibration mode entered\n$", "^$"},
+      {L"cal DEMO3001 exit --json", "", 0, "^\\{\"CalibrationMode\": false\\}\n$", "^$"},
+      {L"cal DEMO3001 enter", "", 2, "^$", "no PASSWORD given and none on standard input"},
+      {L"cal DEMO3001 exit extra", "", 2, "^$", "^velcorin: unexpected argument 'extra' after cal DEVICE exit; see"},
+      {L"info NOSUCH", "", 1, "^$", "^velcorin: no attached instrument has the serial number or index 'NOSUCH'; 1 present "
+       "instrument is in use or not answering \\(velcorin list shows it\\)\n$"},
+      {L"info 9", "", 1, "^$", "'9'"},
+      {L"info {path:BUSY7001}", "", 1, "^$", "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#[^ ]+ is in use by another program\n$"},
+      {L"query {path:BUSY7001} --op 1 --code 0", "", 1, "^$", "is in use by another program\n$"},
+      {L"info \\\\?\\usb#vid_6a5b&pid_7002#gone7002#{f27100c7-0000-0000-0000-000000000000}", "", 1, "^$",
+       "^velcorin: no instrument is attached at \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7002#gone7002#"},
+      {L"list --class 0x30G0", "", 2, "^$", "^velcorin: --class: '0x30G0' is not a 32-bit number .*--help"},
+      {L"query DEMO3001 --op 1", "", 2, "^$", "query needs --code CODE"},
+      {L"info", "", 2, "^$", "info needs DEVICE"},
+      {L"list --verbose", "", 2, "^$", "unknown option '--verbose' for list"},
+      {L"", "", 2, "^$", "a command is needed"},
+      {L"--help", "", 0, "^usage: velcorin COMMAND", "^$"},
+      {L"/?", "", 0, "^usage: velcorin COMMAND", "^$"},
+      {L"help query", "", 0, "^usage: velcorin query DEVICE \\[options\\]\n[^]*CmdFwVer=2[^]*ErrChannel=2", "^$"},
+      {L"Watch -h", "", 0, "^usage: velcorin watch \\[options\\]\n", "^$"},
+      {L"--version", "", 0, "^velcorin 1\\.00\\.0001 \\((\\d\\d)-bit\\)\nVelcorin\\.dll 1\\.00\\.0001 \\(\\1-bit\\)\n  "
+       "[A-Z]:\\\\[^\n]*\\\\Velcorin\\.dll\n  (registered|beside velcorin\\.exe, through Halvern\\.Velcorin\\.manifest)\n$", "^$"},
+      {L"shell DEMO3001", "query read model\nquery 1 6 0 9\n  # a comment\nwrite 1 7 0 0 \"late one\"\nread\ninfo\n"
+       "cal enter\nfactory\ncal exit\nfrob\nquit\nquery 1 0\n", 1,
+       "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\nOpCode:   0 \\(CmdModel\\)\nEndCode:  0 \\(ErrOk\\)\n"
+       "Data:     LDI-3001\n[^]*EndCode:  2 \\(ErrChannel\\)\n[^]*OpCode:   7\nEndCode:  0 \\(ErrOk\\)\nData:     late one\n"
+       "Index:[^]*Serial:       DEMO3001\n[^]*calibration mode entered\ncalibration mode left\n$",
+       "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2 \\(ErrChannel\\)\nvelcorin: unknown command 'frob'; type help\n$"},
+      {L"shell {path:DEMO1102} --json", "query 1 1\n", 0, "^\\{\"DevType\": 0, .*\"Data\": \"DEMO1102\", .*\\}\n$", "^$"},
   };
   for (const auto& c : cases) {
-    std::wstring args = c.args;
-    if (auto at = args.find(L"{path}"); at != args.npos) args.replace(at, 6, Wide(sim_->DevicePath("DEMO0105")));
-    Tool tool(args);
-    const DWORD status = tool.Wait();
-    const std::string out = tool.Out(), err = tool.Err(), name(c.args.begin(), c.args.end());
-    EXPECT_EQ(status, c.status) << name << "\n" << out << err;
-    EXPECT_TRUE(std::regex_search(out, std::regex(c.out))) << name << " printed:\n" << out;
-    EXPECT_TRUE(std::regex_search(err, std::regex(c.err))) << name << " complained:\n" << err;
-    for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) sim_->WaitUntilFree(serial);
+    Tool tool(Expand(c.args), c.input);
+    Check(c, tool);
+    WaitUntilAllFree();
   }
 }
 
-// Ctrl+C as a user presses it: to every process on the console, this one ignoring it.
-TEST_F(Cli, WatchReportsChangesUntilCtrlC) {
-  FreeConsole();  // run from a pipe, Wine gives this process a stand-in without one
-  ASSERT_TRUE(AllocConsole()) << GetLastError();
+// An instrument that never answers: the others stay reachable, by their paths
+// without waiting for it, and nothing about the wait reaches redirected output.
+TEST_F(Cli, SilentInstrumentIsPresentButNotAnswering) {
+  SimClient silent("[mute]\nserial = MUTE7003\ntype = 0x7003\nsilent = yes\n");
+  const Case cases[] = {
+      {L"list", "", 0, "^#.*\n(" + kRow + "[A-Z]{3}-\\d{4} [^\n]*\n|" + kBusyRow + "|\\d  in use or not answering: "
+       "\\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^\n]+\n){5}$", "^$"},
+      {L"info {path:MUTE7003}", "", 1, "^$", "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^ ]+ does not answer\n$"},
+      {L"info MUTE7003", "", 1, "^$", "no attached instrument has the serial number or index 'MUTE7003'; 2 present "
+       "instruments are in use or not answering"},
+  };
+  for (const auto& c : cases) {
+    std::wstring args = c.args;
+    if (auto at = args.find(L"{path:MUTE7003}"); at != args.npos) args.replace(at, 15, Wide(silent.DevicePath("MUTE7003")));
+    Tool tool(args);
+    Check(c, tool);
+    WaitUntilAllFree();
+  }
+  silent.MarkLog();
+  Tool byPath(Expand(L"query {path:DEMO3001} --op 1 --code 1"));
+  Check({L"query by path", "", 0, "Data:     DEMO3001\n", "^$"}, byPath);
+  EXPECT_TRUE(silent.RequestsOf("MUTE7003").empty());
+}
+
+// Ctrl+C as a user presses it: to every process on the console, this one
+// letting it pass. (Wine 8 refuses Ctrl+Break, for a process group of its own
+// as for the whole console, with error 6.)
+class CtrlC : public Cli {
+ protected:
+  // One console for the suite: Wine refuses events on a second one with error 6.
+  static void SetUpTestSuite() {
+    Cli::SetUpTestSuite();
+    FreeConsole();  // run from a pipe, Wine gives this process a stand-in without one
+    console_ = AllocConsole();
+    SetConsoleCtrlHandler(LetPass, TRUE);
+  }
+  static void TearDownTestSuite() {
+    SetConsoleCtrlHandler(LetPass, FALSE);
+    FreeConsole();
+    Cli::TearDownTestSuite();
+  }
+  void SetUp() override { ASSERT_TRUE(console_); }
+  static bool console_;
+  static BOOL WINAPI LetPass(DWORD) { return TRUE; }
+  // Sends the event and says how long the tool took to end, or nothing when it did not.
+  static std::optional<ULONGLONG> Press(DWORD event, Tool& tool, DWORD& status) {
+    const ULONGLONG pressed = GetTickCount64();
+    if (!GenerateConsoleCtrlEvent(event, 0)) {
+      ADD_FAILURE() << "GenerateConsoleCtrlEvent: error " << GetLastError();
+      return std::nullopt;
+    }
+    status = tool.Wait(10000);
+    if (status == 99) return std::nullopt;
+    return GetTickCount64() - pressed;
+  }
+};
+
+bool CtrlC::console_ = false;
+
+TEST_F(CtrlC, WatchReportsChangesAndTakenInstrumentsUntilCtrlC) {
   Tool watch(L"watch");
-  SetConsoleCtrlHandler(nullptr, TRUE);  // after the start: children inherit it
-  auto lines = [&](const char* pattern) {
+  auto lines = [&](const std::string& pattern) {
     const std::regex line(pattern);
     const std::string out = watch.Out();
     return std::distance(std::sregex_iterator(out.begin(), out.end(), line), std::sregex_iterator());
   };
-  ASSERT_TRUE(WaitFor([&] { return lines("\\+ \\d [^\n]*\n") == 3; }, kPatienceMs)) << watch.Out();
+  const std::string at = "\\d\\d:\\d\\d:\\d\\d ";
+  ASSERT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d [^\n]*\n") == 3; }, kPatienceMs)) << watch.Out();
+  EXPECT_EQ(lines(at + "! \\d in use or not answering: [^\n]*busy7001"), 1) << watch.Out();
   ASSERT_TRUE(sim_->Unplug("DEMO1102"));
-  EXPECT_TRUE(WaitFor([&] { return lines("- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; }, kPatienceMs)) << watch.Out();
+  EXPECT_TRUE(WaitFor([&] { return lines(at + "- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; }, kPatienceMs)) << watch.Out();
   ASSERT_TRUE(sim_->Plug("DEMO1102"));
-  EXPECT_TRUE(WaitFor([&] { return lines("\\+ \\d TCM-1102 DEMO1102 ") == 2; }, kPatienceMs)) << watch.Out();
-  ASSERT_TRUE(GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) << GetLastError();
-  EXPECT_EQ(watch.Wait(10000), 0u) << watch.Err();
+  EXPECT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d TCM-1102 DEMO1102 ") == 2; }, kPatienceMs)) << watch.Out();
+  {
+    sim_->WaitUntilFree("DEMO0105");
+    Held taken(sim_->DevicePath("DEMO0105"));
+    ASSERT_TRUE(taken.held());
+    EXPECT_TRUE(WaitFor([&] { return lines(at + "! \\d LDC-0105 DEMO0105 0\\.93 0x0105 3 in use or not answering\n") == 1; },
+                        kPatienceMs)) << watch.Out();
+  }
+  EXPECT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d LDC-0105 DEMO0105 ") == 2; }, kPatienceMs)) << watch.Out();
+  EXPECT_EQ(lines(at + "- \\d LDC-0105"), 0) << watch.Out();
+  DWORD status = 0;
+  const auto took = Press(CTRL_C_EVENT, watch, status);
+  ASSERT_TRUE(took) << "watch did not end";
+  std::printf("watch ended %llu ms after Ctrl+C\n", *took);
+  EXPECT_EQ(status, 0u) << watch.Err();
   EXPECT_EQ(watch.Err(), "");
+}
+
+// In the middle of a call into the component: the process ends, and so does its
+// hold on the instrument.
+TEST_F(CtrlC, EndsAQueryInTheMiddleAndLeavesTheInstrumentUsable) {
+  sim_->MarkLog();
+  Tool query(L"query DEMO3001 --op 1 --code 0 --repeat 1000000");
+  // Past the identity query of the opening: the queries are running.
+  ASSERT_TRUE(WaitFor([&] { return sim_->RequestsOf("DEMO3001").size() > 20; }, kPatienceMs)) << query.Err();
+  DWORD status = 0;
+  const auto took = Press(CTRL_C_EVENT, query, status);
+  ASSERT_TRUE(took) << "query did not end";
+  std::printf("query ended %llu ms after Ctrl+C\n", *took);
+  EXPECT_EQ(status, 130u);
+  EXPECT_EQ(query.Out(), "");
+  ASSERT_TRUE(sim_->WaitUntilFree("DEMO3001"));
+  Tool after(Expand(L"info {path:DEMO3001}"));
+  EXPECT_EQ(after.Wait(), 0u) << after.Err();
 }
 
 HWND DialogOf(DWORD process) {
