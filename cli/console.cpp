@@ -44,7 +44,7 @@ std::atomic<DWORD> stopStatus{0};
 
 void EraseProgress() {
   if (const std::size_t length = shownProgress.exchange(0))
-    Write(STD_ERROR_HANDLE, "\r" + std::string(length, ' ') + "\r");
+    Write(STD_ERROR_HANDLE, std::string("\r").append(length, ' ').append("\r"));
 }
 
 HANDLE StopEvent() {

@@ -460,9 +460,10 @@ std::u16string FromUtf8(std::string_view bytes) {
 std::string HelpText(std::optional<Verb> command, const Enumerations* names) {
   if (command && *command != Verb::Help) return CommandHelp(*command, names);
   std::string out = "usage: velcorin COMMAND [options]     velcorin help COMMAND: one command's help\n";
-  for (const auto& c : Commands())
-    out += "  " + Padded(Utf8(c.name) + (c.words.empty() ? "" : " " + std::string(c.words)), 22) +
-           std::string(c.summary) + "\n";
+  for (const auto& c : Commands()) {
+    const std::string words = c.words.empty() ? "" : " " + std::string(c.words);
+    out.append("  ").append(Padded(Utf8(c.name) + words, 22)).append(c.summary).append("\n");
+  }
   return out +
          "  --version             this program's version and the Velcorin.dll it uses\n"
          "Every command takes --json and --help; commands and options in any case.\n"

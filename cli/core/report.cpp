@@ -234,7 +234,7 @@ std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing, c
 }
 
 std::string CalibrationJson(bool entered) {
-  return "{" + Field("CalibrationMode", entered ? "true" : "false") + "}\n";
+  return std::string("{").append(Field("CalibrationMode", entered ? "true" : "false")).append("}\n");
 }
 
 Match FindInstrument(const std::vector<Instrument>& list, std::u16string_view device) {
