@@ -361,7 +361,9 @@ make_shell_commands() {
   local bin=$1
   mkdir -p "$bin"
   shell_command "$bin/velcorin" "wine '$BUILD/win32/regfree/velcorin.exe'"
-  shell_command "$bin/velcorin64" "wine '$BUILD/win64/regfree/velcorin.exe'"
+  # The 64-bit loader itself: through 'wine' a 64-bit program runs as a second process
+  # behind start.exe, which a signal sent to the command's pid never reaches.
+  shell_command "$bin/velcorin64" "/usr/lib/wine/wine64 '$BUILD/win64/regfree/velcorin.exe'"
   shell_command "$bin/velcorin-sim" "wine '$BUILD/win32/velcorin-sim.exe'"
   shell_command "$bin/cscript" "wine cscript"
   shell_command "$bin/cscript64" "/usr/lib/wine/wine64 cscript"
