@@ -39,10 +39,6 @@ std::string Named(const Instrument& i) {
   return i.serial.empty() ? Shown(i.plainPath) : Shown(i.model) + " " + Shown(i.serial);
 }
 
-std::vector<Instrument> Listed(Component& component, const std::vector<FilterOption>& filters = {}) {
-  return component.List(filters);
-}
-
 void CheckOpened(OpenOutcome outcome, const std::string& name) {
   switch (outcome) {
     case OpenOutcome::Opened: return;
@@ -68,7 +64,7 @@ Instrument Find(Component& component, std::u16string_view device, bool open) {
     CheckOpened(component.Open(DevicePathOf(device), false), Utf8(device));
     return component.OpenInstrument();
   }
-  const auto list = Listed(component);
+  const auto list = component.List();
   const Match match = FindInstrument(list, device);
   switch (match.how) {
     case Found::Missing: throw Failure(MissingMessage(list, device));
@@ -123,7 +119,7 @@ DWORD VersionCommand(Context& c) {
 }
 
 DWORD ListCommand(Context& c) {
-  const auto list = Listed(c.Get(), c.in.filters);
+  const auto list = c.Get().List(c.in.filters);
   Print(c.in.json ? ListJson(list) : list.empty() ? "" : ListText(list));
   if (list.empty()) throw Failure("no instruments found");
   if (std::none_of(list.begin(), list.end(), [](const Instrument& i) { return i.usable; }))
@@ -234,11 +230,30 @@ Stamp Now() {
 DWORD WatchCommand(Context& c) {
   std::vector<Instrument> before;
   do {
-    auto now = Listed(c.Get());
+    auto now = c.Get().List();
     for (const auto& change : Compare(before, now)) Print(ChangeLine(change, Now(), c.in.json));
     before = std::move(now);
   } while (WaitForSingleObject(StopRequested(), kWatchIntervalMs) == WAIT_TIMEOUT);
   return kDone;
+}
+
+std::string Hresult(HRESULT hr) {
+  char text[16];
+  wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+DWORD ReportComponentError(const ComError& e) {
+  std::string message = "velcorin: ";
+  if (HRESULT_FACILITY(e.hr) == FACILITY_CONTROL)
+    message += "the component raised error " + std::to_string(HRESULT_CODE(e.hr));
+  else
+    message += "the component failed with " + Hresult(e.hr);
+  if (*e.what()) message += std::string(": ") + e.what();
+  if (e.hr == REGDB_E_CLASSNOTREG || e.hr == CO_E_CLASSSTRING)
+    message += " (Velcorin.dll is not registered, and " + Utf8Of(kAssemblyManifest) + " is not beside velcorin.exe)";
+  PrintError(message + "\n");
+  return kComponentError;
 }
 
 // One line of the shell; throws as a command would.
@@ -284,8 +299,6 @@ bool ShellStep(Context& c, const Instrument& instrument, const Enumerations& nam
   return true;
 }
 
-DWORD ReportComponentError(const ComError& e);
-
 DWORD ShellCommand(Context& c) {
   const Enumerations names = c.Get().Names();
   const Instrument instrument = Find(c.Get(), c.in.device, true);
@@ -328,25 +341,6 @@ DWORD Run(Context& c) {
   for (const auto& [verb, handler] : Handlers())
     if (verb == c.in.verb) return handler(c);
   return kBadUsage;
-}
-
-std::string Hresult(HRESULT hr) {
-  char text[16];
-  wsprintfA(text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
-
-DWORD ReportComponentError(const ComError& e) {
-  std::string message = "velcorin: ";
-  if (HRESULT_FACILITY(e.hr) == FACILITY_CONTROL)
-    message += "the component raised error " + std::to_string(HRESULT_CODE(e.hr));
-  else
-    message += "the component failed with " + Hresult(e.hr);
-  if (*e.what()) message += std::string(": ") + e.what();
-  if (e.hr == REGDB_E_CLASSNOTREG || e.hr == CO_E_CLASSSTRING)
-    message += " (Velcorin.dll is not registered, and " + Utf8Of(kAssemblyManifest) + " is not beside velcorin.exe)";
-  PrintError(message + "\n");
-  return kComponentError;
 }
 
 class Apartment {
