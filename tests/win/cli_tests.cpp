@@ -357,12 +357,16 @@ HWND DialogOf(DWORD process) {
 }
 
 // The dialog is another process's: it is found and driven by its window.
-TEST_F(Cli, DialogChoosePrintsThePathAndCancelIsStatus1) {
-  for (bool open : {false, true}) {
-    Tool choose(L"choose");
+TEST_F(Cli, DialogChoosePrintsThePathOrRecordAndCancelIsStatus1) {
+  const struct { bool open; const wchar_t* args; const char* out; } cases[] = {
+      {false, L"choose --json", "null\n"},
+      {true, L"choose", "\\\\\\\\\\?\\\\usb#[^\n]*\n"},
+      {true, L"choose --json", "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": [^\n]*\\}\n"}};
+  for (const auto& c : cases) {
+    Tool choose(c.args);
     HWND dialog = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (dialog = DialogOf(choose.Id())) != nullptr; }, kPatienceMs));
-    if (open) {
+    if (c.open) {
       // The window is there before its tree is filled: wait for the first instrument.
       HWND tree = nullptr;
       HTREEITEM device = nullptr;
@@ -376,8 +380,9 @@ TEST_F(Cli, DialogChoosePrintsThePathAndCancelIsStatus1) {
     } else {
       PostMessageW(dialog, WM_CLOSE, 0, 0);
     }
-    EXPECT_EQ(choose.Wait(), open ? 0u : 1u) << choose.Err();
-    EXPECT_TRUE(std::regex_match(choose.Out(), std::regex(open ? "\\\\\\\\\\?\\\\usb#[^\n]*\n" : ""))) << choose.Out();
+    EXPECT_EQ(choose.Wait(), c.open ? 0u : 1u) << choose.Err();
+    EXPECT_TRUE(std::regex_match(choose.Out(), std::regex(c.out))) << choose.Out();
+    WaitUntilAllFree();
   }
 }
 
