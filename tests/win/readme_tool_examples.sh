@@ -31,7 +31,7 @@ run_examples() {
   local fails=0 command= expected= actual line
   check() {
     [ -n "$command" ] || return 0
-    actual=$(bash -c "$command" 2>&1 | tr -d '\r' | sed 's/[[:space:]]*$//' || true)
+    actual=$(timeout 120 bash -c "$command" 2>&1 | tr -d '\r' | sed 's/[[:space:]]*$//' || true)
     if matches "$actual" "$expected"; then echo "ok: $command"
     else echo "FAIL: $command"; printf 'README shows:\n%s\nit printed:\n%s\n' "$expected" "$actual"; fails=$((fails + 1)); fi
   }
