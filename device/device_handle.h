@@ -21,6 +21,9 @@ class DeviceHandle {
   // No CancelIo: every transfer has finished or been cancelled before it returned.
   void Close() { file_.Reset(); }
   bool IsOpen() const { return static_cast<bool>(file_); }
+  // From now on a transfer also ends, as failed, once `abandoned` (an event
+  // this handle does not own) is signalled; once seen, no transfer starts.
+  void EndTransfersOn(HANDLE abandoned) { abandoned_ = abandoned; }
 
   // True only when all 36 bytes went out in time.
   bool Write(const CommandReport& report);
@@ -29,9 +32,12 @@ class DeviceHandle {
 
  private:
   bool Transfer(bool write, void* buffer, DWORD size, DWORD& done);
+  bool Finished();
 
   UniqueKernelHandle event_;
   UniqueKernelHandle file_;
+  HANDLE abandoned_ = nullptr;
+  bool sawAbandoned_ = false;
 };
 
 }  // namespace velcorin

@@ -144,3 +144,7 @@ void ClearArgs(std::vector<VARIANT>& args);
 std::pair<std::wstring, std::wstring> TakeErrorInfo();
 
 std::wstring DllPath();
+
+// This process's open handles and its threads.
+DWORD OpenHandles();
+DWORD ThreadsOfThisProcess();
