@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -15,7 +16,7 @@ namespace {
 // What one instrument's examination found: its number, or 0 for one that is skipped.
 using Outcome = int;
 
-struct Run {
+struct Examination {
   std::vector<Outcome> outcomes;
   std::vector<int> examinations;  // per instrument
   int reports = 0;
@@ -23,7 +24,7 @@ struct Run {
 };
 
 // `examine` stands in for an instrument: it may take its time, find nothing or throw.
-Run Examine(std::size_t instruments, const std::function<Outcome(std::size_t)>& examine) {
+Examination Examine(std::size_t instruments, const std::function<Outcome(std::size_t)>& examine) {
   ExaminationQueue<Outcome> queue(instruments);
   std::vector<std::atomic<int>> examined(instruments);
   std::atomic<int> reports{0}, atOnce{0}, mostAtOnce{0};
@@ -43,7 +44,7 @@ Run Examine(std::size_t instruments, const std::function<Outcome(std::size_t)>& 
     examiners.emplace_back([&] { RunExaminer(queue, counted, [&] { ++reports; }); });
   for (auto& examiner : examiners) examiner.join();
   EXPECT_TRUE(queue.Complete());
-  Run run{queue.TakeOutcomes(), {}, reports, mostAtOnce};
+  Examination run{queue.TakeOutcomes(), {}, reports, mostAtOnce};
   for (const auto& n : examined) run.examinations.push_back(n);
   return run;
 }
@@ -60,7 +61,7 @@ TEST(ExaminationQueue, SixtyFourInstrumentsSomeSlowOrSilentKeepTheListingOrder) 
     delayMs[i] = slow ? static_cast<int>(random() % 40) : 0;
     sequential[i] = silent || i == 17 ? 0 : static_cast<Outcome>(i + 1);
   }
-  const Run run = Examine(kInstruments, [&](std::size_t i) {
+  const Examination run = Examine(kInstruments, [&](std::size_t i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delayMs[i]));
     if (i == 17) throw std::runtime_error("the instrument went away");
     return sequential[i];
@@ -76,7 +77,7 @@ TEST(ExaminationQueue, FewerInstrumentsThanExaminersAndNone) {
   EXPECT_EQ(ExaminerCount(0), 0u);
   EXPECT_EQ(ExaminerCount(3), 3u);
   EXPECT_EQ(ExaminerCount(100), kMaxConcurrentExaminations);
-  const Run three = Examine(3, [](std::size_t i) { return static_cast<Outcome>(10 * i); });
+  const Examination three = Examine(3, [](std::size_t i) { return static_cast<Outcome>(10 * i); });
   EXPECT_EQ(three.outcomes, (std::vector<Outcome>{0, 10, 20}));
   EXPECT_EQ(three.reports, 1);
   EXPECT_TRUE(ExaminationQueue<Outcome>(0).Complete());

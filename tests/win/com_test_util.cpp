@@ -163,14 +163,27 @@ DWORD OpenHandles() {
   return open;
 }
 
-DWORD ThreadsOfThisProcess() {
+DWORD ThreadsStartedIn(HMODULE module) {
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  constexpr int kThreadStartAddress = 9;  // ThreadQuerySetWin32StartAddress
+  const auto query = reinterpret_cast<QueryThread>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  if (!query || snapshot == INVALID_HANDLE_VALUE) return 0;
   DWORD threads = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    threads += entry.th32OwnerProcessID == GetCurrentProcessId();
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (!thread) continue;
+    void* start = nullptr;
+    MEMORY_BASIC_INFORMATION region{};
+    if (query(thread, kThreadStartAddress, &start, sizeof start, nullptr) == 0 &&
+        VirtualQuery(start, &region, sizeof region) && region.AllocationBase == module)
+      ++threads;
+    CloseHandle(thread);
+  }
   CloseHandle(snapshot);
   return threads;
 }

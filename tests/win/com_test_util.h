@@ -145,6 +145,7 @@ std::pair<std::wstring, std::wstring> TakeErrorInfo();
 
 std::wstring DllPath();
 
-// This process's open handles and its threads.
+// This process's open handles.
 DWORD OpenHandles();
-DWORD ThreadsOfThisProcess();
+// This process's threads that started in a module's code: the module's own workers.
+DWORD ThreadsStartedIn(HMODULE module);
