@@ -17,9 +17,9 @@ std::u16string_view View(BSTR text) {
 }
 
 // Runs on an examiner's thread: no object is made there, only the identity read.
-ListingRecord Examine(const std::u16string& path, HANDLE abandoned) {
+ListingRecord Examine(const std::u16string& path, HANDLE abandoned, WaitForAny wait) {
   InstrumentLink link;
-  link.EndTransfersOn(abandoned);
+  link.EndTransfersOn(abandoned, wait);
   std::optional<Identity> identity = IdentifyAt(link, path);
   if (!identity) return {};
   return [identity = std::move(*identity), path] {
@@ -129,7 +129,7 @@ STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARI
 }
 
 std::unique_ptr<Enumeration> Device::StartEnumeration(std::function<void()> examined) {
-  return Enumeration::Start(Examine, std::move(examined));
+  return Enumeration::Start(Examine, std::move(examined), false);
 }
 
 HRESULT Device::FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter,

@@ -48,7 +48,7 @@ bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
 // Whether the pending transfer finished in time and before it was abandoned.
 bool DeviceHandle::Finished() {
   const HANDLE events[] = {event_.get(), abandoned_};
-  const DWORD woken = WaitForMultipleObjects(abandoned_ ? 2 : 1, events, FALSE, kTransferTimeLimitMs);
+  const DWORD woken = wait_(abandoned_ ? 2 : 1, events, kTransferTimeLimitMs);
   sawAbandoned_ = woken == WAIT_OBJECT_0 + 1;
   return woken == WAIT_OBJECT_0;
 }

@@ -17,7 +17,7 @@ class InstrumentLink final : public PacketPort {
   bool Open(std::u16string_view devPath);
   void Close() { handle_.Close(); }
   bool IsOpen() const { return handle_.IsOpen(); }
-  void EndTransfersOn(HANDLE abandoned) { handle_.EndTransfersOn(abandoned); }
+  void EndTransfersOn(HANDLE abandoned, WaitForAny wait) { handle_.EndTransfersOn(abandoned, wait); }
 
   bool Write(const PacketFields& packet);
   bool Read(PacketFields& packet);

@@ -47,10 +47,11 @@ void List(const ListingRecord& record, const CollectionRef& outList, _Collection
 
 }  // namespace
 
-std::unique_ptr<Enumeration> Enumeration::Start(const ExamineInstrument& examine, std::function<void()> examined) {
+std::unique_ptr<Enumeration> Enumeration::Start(const ExamineInstrument& examine, std::function<void()> examined,
+                                                bool callerExamines) {
   auto enumeration = std::make_unique<Enumeration>();
   if (auto paths = PresentPaths())
-    enumeration->examiners_.emplace(std::move(*paths), examine, std::move(examined));
+    enumeration->examiners_.emplace(std::move(*paths), examine, std::move(examined), callerExamines);
   else if (examined)
     examined();
   return enumeration;
@@ -65,7 +66,7 @@ bool Enumeration::Finish(_Collection* outList, _Collection* filter) {
 
 bool EnumerateDevices(_Collection* outList, _Collection* filter, const ExamineInstrument& examine) {
   Empty(CollectionRef(outList));
-  return Enumeration::Start(examine, nullptr)->Finish(outList, filter);
+  return Enumeration::Start(examine, nullptr, true)->Finish(outList, filter);
 }
 
 }  // namespace velcorin

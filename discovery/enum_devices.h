@@ -19,7 +19,9 @@ class Enumeration {
  public:
   // Walks the system's list and starts examining what it holds; `examined`
   // runs once the examinations have ended (on a worker thread, or at once).
-  static std::unique_ptr<Enumeration> Start(const ExamineInstrument& examine, std::function<void()> examined);
+  // A caller that goes on to Finish at once examines along (`callerExamines`).
+  static std::unique_ptr<Enumeration> Start(const ExamineInstrument& examine, std::function<void()> examined,
+                                            bool callerExamines);
 
   // Whether Finish would find every examination ended.
   bool Examined() const { return !examiners_ || examiners_->Complete(); }
