@@ -28,6 +28,10 @@ enum ControlId : WORD {
   kIdRefresh = 105,
 };
 
+// Posted by the fill's examinations once the last one has ended.
+constexpr UINT kExaminedMessage = WM_APP + 1;
+constexpr const wchar_t* kSearchingCaption = L"Searching for devices...";
+
 // The form's client area and controls, in twips; controls in tab order.
 constexpr int kClientWidth = 9375;
 constexpr int kClientHeight = 4935;
@@ -60,6 +64,12 @@ constexpr ControlSpec kControls[] = {
 
 constexpr DWORD kDialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
 constexpr DWORD kDialogExStyle = WS_EX_DLGMODALFRAME;
+
+const wchar_t* CaptionOf(WORD id) {
+  for (const ControlSpec& control : kControls)
+    if (control.id == id) return control.caption;
+  return L"";
+}
 
 DialogTemplate FormTemplate() {
   DialogTemplate form(kDialogStyle, kDialogExStyle, L"Select Device", 8, L"MS Shell Dlg");
@@ -183,6 +193,9 @@ INT_PTR ChooserForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:  // the close box: no handler runs, the results stay as loaded
       Unload();
       return TRUE;
+    case kExaminedMessage:
+      RunHandler([&] { OnExamined(); });
+      return TRUE;
     case WM_DESTROY:  // the dialog's font goes with it
       measuringFont_.reset();
       return FALSE;
@@ -236,6 +249,7 @@ void ChooserForm::OnNotify(const NMHDR& header) {
 
 void ChooserForm::Unload() {
   unloading_ = true;
+  enumeration_.reset();  // examinations still in flight are abandoned, nothing is listed
   // The caller's windows come back before the dialog goes, so that one of
   // them, not another program, becomes active.
   if (otherWindows_) otherWindows_->Restore();
@@ -280,32 +294,15 @@ void ChooserForm::devTree_NodeClick(HTREEITEM node) {
   if (plan.columnWidths) SetColumnWidths(*plan.columnWidths);
 }
 
-// The enumeration may pump messages (a caller's collection in another
-// apartment, any modal wait), so a Refresh can arrive during a fill: it runs
-// once the fill is done, never inside it.
-bool ChooserForm::FillDeviceTree() {
+// The instruments are examined while the dialog stays responsive (Cancel,
+// Esc and the close box abandon them); the tree is built in one go once they
+// are done. A Refresh during a fill runs once the fill has shown its tree.
+void ChooserForm::FillDeviceTree() {
   if (fillRunning_) {
     refillWanted_ = true;
-    return false;
+    return;
   }
-  bool filled = false;
-  do {
-    refillWanted_ = false;
-    fillRunning_ = true;
-    try {
-      filled = FillOnce();
-    } catch (...) {
-      fillRunning_ = false;
-      throw;
-    }
-    fillRunning_ = false;
-  } while (refillWanted_ && !unloading_);
-  return filled;
-}
-
-// An error raised inside the enumeration still shows what it listed before the
-// error, with Open disabled as after every fill; Refresh can try again.
-bool ChooserForm::FillOnce() {
+  refillWanted_ = false;
   devList_ = NewCollection();
   devices_.clear();
   ClearTree();
@@ -313,14 +310,43 @@ bool ChooserForm::FillOnce() {
   EnableOpen(false);
   if (!Filter) Filter = NewCollection();
   if (!devEnum_) devEnum_ = MakeObject<Device>();
+  const HWND window = window_;
+  enumeration_ = devEnum_->StartEnumeration([window] { PostMessageW(window, kExaminedMessage, 0, 0); });
+  fillRunning_ = true;
+  ShowSearching(true);
+}
+
+void ChooserForm::OnExamined() {
+  if (!enumeration_ || !enumeration_->Examined()) return;
+  // Moved out first: the filters may pump messages, and a Cancel among them abandons nothing.
+  const std::unique_ptr<Enumeration> enumeration = std::move(enumeration_);
+  const ScopeExit done([this] {
+    fillRunning_ = false;
+    if (refillWanted_ && !unloading_) RunHandler([this] { FillDeviceTree(); });
+    if (!fillRunning_) ShowSearching(false);  // the label never claims a tree that is about to go
+  });
+  FinishFill(*enumeration);
+}
+
+// An error raised inside the enumeration still shows what it listed before the
+// error, with Open disabled as after every fill; Refresh can try again.
+bool ChooserForm::FinishFill(Enumeration& enumeration) {
   VARIANT_BOOL listed = VARIANT_FALSE;
-  const HRESULT hr = devEnum_->EnumDevices(devList_.Get(), Filter.Get(), &listed);
+  const HRESULT hr = devEnum_->FinishEnumeration(enumeration, devList_.Get(), Filter.Get(), &listed);
   if (FAILED(hr)) SetErrorInfo(0, nullptr);  // reported by the tree, not to our caller
   if (SUCCEEDED(hr) && listed != VARIANT_TRUE) return false;
   devices_ = ReadDevList(devList_.Get());
-  ShowTree(PlanDeviceTree(classList_, devices_));
+  {
+    const RedrawSuspended quiet(devTree_);  // drawn once, complete
+    ShowTree(PlanDeviceTree(classList_, devices_));
+  }
   SetColumnWidths(FillColumnWidths(kDetailHeaders, Measure()));
   return SUCCEEDED(hr);
+}
+
+// While the instruments are examined the tree is empty, and its label says why.
+void ChooserForm::ShowSearching(bool searching) {
+  SetDlgItemTextW(window_, kIdDevsLabel, searching ? kSearchingCaption : CaptionOf(kIdDevsLabel));
 }
 
 int ChooserForm::PixelsX(double twips) const {

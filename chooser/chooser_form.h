@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 namespace velcorin {
 
 class Device;
+class Enumeration;
 
 class ChooserForm {
  public:
@@ -52,8 +54,10 @@ class ChooserForm {
   void btnCancel_Click();
   void btnRefresh_Click();
   void devTree_NodeClick(HTREEITEM node);
-  bool FillDeviceTree();
-  bool FillOnce();
+  void FillDeviceTree();
+  void OnExamined();
+  bool FinishFill(Enumeration& enumeration);
+  void ShowSearching(bool searching);
 
   // Layout and measuring in the form's own units (twips) and font.
   int PixelsX(double twips) const;
@@ -84,7 +88,7 @@ class ChooserForm {
   int dpiY_ = 96;
   bool loaded_ = false;
   bool filling_ = false;
-  bool fillRunning_ = false;   // FillDeviceTree is on the stack
+  bool fillRunning_ = false;   // from FillDeviceTree until its tree is shown
   bool refillWanted_ = false;  // Refresh was clicked during it
   bool unloading_ = false;
   ThreadWindowsDisabled* otherWindows_ = nullptr;  // while shown
@@ -94,6 +98,7 @@ class ChooserForm {
   UniqueImageList imgList_;
   std::vector<DevClassInfo> classList_;
   ComPtr<Device> devEnum_;
+  std::unique_ptr<Enumeration> enumeration_;  // the fill's examinations, while in flight
   ComPtr<_Collection> devList_;
   std::vector<DeviceRecord> devices_;     // devList_ as read after the last fill
   std::vector<std::u16string> nodeKeys_;  // a tree item's lParam indexes its key

@@ -1,13 +1,10 @@
 #include "device/device.h"
 
-#include "common/ansi.h"
-#include "common/core/device_path.h"
 #include "common/error_info.h"
 #include "common/scope_exit.h"
 #include "device/core/calibration.h"
 #include "device/core/identity.h"
 #include "device/packet_conversion.h"
-#include "discovery/enum_devices.h"
 
 namespace velcorin {
 
@@ -17,6 +14,20 @@ constexpr const wchar_t* kSource = L"Velcorin.Device";
 
 std::u16string_view View(BSTR text) {
   return {reinterpret_cast<const char16_t*>(text ? text : L""), SysStringLen(text)};
+}
+
+// Runs on an examiner's thread: no object is made there, only the identity read.
+ListingRecord Examine(const std::u16string& path, HANDLE abandoned, WaitForAny wait) {
+  InstrumentLink link;
+  link.EndTransfersOn(abandoned, wait);
+  std::optional<Identity> identity = IdentifyAt(link, path);
+  if (!identity) return {};
+  return [identity = std::move(*identity), path] {
+    ComPtr<DevInfo> info = MakeObject<DevInfo>();
+    info->Fill(identity);
+    info->SetDevicePath(Bstr(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size())).get());
+    return ComPtr<_DevInfo>(info);
+  };
 }
 
 VARIANT_BOOL Bool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
@@ -44,7 +55,7 @@ STDMETHODIMP Device::get_DeviceInfo(_DevInfo** info) {
 
 STDMETHODIMP Device::get_IsDeviceOpen(VARIANT_BOOL* open) {
   if (!open) return E_POINTER;
-  *open = Bool(handle_.IsOpen());
+  *open = Bool(link_.IsOpen());
   return S_OK;
 }
 
@@ -54,15 +65,14 @@ STDMETHODIMP Device::CloseDev() {
 }
 
 bool Device::Open(BSTR devPath) {
-  if (handle_.IsOpen()) return false;
-  const std::string name = AnsiEncode(NarrowDevicePath(View(devPath), AnsiCodeOf));
-  if (!handle_.Open(name.c_str())) return false;
+  if (link_.IsOpen()) return false;
+  if (!link_.Open(View(devPath))) return false;
   ScopeExit closed([this] { Close(); });  // a failed open never leaves the instrument locked
   // A fresh record before any I/O: records handed out earlier keep their contents.
   deviceInfo_ = MakeObject<DevInfo>();
   Identity identity;
   try {
-    if (!QueryDeviceInfo(*this, identity)) return false;
+    if (!QueryDeviceInfo(link_, identity)) return false;
   } catch (...) {
     deviceInfo_->Fill(identity);  // a malformed identity leaves what did arrive readable
     throw;
@@ -73,46 +83,20 @@ bool Device::Open(BSTR devPath) {
   return true;
 }
 
-// An instrument whose identity is malformed is as unusable as a silent one.
-ComPtr<_DevInfo> Device::Identify(const std::u16string& path) {
-  const ScopeExit closed([this] { Close(); });
-  const Bstr devPath(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size()));
-  try {
-    if (!Open(devPath.get())) return nullptr;
-  } catch (const RuntimeError&) {
-    return nullptr;
-  }
-  return CurrentInfo();
-}
-
 STDMETHODIMP Device::OpenDev(BSTR devPath, VARIANT_BOOL* opened) {
   return Answer(opened, [&] { return Open(devPath); });
 }
 
-bool Device::Write(const PacketFields& packet) {
-  return handle_.Write(BuildCommandReport(packet, AnsiCodeOf));
-}
-
-bool Device::Read(PacketFields& packet) {
-  ReplyReport reply;
-  if (!handle_.Read(reply)) return false;
-  ApplyReplyReport(reply, packet, AnsiDecode);
-  return true;
-}
-
-// A failed write has no reply to wait for.
-bool Device::Query(PacketFields& packet) { return Write(packet) && Read(packet); }
-
 STDMETHODIMP Device::WriteDev(_Packet* pkt, VARIANT_BOOL* ok) {
-  return Answer(ok, [&] { return handle_.IsOpen() && Write(ReadPacket(pkt)); });
+  return Answer(ok, [&] { return link_.IsOpen() && link_.Write(ReadPacket(pkt)); });
 }
 
 STDMETHODIMP Device::ReadDev(_Packet* pkt, VARIANT_BOOL* ok) {
   return Answer(ok, [&] {
-    if (!handle_.IsOpen()) return false;
+    if (!link_.IsOpen()) return false;
     ComPtr<_Packet> target = AsPacket(pkt);
     PacketFields reply;
-    if (!Read(reply)) return false;
+    if (!link_.Read(reply)) return false;
     StorePacket(target.Get(), reply);
     return true;
   });
@@ -120,31 +104,37 @@ STDMETHODIMP Device::ReadDev(_Packet* pkt, VARIANT_BOOL* ok) {
 
 STDMETHODIMP Device::QueryDev(_Packet* pkt, VARIANT_BOOL* ok) {
   return Answer(ok, [&] {
-    if (!handle_.IsOpen()) return false;
+    if (!link_.IsOpen()) return false;
     ComPtr<_Packet> target = AsPacket(pkt);
     PacketFields packet = ReadPacket(target.Get());
-    if (!Query(packet)) return false;
+    if (!link_.Query(packet)) return false;
     StorePacket(target.Get(), packet);
     return true;
   });
 }
 
 STDMETHODIMP Device::EnterCalMode(BSTR passwd, VARIANT_BOOL* accepted) {
-  return Answer(accepted, [&] { return handle_.IsOpen() && velcorin::EnterCalMode(*this, View(passwd)); });
+  return Answer(accepted, [&] { return link_.IsOpen() && velcorin::EnterCalMode(link_, View(passwd)); });
 }
 
 STDMETHODIMP Device::ExitCalMode(VARIANT_BOOL* accepted) {
-  return Answer(accepted, [&] { return handle_.IsOpen() && velcorin::ExitCalMode(*this); });
+  return Answer(accepted, [&] { return link_.IsOpen() && velcorin::ExitCalMode(link_); });
 }
 
+// Each instrument is examined through a handle of its own, never through this
+// Device, which stays as it is; a record reaches the caller's filters and list
+// only after its instrument was closed again.
 STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARIANT_BOOL* listed) {
-  // The examiner is closed again before the caller's filters and list see the
-  // instrument, so an enumeration started from inside them can share it.
-  const auto identify = [this](const std::u16string& path) {
-    if (!examiner_) examiner_ = MakeObject<Device>();
-    return examiner_->Identify(path);
-  };
-  return Answer(listed, [&] { return EnumerateDevices(outList, filter, identify); });
+  return Answer(listed, [&] { return EnumerateDevices(outList, filter, Examine); });
+}
+
+std::unique_ptr<Enumeration> Device::StartEnumeration(std::function<void()> examined) {
+  return Enumeration::Start(Examine, std::move(examined), false);
+}
+
+HRESULT Device::FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter,
+                                  VARIANT_BOOL* listed) {
+  return Answer(listed, [&] { return enumeration.Finish(outList, filter); });
 }
 
 }  // namespace velcorin

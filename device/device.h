@@ -1,17 +1,19 @@
 // Device: one client's connection to one instrument.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "Velcorin_h.h"
 #include "common/com_object.h"
-#include "device/core/packet_fields.h"
 #include "device/dev_info.h"
-#include "device/device_handle.h"
+#include "device/instrument_link.h"
+#include "discovery/enum_devices.h"
 
 namespace velcorin {
 
-class Device final : public DispatchObject<_Device>, private PacketPort {
+class Device final : public DispatchObject<_Device> {
  public:
   STDMETHODIMP get_DeviceInfo(_DevInfo** info) override;
   STDMETHODIMP get_IsDeviceOpen(VARIANT_BOOL* open) override;
@@ -24,20 +26,20 @@ class Device final : public DispatchObject<_Device>, private PacketPort {
   STDMETHODIMP ReadDev(_Packet* pkt, VARIANT_BOOL* ok) override;
   STDMETHODIMP WriteDev(_Packet* pkt, VARIANT_BOOL* ok) override;
 
-  // Enumeration's view of one instrument: opened, identified and closed again.
-  ComPtr<_DevInfo> Identify(const std::u16string& path);
+  // EnumDevices in two halves, for a caller whose own message loop keeps
+  // running while the instruments are examined: `examined` runs, on another
+  // thread, once the enumeration is ready to finish.
+  std::unique_ptr<Enumeration> StartEnumeration(std::function<void()> examined);
+  HRESULT FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter,
+                            VARIANT_BOOL* listed);
 
  private:
   bool Open(BSTR devPath);
-  void Close() { handle_.Close(); }
+  void Close() { link_.Close(); }
   ComPtr<DevInfo> CurrentInfo();
-  bool Query(PacketFields& packet) override;  // one command and its reply, as QueryDev
-  bool Write(const PacketFields& packet);
-  bool Read(PacketFields& packet);
 
-  DeviceHandle handle_;  // closed with the Device, should the caller forget CloseDev
+  InstrumentLink link_;  // closed with the Device, should the caller forget CloseDev
   ComPtr<DevInfo> deviceInfo_;
-  ComPtr<Device> examiner_;  // EnumDevices opens instruments with it, never with this one; made when first needed
 };
 
 }  // namespace velcorin

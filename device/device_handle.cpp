@@ -19,6 +19,7 @@ bool DeviceHandle::Open(const char* name) {
 
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
   done = 0;
+  if (sawAbandoned_) return false;
   OVERLAPPED overlapped{};
   overlapped.hEvent = event_.get();  // the call itself resets it
   const BOOL finished = write ? WriteFile(file_.get(), buffer, size, nullptr, &overlapped)
@@ -34,7 +35,7 @@ bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
     return true;
   }
   if (error != ERROR_IO_PENDING) return false;
-  if (WaitForSingleObject(event_.get(), kTransferTimeLimitMs) != WAIT_OBJECT_0) {
+  if (!Finished()) {
     CancelIo(file_.get());
     // Wait for the cancellation: the system must be done with the buffer before it is reused.
     GetOverlappedResult(file_.get(), &overlapped, &done, TRUE);
@@ -42,6 +43,14 @@ bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
     return false;
   }
   return GetOverlappedResult(file_.get(), &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
+}
+
+// Whether the pending transfer finished in time and before it was abandoned.
+bool DeviceHandle::Finished() {
+  const HANDLE events[] = {event_.get(), abandoned_};
+  const DWORD woken = wait_(abandoned_ ? 2 : 1, events, kTransferTimeLimitMs);
+  sawAbandoned_ = woken == WAIT_OBJECT_0 + 1;
+  return woken == WAIT_OBJECT_0;
 }
 
 bool DeviceHandle::Write(const CommandReport& report) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "common/unique_handle.h"
+#include "common/waits.h"
 #include "device/core/report.h"
 
 namespace velcorin {
@@ -21,6 +22,13 @@ class DeviceHandle {
   // No CancelIo: every transfer has finished or been cancelled before it returned.
   void Close() { file_.Reset(); }
   bool IsOpen() const { return static_cast<bool>(file_); }
+  // From now on a transfer also ends, as failed, once `abandoned` (an event
+  // this handle does not own) is signalled, and once seen no transfer starts;
+  // transfers wait through `wait`.
+  void EndTransfersOn(HANDLE abandoned, WaitForAny wait) {
+    abandoned_ = abandoned;
+    wait_ = wait;
+  }
 
   // True only when all 36 bytes went out in time.
   bool Write(const CommandReport& report);
@@ -29,9 +37,13 @@ class DeviceHandle {
 
  private:
   bool Transfer(bool write, void* buffer, DWORD size, DWORD& done);
+  bool Finished();
 
   UniqueKernelHandle event_;
   UniqueKernelHandle file_;
+  HANDLE abandoned_ = nullptr;
+  WaitForAny wait_ = WaitForAnyObject;
+  bool sawAbandoned_ = false;
 };
 
 }  // namespace velcorin

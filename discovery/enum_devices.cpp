@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/collection.h"
 #include "common/error_info.h"
@@ -24,10 +25,21 @@ void Empty(const CollectionRef& list) {
   }
 }
 
-void Examine(const std::u16string& path, const IdentifyInstrument& identify, const CollectionRef& outList,
-             _Collection* filter) {
-  const ComPtr<_DevInfo> info = identify(path);
-  if (!info) return;
+// Every interface with a readable path, in the system's order; the list is
+// released before any instrument is examined.
+std::optional<std::vector<std::u16string>> PresentPaths() {
+  auto interfaces = PresentInterfaces::List();
+  if (!interfaces) return std::nullopt;
+  std::vector<std::u16string> paths;
+  std::optional<std::u16string> path;
+  while (interfaces->Next(path))
+    if (path) paths.push_back(std::move(*path));
+  return paths;
+}
+
+void List(const ListingRecord& record, const CollectionRef& outList, _Collection* filter) {
+  if (!record) return;
+  const ComPtr<_DevInfo> info = record();
   long productId = 0;
   ThrowIfFailed(info->get_ProductID(&productId));
   if (PassesFilters(filter, productId)) outList.Add(info.Get());
@@ -35,15 +47,26 @@ void Examine(const std::u16string& path, const IdentifyInstrument& identify, con
 
 }  // namespace
 
-bool EnumerateDevices(_Collection* outList, _Collection* filter, const IdentifyInstrument& identify) {
+std::unique_ptr<Enumeration> Enumeration::Start(const ExamineInstrument& examine, std::function<void()> examined,
+                                                bool callerExamines) {
+  auto enumeration = std::make_unique<Enumeration>();
+  if (auto paths = PresentPaths())
+    enumeration->examiners_.emplace(std::move(*paths), examine, std::move(examined), callerExamines);
+  else if (examined)
+    examined();
+  return enumeration;
+}
+
+bool Enumeration::Finish(_Collection* outList, _Collection* filter) {
   const CollectionRef list(outList);
-  Empty(list);
-  auto interfaces = PresentInterfaces::List();
-  if (!interfaces) return false;
-  std::optional<std::u16string> path;
-  while (interfaces->Next(path))
-    if (path) Examine(*path, identify, list, filter);
+  if (!examiners_) return false;
+  for (const ListingRecord& record : examiners_->Await()) List(record, list, filter);
   return true;
+}
+
+bool EnumerateDevices(_Collection* outList, _Collection* filter, const ExamineInstrument& examine) {
+  Empty(CollectionRef(outList));
+  return Enumeration::Start(examine, nullptr, true)->Finish(outList, filter);
 }
 
 }  // namespace velcorin

@@ -3,21 +3,40 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "Velcorin_h.h"
-#include "common/com_object.h"
+#include "discovery/examiners.h"
 
 namespace velcorin {
 
-// The identity of the instrument at a device path, read by opening it and
-// closed again however that ends; null when it cannot be opened or identified.
-using IdentifyInstrument = std::function<ComPtr<_DevInfo>(const std::u16string& path)>;
+// One enumeration: the system's list walked, its instruments examined
+// concurrently on worker threads, then the records passed through the
+// caller's filters, on the caller's thread and in the system's order.
+class Enumeration {
+ public:
+  // Walks the system's list and starts examining what it holds; `examined`
+  // runs once the examinations have ended (on a worker thread, or at once).
+  // A caller that goes on to Finish at once examines along (`callerExamines`).
+  static std::unique_ptr<Enumeration> Start(const ExamineInstrument& examine, std::function<void()> examined,
+                                            bool callerExamines);
 
-// Empties outList, then appends the DevInfo of every present instrument that
-// opens, answers its identity query and passes the filters, in the system's
-// order. False when the system refused the device list (outList is then
-// empty). Instruments that cannot be opened or identified are left out.
-bool EnumerateDevices(_Collection* outList, _Collection* filter, const IdentifyInstrument& identify);
+  // Whether Finish would find every examination ended.
+  bool Examined() const { return !examiners_ || examiners_->Complete(); }
+
+  // Waits for the examinations, keeping this thread's windows painted; then
+  // appends the DevInfo of every instrument that answered and passes the
+  // filters, in the system's order. False when the system refused the list.
+  bool Finish(_Collection* outList, _Collection* filter);
+
+ private:
+  std::optional<Examiners> examiners_;  // none when the system refused the list
+};
+
+// Empties outList, then an Enumeration from start to finish. Instruments that
+// cannot be opened or identified are left out.
+bool EnumerateDevices(_Collection* outList, _Collection* filter, const ExamineInstrument& examine);
 
 }  // namespace velcorin

@@ -292,8 +292,8 @@ TEST(CrossApartment, TokensEarlyBoundWithAndWithoutAMarshaller) {
   EXPECT_EQ(Across(Home::Mta, CLSID_EnumFilter, use), L"0 0 3 1");
 }
 
-// The dialog's calls to a Filter in the MTA pump sent messages: a Refresh sent
-// while a slow instrument holds a fill up arrives inside that fill.
+// The dialog's calls to a Filter in the MTA pump sent messages, and a slow
+// instrument holds a fill up: a Refresh during it runs once it is done.
 TEST(CrossApartment, RefreshDuringAFillLeavesOneConsistentTree) {
   velcorin::sim::SimClient sim("[a]\nserial = APT3001\nmodel = LDI-A\ntype = 0x3001\ndelay_ms = 150\n"
                                "[b]\nserial = APT3002\nmodel = LDI-B\ntype = 0x3002\n");
@@ -310,7 +310,7 @@ TEST(CrossApartment, RefreshDuringAFillLeavesOneConsistentTree) {
       PostMessageW(d.refresh, BM_CLICK, 0, 0);
       Sleep(300);
       SendMessageW(d.refresh, BM_CLICK, 0, 0);
-      WaitFor([&] { return TreeNodes(d.tree).size() >= 4; });
+      ASSERT_TRUE(WaitUntilFilled(d));
       for (const TreeNode& node : TreeNodes(d.tree)) texts.push_back(node.text);
       SendMessageW(d.cancel, BM_CLICK, 0, 0);
     });

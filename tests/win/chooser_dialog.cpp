@@ -73,10 +73,10 @@ void TreeWalk(HWND tree, HTREEITEM item, int level, std::vector<TreeNode>& nodes
 
 }  // namespace
 
-DialogDriver::DialogDriver(std::function<void(const Dialog&)> drive)
-    : thread_([this, drive = std::move(drive)] {
+DialogDriver::DialogDriver(std::function<void(const Dialog&)> drive, bool afterFill)
+    : thread_([this, drive = std::move(drive), afterFill] {
         const Dialog dialog = WaitForDialog(30000);
-        if (!dialog.window) return;
+        if (!dialog.window || (afterFill && !WaitUntilFilled(dialog))) return;
         sawDialog_ = true;
         drive(dialog);
         if (IsWindow(dialog.window)) PostMessageW(dialog.window, WM_CLOSE, 0, 0);
@@ -121,6 +121,15 @@ std::wstring TextOf(HWND window) {
 }
 
 bool IsOpen(const Dialog& dialog) { return IsWindow(dialog.window) && IsWindowVisible(dialog.window); }
+
+// By window text, which is read without a message to the dialog's thread.
+bool Searching(const Dialog& dialog) {
+  return IsWindow(dialog.window) && !FindWindowExW(dialog.window, nullptr, L"Static", L"Devices Detected:");
+}
+
+bool WaitUntilFilled(const Dialog& dialog, DWORD timeoutMs) {
+  return WaitFor([&] { return !Searching(dialog); }, timeoutMs);
+}
 
 int TextPixels(HWND dialog, const std::wstring& text) {
   const auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));

@@ -27,11 +27,12 @@ struct TreeNode {
 
 using Rows = std::vector<std::pair<std::wstring, std::wstring>>;
 
-// Runs `drive` on its own thread once this process shows the dialog; closes the
-// dialog through its close box afterwards should `drive` leave it open.
+// Runs `drive` on its own thread once this process shows the dialog and, unless
+// told otherwise, has filled its tree; closes the dialog through its close box
+// afterwards should `drive` leave it open.
 class DialogDriver {
  public:
-  explicit DialogDriver(std::function<void(const Dialog&)> drive);
+  explicit DialogDriver(std::function<void(const Dialog&)> drive, bool afterFill = true);
   ~DialogDriver() { Join(); }
   void Join();
   bool SawDialog() const { return sawDialog_; }
@@ -48,6 +49,10 @@ Rows DetailRows(HWND list);
 int ColumnWidth(HWND list, int column);
 std::wstring TextOf(HWND window);
 bool IsOpen(const Dialog& dialog);
+// While the instruments are examined the tree's label says so.
+bool Searching(const Dialog& dialog);
+// Until the fill that is running (the load's, or Refresh's) has shown its tree.
+bool WaitUntilFilled(const Dialog& dialog, DWORD timeoutMs = 30000);
 
 // Width in pixels of a text in the dialog's own font.
 int TextPixels(HWND dialog, const std::wstring& text);

@@ -436,6 +436,7 @@ TEST_F(ChooserDialog, RefreshAfterUnplug) {
     ASSERT_FALSE(DetailRows(d.list).empty());
     ASSERT_TRUE(sim.Unplug("ONE3001"));
     SendMessageW(d.refresh, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntilFilled(d));
     const auto nodes = TreeNodes(d.tree);
     ASSERT_EQ(nodes.size(), 3u);
     EXPECT_EQ(nodes[2].text, L"LDI-B");
@@ -466,6 +467,7 @@ devtype_text = "12a"
       EXPECT_FALSE(IsWindowEnabled(d.open));
       EXPECT_EQ(VisibleWindowsOfThisProcess(), 1);  // the dialog and no message box
       SendMessageW(d.refresh, BM_CLICK, 0, 0);
+      ASSERT_TRUE(WaitUntilFilled(d));
     }
     SendMessageW(d.cancel, BM_CLICK, 0, 0);
   }));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 namespace {
 
 class ComApartment : public ::testing::Environment {
@@ -142,4 +144,46 @@ std::wstring DllPath() {
   wchar_t path[MAX_PATH] = {};
   GetFullPathNameW(VELCORIN_DLL_NAME, MAX_PATH, path, nullptr);
   return path;
+}
+
+// Wine answers GetProcessHandleCount with 0: then counted one by one. Its handle
+// values are small multiples of 4, handed out lowest free first.
+DWORD OpenHandles() {
+  DWORD open = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &open) && open) return open;
+  for (ULONG_PTR value = 4, missesInARow = 0; missesInARow < 4096; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+      ++open;
+      missesInARow = 0;
+    } else {
+      ++missesInARow;
+    }
+  }
+  return open;
+}
+
+DWORD ThreadsStartedIn(HMODULE module) {
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  constexpr int kThreadStartAddress = 9;  // ThreadQuerySetWin32StartAddress
+  const auto query = reinterpret_cast<QueryThread>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread")));
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (!query || snapshot == INVALID_HANDLE_VALUE) return 0;
+  DWORD threads = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    const HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+    if (!thread) continue;
+    void* start = nullptr;
+    MEMORY_BASIC_INFORMATION region{};
+    if (query(thread, kThreadStartAddress, &start, sizeof start, nullptr) == 0 &&
+        VirtualQuery(start, &region, sizeof region) && region.AllocationBase == module)
+      ++threads;
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return threads;
 }

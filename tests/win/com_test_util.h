@@ -144,3 +144,8 @@ void ClearArgs(std::vector<VARIANT>& args);
 std::pair<std::wstring, std::wstring> TakeErrorInfo();
 
 std::wstring DllPath();
+
+// This process's open handles.
+DWORD OpenHandles();
+// This process's threads that started in a module's code: the module's own workers.
+DWORD ThreadsStartedIn(HMODULE module);

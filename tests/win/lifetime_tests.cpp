@@ -51,26 +51,9 @@ SIZE_T CommittedPrivateBytes() {
   return total;
 }
 
-// Open handles, counted one by one: Wine answers GetProcessHandleCount with 0.
-// Its handle values are small multiples of 4, handed out lowest free first.
-DWORD CountOpenHandles() {
-  DWORD open = 0, missesInARow = 0;
-  for (ULONG_PTR value = 4; missesInARow < 4096; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-      ++open;
-      missesInARow = 0;
-    } else {
-      ++missesInARow;
-    }
-  }
-  return open;
-}
-
 Usage Measure() {
   Usage usage;
-  GetProcessHandleCount(GetCurrentProcess(), &usage.handles);
-  if (usage.handles == 0) usage.handles = CountOpenHandles();
+  usage.handles = OpenHandles();
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof counters;
   GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);

@@ -1,0 +1,58 @@
+// The examinations of one enumeration, run on worker threads: each instrument
+// through a handle of its own, up to kMaxConcurrentExaminations at once, with
+// exactly the exchanges a lone examination makes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Velcorin_h.h"
+#include "common/com_object.h"
+#include "common/unique_handle.h"
+#include "common/waits.h"
+
+namespace velcorin {
+
+// What an examination leaves for the enumeration's own thread: the record to
+// list, made there. Empty for an instrument that is not listed.
+using ListingRecord = std::function<ComPtr<_DevInfo>()>;
+
+// Examines the instrument at a device path; touches no object of the caller's,
+// waits through `wait`, and gives up waiting once `abandoned` is signalled.
+using ExamineInstrument = std::function<ListingRecord(const std::u16string& path, HANDLE abandoned, WaitForAny wait)>;
+
+class Examiners {
+ public:
+  // Starts examining every path; `complete` runs once, on the thread that ends
+  // the last examination (at once, on this thread, when there is none). When
+  // `callerExamines`, Await's thread is one of the examiners: one thread fewer
+  // to start, none at all for a single instrument.
+  Examiners(std::vector<std::u16string> paths, ExamineInstrument examine, std::function<void()> complete,
+            bool callerExamines);
+  // Abandons what is still in flight: no further instrument is opened, the
+  // transfers waiting are cancelled, and the workers close their handles and
+  // end on their own.
+  ~Examiners();
+  Examiners(const Examiners&) = delete;
+  Examiners& operator=(const Examiners&) = delete;
+
+  bool Complete() const;
+  // Examines along when the caller does, and waits for every examination to
+  // end, keeping this thread's windows painted and doing nothing else; then
+  // the records in listing order.
+  std::vector<ListingRecord> Await();
+
+ private:
+  struct Shared;
+  static DWORD WINAPI Work(void* shared);
+
+  std::shared_ptr<Shared> shared_;
+  std::vector<UniqueKernelHandle> workers_;
+  bool callerExamines_;
+};
+
+}  // namespace velcorin

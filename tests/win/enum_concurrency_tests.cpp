@@ -1,0 +1,308 @@
+// EnumDevices with its instruments examined side by side, through the real
+// DLL: every instrument asked exactly what a lone open asks, the list in the
+// system's order, the caller's filters run on the caller's thread once every
+// instrument is closed again; and the chooser abandoning examinations in
+// flight when it is cancelled, with nothing left behind.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+// windows.h first: the system headers rely on its types.
+#include <setupapi.h>
+
+#include <chrono>
+#include <functional>
+#include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "chooser_dialog.h"
+#include "com_test_util.h"
+#include "sim/sim_client.h"
+
+namespace {
+
+using velcorin::sim::SimClient;
+using Clock = std::chrono::steady_clock;
+using Serials = std::vector<std::string>;
+using Request = std::vector<std::uint8_t>;
+
+const GUID kFamilyInterface = {0xF27100C7, 0xA139, 0x4C98, {0x9E, 0x18, 0x70, 0x20, 0x8A, 0x11, 0x8C, 0x03}};
+constexpr double kTransferLimit = 1.0;  // seconds, the component's time limit per read
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string Serial(int n) {
+  char serial[16];
+  snprintf(serial, sizeof serial, "CONC%02d", n);
+  return serial;
+}
+
+// `keys(n)` adds faults to instrument n; every instrument has two named channels.
+std::string Config(int count, const std::function<std::string(int)>& keys) {
+  std::string text;
+  for (int n = 0; n < count; ++n)
+    text += "[" + Serial(n) + "]\nserial = " + Serial(n) + "\nmodel = M-" + Serial(n) + "\ntype = " +
+            std::to_string(0x3001 + n) + "\nchannels = 2\n" + keys(n) + "\n";
+  return text;
+}
+
+// The family's interfaces in the system's order, by path.
+std::vector<std::string> SystemOrder() {
+  std::vector<std::string> paths;
+  HDEVINFO set = SetupDiGetClassDevsW(&kFamilyInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return paths;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof(data);
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kFamilyInterface, i, &data); ++i) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+    std::vector<BYTE> record(size);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
+    detail->cbSize = sizeof(*detail);
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) continue;
+    const std::wstring path(detail->DevicePath);
+    paths.emplace_back(path.begin(), path.end());
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return paths;
+}
+
+Serials InSystemOrder(SimClient& sim, const Serials& serials) {
+  std::map<std::string, std::string> byPath;
+  for (const auto& s : serials) byPath[sim.DevicePath(s)] = s;
+  Serials ordered;
+  for (const auto& path : SystemOrder())
+    if (byPath.count(path)) ordered.push_back(byPath[path]);
+  return ordered;
+}
+
+Serials SerialsIn(_Collection* list) {
+  Serials serials;
+  for (long i = 1; i <= CountOf(list); ++i) {
+    VARIANT at = I4(i), item;
+    VariantInit(&item);
+    ComPtr<_DevInfo> info;
+    if (SUCCEEDED(list->Item(&at, &item)) && V_VT(&item) == VT_DISPATCH && V_DISPATCH(&item))
+      V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info));
+    VariantClear(&item);
+    const std::wstring serial = info ? TextOf(info.Get(), &_DevInfo::get_SerialNumber) : L"?";
+    serials.emplace_back(serial.begin(), serial.end());
+  }
+  return serials;
+}
+
+std::vector<Request> RequestBytes(const SimClient& sim, const std::string& serial) {
+  std::vector<Request> bytes;
+  for (const auto& request : sim.RequestsOf(serial)) bytes.push_back(request.bytes);
+  return bytes;
+}
+
+void WaitAllFree(SimClient& sim, int count) {
+  for (int n = 0; n < count; ++n) sim.WaitUntilFree(Serial(n), 2000);
+}
+
+// Sixteen instruments: every third slow, two failing after a full time limit.
+// Each answering one gets exactly the requests a lone OpenDev sends, the list
+// is the one an examination one at a time gives, and the examinations overlap.
+TEST(ConcurrentEnumeration, EachInstrumentIsAskedWhatALoneOpenAsksInTheSystemsOrder) {
+  constexpr int kCount = 16;
+  const std::set<int> failing = {4, 11};
+  SimClient sim(Config(kCount, [&](int n) -> std::string {
+    if (failing.count(n)) return "fail_transfers = 2";
+    return n % 3 == 0 ? "delay_ms = 40" : "";
+  }));
+  auto device = CreateByProgId<_Device>(L"Velcorin.Device");
+  const Bstr alonePath(Widened(sim.DevicePath(Serial(1))));
+  sim.MarkLog();
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(device->OpenDev(alonePath.get(), &ok), S_OK);
+  ASSERT_EQ(ok, VARIANT_TRUE);
+  device->CloseDev();
+  const std::vector<Request> alone = RequestBytes(sim, Serial(1));
+  ASSERT_EQ(alone.size(), 8u);  // six identity commands, two channels
+
+  WaitAllFree(sim, kCount);
+  sim.MarkLog();
+  auto found = NewList();
+  ASSERT_EQ(device->EnumDevices(found.Get(), NewList().Get(), &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_TRUE);
+  Serials answering;
+  for (int n = 0; n < kCount; ++n)
+    if (!failing.count(n)) answering.push_back(Serial(n));
+  EXPECT_EQ(SerialsIn(found.Get()), InSystemOrder(sim, answering));
+  for (int n = 0; n < kCount; ++n) {
+    if (failing.count(n))
+      EXPECT_EQ(sim.RequestsOf(Serial(n)).size(), 6u) << Serial(n);  // all six sent, then left alone
+    else
+      EXPECT_EQ(RequestBytes(sim, Serial(n)), alone) << Serial(n);
+  }
+  // A slow instrument's eight exchanges take 320 ms: others are asked meanwhile.
+  const auto log = sim.Requests();
+  std::map<std::string, std::pair<std::size_t, std::size_t>> span;  // first and last request
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    auto [at, added] = span.try_emplace(log[i].serial, i, i);
+    at->second.second = i;
+  }
+  const auto& [slowFirst, slowLast] = span.at(Serial(0));
+  std::set<std::string> meanwhile;
+  for (std::size_t i = slowFirst; i <= slowLast; ++i) meanwhile.insert(log[i].serial);
+  EXPECT_GT(meanwhile.size(), 1u);
+}
+
+// A caller's filter that enumerates again with the same Device from inside,
+// and raises on one device; it notes the thread it is called on.
+class ReenteringFilter final : public FakeDispatch<_EnumFilter> {
+ public:
+  ReenteringFilter(_Device* device, ComPtr<_Collection> tokens, int raiseOnCall, std::function<void()> beforeInner)
+      : device_(device), tokens_(std::move(tokens)), raiseOnCall_(raiseOnCall), beforeInner_(std::move(beforeInner)) {}
+  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override { *v = IncludeDevs; return S_OK; }
+  STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
+  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override { *v = FilterByDeviceId; return S_OK; }
+  STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
+  STDMETHODIMP get_Tokens(_Collection** v) override {
+    threads_.insert(GetCurrentThreadId());
+    if (++calls_ == raiseOnCall_) return E_OUTOFMEMORY;
+    if (calls_ == 1) {
+      beforeInner_();
+      auto inner = NewList();
+      VARIANT_BOOL listed = VARIANT_FALSE;
+      innerHr_ = device_->EnumDevices(inner.Get(), NewList().Get(), &listed);
+      inner_ = SerialsIn(inner.Get());
+    }
+    return tokens_.CopyTo(v);
+  }
+  STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
+  STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
+
+  std::set<DWORD> threads_;
+  HRESULT innerHr_ = E_FAIL;
+  Serials inner_;
+
+ private:
+  _Device* device_;
+  ComPtr<_Collection> tokens_;
+  int raiseOnCall_;
+  std::function<void()> beforeInner_;
+  int calls_ = 0;
+};
+
+// The filters run once every examination has ended, so an enumeration from
+// inside one finds every instrument closed again; a filter's error ends the
+// call with what was listed before it, and leaves every instrument free.
+TEST(ConcurrentEnumeration, FiltersThatReenterOrRaiseRunOnTheCallersThreadAfterTheExaminations) {
+  constexpr int kCount = 6;
+  SimClient sim(Config(kCount, [](int) { return std::string("delay_ms = 20"); }));
+  Serials all;
+  for (int n = 0; n < kCount; ++n) all.push_back(Serial(n));
+  const Serials ordered = InSystemOrder(sim, all);
+  auto device = CreateByProgId<_Device>(L"Velcorin.Device");
+  auto tokens = NewList();
+  for (int n = 0; n < kCount; ++n) {
+    VARIANT id = I4(0x3001 + n), missing;
+    V_VT(&missing) = VT_ERROR, V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    tokens->Add(&id, &missing, &missing, &missing);
+  }
+  for (const int raiseOnCall : {0, 3}) {
+    WaitAllFree(sim, kCount);
+    // The simulator takes a moment to listen again after each close.
+    ComPtr<ReenteringFilter> filter(
+        new ReenteringFilter(device.Get(), tokens, raiseOnCall, [&] { WaitAllFree(sim, kCount); }));
+    auto filters = NewList(), found = NewList();
+    VARIANT item;
+    V_VT(&item) = VT_DISPATCH, V_DISPATCH(&item) = filter.Get();
+    VARIANT missing;
+    V_VT(&missing) = VT_ERROR, V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    filters->Add(&item, &missing, &missing, &missing);
+    VARIANT_BOOL listed = VARIANT_FALSE;
+    const HRESULT hr = device->EnumDevices(found.Get(), filters.Get(), &listed);
+    EXPECT_EQ(filter->threads_, std::set<DWORD>{GetCurrentThreadId()});
+    EXPECT_EQ(filter->innerHr_, S_OK);
+    EXPECT_EQ(filter->inner_, ordered);
+    if (raiseOnCall) {
+      EXPECT_TRUE(FAILED(hr));
+      EXPECT_EQ(SerialsIn(found.Get()), Serials(ordered.begin(), ordered.begin() + raiseOnCall - 1));
+    } else {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_EQ(SerialsIn(found.Get()), ordered);
+    }
+    TakeErrorInfo();
+  }
+  // Nothing is left open: each instrument opens for a Device of its own.
+  for (int n = 0; n < kCount; ++n) {
+    ASSERT_TRUE(sim.WaitUntilFree(Serial(n), 2000)) << Serial(n);
+    auto other = CreateByProgId<_Device>(L"Velcorin.Device");
+    const Bstr path(Widened(sim.DevicePath(Serial(n))));
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    EXPECT_EQ(other->OpenDev(path.get(), &opened), S_OK);
+    EXPECT_EQ(opened, VARIANT_TRUE) << Serial(n);
+  }
+}
+
+// Cancel, Esc and the close box end the dialog while a silent instrument is
+// being examined, long before its six time limits are out; afterwards the
+// abandoned examinations' threads and handles are gone and the instrument free.
+TEST(ConcurrentEnumeration, TheChooserCancelledDuringASilentExaminationLeavesNothingBehind) {
+  const std::string silent = Serial(1);
+  SimClient sim(Config(3, [](int n) { return std::string(n == 1 ? "silent = yes" : ""); }));
+  auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
+  ASSERT_TRUE(chooser);
+  const HMODULE dll = GetModuleHandleW(VELCORIN_DLL_NAME);
+  ASSERT_TRUE(dll);
+  // Each way gets ready first (finding the close box takes a while), then acts.
+  struct Way {
+    const char* name;
+    std::function<std::function<bool()>(const Dialog&)> ready;
+  };
+  const Way ways[] = {
+      {"the close box",
+       [](const Dialog& d) {
+         const POINT box = CloseBox(d.window);
+         return [box] { return ClickAt(box); };
+       }},
+      {"Esc", [](const Dialog&) { return [] { return Xdo("key Escape"); }; }},
+      {"Cancel",
+       [](const Dialog& d) {
+         return [cancel = d.cancel] { return SendMessageW(cancel, BM_CLICK, 0, 0) == 0; };
+       }},
+  };
+  DWORD handlesAfterFirst = 0;
+  for (const Way& way : ways) {
+    sim.WaitUntilFree(silent, 3 * 1000);
+    sim.MarkLog();
+    double closedAfter = -1, afterInput = -1;
+    DialogDriver driver(
+        [&](const Dialog& d) {
+          ASSERT_TRUE(WaitFor([&] { return !sim.RequestsOf(silent).empty(); }));
+          const auto cancel = way.ready(d);
+          EXPECT_TRUE(Searching(d));
+          EXPECT_GT(ThreadsStartedIn(dll), 0u);
+          const auto start = Clock::now();
+          ASSERT_TRUE(cancel());
+          const auto delivered = Clock::now();  // xdotool has sent its input
+          EXPECT_TRUE(WaitFor([&] { return !IsWindow(d.window); }, 5000));
+          closedAfter = SecondsSince(start), afterInput = SecondsSince(delivered);
+        },
+        false);
+    VARIANT_BOOL selected = VARIANT_TRUE;
+    EXPECT_EQ(chooser->ShowDialog(&selected), S_OK);
+    driver.Join();
+    ASSERT_TRUE(driver.SawDialog());
+    EXPECT_EQ(selected, VARIANT_FALSE) << way.name;
+    EXPECT_GE(closedAfter, 0) << way.name;
+    // Well inside the silent instrument's first time limit, let alone its six.
+    EXPECT_LT(closedAfter, kTransferLimit) << way.name;
+    printf("[ figure ] dialog closed by %s during a silent examination: %.3f s, %.3f s after the input was sent\n",
+           way.name, closedAfter, afterInput);
+    // The abandoned examination ends at once: its worker is gone and the instrument free.
+    EXPECT_TRUE(WaitFor([&] { return ThreadsStartedIn(dll) == 0; }, 5000)) << way.name;
+    EXPECT_TRUE(sim.WaitUntilFree(silent, 2000)) << way.name;
+    EXPECT_LT(sim.RequestsOf(silent).size(), 6u) << way.name;  // abandoned, not waited out
+    if (!handlesAfterFirst) handlesAfterFirst = OpenHandles();  // the first dialog loads what later ones reuse
+  }
+  EXPECT_TRUE(WaitFor([&] { return OpenHandles() <= handlesAfterFirst + 2; }, 5000))
+      << OpenHandles() << " handles, " << handlesAfterFirst << " after the first dialog";
+}
+
+}  // namespace
