@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "common/type_description.h"
+#include "common/type_info.h"
 
 namespace velcorin {
 
@@ -40,22 +40,6 @@ HRESULT LoadLibraryLocked(TypeInfoCache& cache) {
   return LoadTypeLibEx(path.c_str(), REGKIND_NONE, &cache.lib);
 }
 
-// The interface half of a dual interface: what ITypeInfo::Invoke needs to reach our vtable.
-HRESULT InterfaceHalf(ITypeInfo* info, ITypeInfo** result) {
-  TYPEATTR* raw = nullptr;
-  HRESULT hr = info->GetTypeAttr(&raw);
-  if (FAILED(hr)) return hr;
-  const TypeDescription<TYPEATTR> attr(info, raw);
-  if (attr->typekind != TKIND_DISPATCH || !(attr->wTypeFlags & TYPEFLAG_FDUAL)) {
-    *result = info;
-    info->AddRef();
-    return S_OK;
-  }
-  HREFTYPE ref = 0;
-  hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
-  return SUCCEEDED(hr) ? info->GetRefTypeInfo(ref, result) : hr;
-}
-
 HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
@@ -73,7 +57,7 @@ HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
   hr = cache.lib->GetTypeInfoOfGuid(iid, &info);
   if (SUCCEEDED(hr) && wantVtable) {
     ComPtr<ITypeInfo> half;
-    hr = InterfaceHalf(info.Get(), &half);
+    hr = VtableHalf(info.Get(), &half);
     info = half;
   }
   if (FAILED(hr)) return hr;

@@ -11,6 +11,8 @@
 
 namespace velcorin {
 
+static_assert(kExcludeDevs == ExcludeDevs, "the portable decision's exclude action differs from the type library");
+
 namespace {
 
 // Only through its interface after QueryInterface: the item may be any object.
@@ -41,12 +43,11 @@ ComPtr<IUnknown> TokensOf(_EnumFilter& filter) {
     ThrowIfFailed(hr);
     return tokens;
   }
-  constexpr DISPID kTokens = 0x40030002;
   DISPPARAMS none{};
   EXCEPINFO exception{};
   Variant late;
-  hr = filter.Invoke(kTokens, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.out(), &exception,
-                     nullptr);
+  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                     late.out(), &exception, nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
   if (late.vt() != VT_DISPATCH && late.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
   return V_UNKNOWN(late.get());

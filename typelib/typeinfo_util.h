@@ -1,5 +1,6 @@
-// RAII for what the type-library API hands out (BSTR, TYPEATTR, FUNCDESC,
-// VARDESC) and a checked call, shared by the shaping tool and its tests.
+// The shaping tool's and the contract test's checked calls: each throws
+// ComFailure, naming the call, where the DLL's own helpers (common/type_info.h)
+// return the HRESULT.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/type_description.h"
+#include "common/type_info.h"
 
 namespace velcorin::tlb {
 
@@ -62,21 +63,21 @@ template <class T>
 using Desc = TypeDescription<T>;
 
 inline Desc<TYPEATTR> GetAttr(ITypeInfo* t) {
-  TYPEATTR* p = nullptr;
-  Check(t->GetTypeAttr(&p), "GetTypeAttr");
-  return {t, p};
+  Desc<TYPEATTR> attr;
+  Check(DescribeType(t, attr), "GetTypeAttr");
+  return attr;
 }
 
 inline Desc<FUNCDESC> GetFunc(ITypeInfo* t, UINT index) {
-  FUNCDESC* p = nullptr;
-  Check(t->GetFuncDesc(index, &p), "GetFuncDesc");
-  return {t, p};
+  Desc<FUNCDESC> func;
+  Check(DescribeFunction(t, index, func), "GetFuncDesc");
+  return func;
 }
 
 inline Desc<VARDESC> GetVar(ITypeInfo* t, UINT index) {
-  VARDESC* p = nullptr;
-  Check(t->GetVarDesc(index, &p), "GetVarDesc");
-  return {t, p};
+  Desc<VARDESC> var;
+  Check(DescribeVariable(t, index, var), "GetVarDesc");
+  return var;
 }
 
 inline std::wstring NameOf(ITypeInfo* t, MEMBERID memid = MEMBERID_NIL) {
@@ -93,9 +94,15 @@ inline ComPtr<ITypeInfo> RefType(ITypeInfo* t, HREFTYPE href) {
 
 // The implemented type at `index`; -1 asks a dual interface for its other half.
 inline ComPtr<ITypeInfo> ImplType(ITypeInfo* t, UINT index) {
-  HREFTYPE href = 0;
-  Check(t->GetRefTypeOfImplType(index, &href), "GetRefTypeOfImplType");
-  return RefType(t, href);
+  ComPtr<ITypeInfo> type;
+  Check(ImplementedType(t, index, &type), "ImplementedType");
+  return type;
+}
+
+inline ComPtr<ITypeInfo> VtableHalfOf(ITypeInfo* t) {
+  ComPtr<ITypeInfo> half;
+  Check(VtableHalf(t, &half), "VtableHalf");
+  return half;
 }
 
 inline UINT IndexInLibrary(ITypeInfo* t) {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "com_test_util.h"
-#include "common/dispatch_arguments.h"
+#include "common/type_library_invoke.h"
 #include "sim/sim_client.h"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "msft_file.h"
 #include "published_contract.h"
+#include "published_order.h"
 #include "typeinfo_util.h"
 
 using namespace velcorin::tlb;
@@ -74,9 +75,9 @@ std::wstring Spell(ITypeInfo* owner, const TYPEDESC& d) {
 std::wstring Wide(const std::u16string& s) { return {s.begin(), s.end()}; }
 
 UINT IndexOf(const wchar_t* name) {
-  const auto it = std::find_if(std::begin(kTypeOrder), std::end(kTypeOrder),
+  const auto it = std::find_if(std::begin(kPublishedOrder), std::end(kPublishedOrder),
                                [&](const wchar_t* n) { return std::wstring(n) == name; });
-  return static_cast<UINT>(it - std::begin(kTypeOrder));
+  return static_cast<UINT>(it - std::begin(kPublishedOrder));
 }
 
 struct ModuleCloser {
@@ -145,10 +146,7 @@ class TypeLibContract : public testing::TestWithParam<Source> {
     return info;
   }
 
-  ComPtr<ITypeInfo> VtableHalf(const wchar_t* name) const {
-    const auto info = Type(name);
-    return GetAttr(info.Get())->typekind == TKIND_DISPATCH ? ImplType(info.Get(), static_cast<UINT>(-1)) : info;
-  }
+  ComPtr<ITypeInfo> VtableHalf(const wchar_t* name) const { return VtableHalfOf(Type(name).Get()); }
 
   MsftFile Stored() const {
     return MsftFile(GetParam() == Source::TlbFile ? ReadFileBytes(path_) : EmbeddedLibrary(path_));
@@ -199,12 +197,12 @@ TEST_P(TypeLibContract, LibraryIdentity) {
 }
 
 TEST_P(TypeLibContract, TypesInPublishedOrder) {
-  ASSERT_EQ(lib_->GetTypeInfoCount(), std::size(kTypeOrder));
-  for (UINT i = 0; i < std::size(kTypeOrder); ++i) {
+  ASSERT_EQ(lib_->GetTypeInfoCount(), std::size(kPublishedOrder));
+  for (UINT i = 0; i < std::size(kPublishedOrder); ++i) {
     Bstr name, doc;
     DWORD helpContext = 1;
     ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.Out(), doc.Out(), &helpContext, nullptr));
-    EXPECT_EQ(name.Str(), kTypeOrder[i]) << "index " << i;
+    EXPECT_EQ(name.Str(), kPublishedOrder[i]) << "index " << i;
     EXPECT_TRUE(doc.IsNull()) << "index " << i;
     EXPECT_EQ(helpContext, 0u);
   }
