@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/error_info.h"
 #include "discovery/filters.h"
 #include "discovery/present_interfaces.h"

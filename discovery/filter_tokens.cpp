@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/runtime_error.h"
 
 namespace velcorin {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "Velcorin_h.h"
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/error_info.h"
 #include "discovery/core/device_class.h"
 #include "discovery/core/filter_decision.h"
