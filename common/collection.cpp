@@ -119,7 +119,7 @@ class Enumerator final : public ComObject<IEnumVARIANT> {
     ULONG done = 0;
     for (; done < wanted && next_ < items_->size(); ++done, ++next_) {
       VariantInit(&out[done]);
-      const HRESULT hr = VariantCopy(&out[done], const_cast<VARIANT*>((*items_)[next_].get()));
+      const HRESULT hr = VariantCopy(&out[done], (*items_)[next_].AsInput());
       if (FAILED(hr)) {
         for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
         if (fetched) *fetched = 0;

@@ -31,10 +31,8 @@ long CollectionRef::Count() const {
 }
 
 void CollectionRef::RemoveFirst() const {
-  VARIANT first;
-  V_VT(&first) = VT_I4;
-  V_I4(&first) = 1;
-  Call(DISPID_COLLECTION_REMOVE, DISPATCH_METHOD, &first, 1);
+  const Variant first(1L);
+  Call(DISPID_COLLECTION_REMOVE, DISPATCH_METHOD, first.AsInput(), 1);
 }
 
 void CollectionRef::Add(const VARIANT& item) const {
@@ -43,10 +41,8 @@ void CollectionRef::Add(const VARIANT& item) const {
 }
 
 void CollectionRef::Add(IDispatch* item) const {
-  VARIANT object;
-  V_VT(&object) = VT_DISPATCH;
-  V_DISPATCH(&object) = item;
-  Add(object);
+  const Variant object(item);
+  Call(DISPID_COLLECTION_ADD, DISPATCH_METHOD, object.AsInput(), 1);
 }
 
 void CollectionRef::ForEach(const std::function<bool(const VARIANT&)>& visit) const {

@@ -139,7 +139,7 @@ class Argument {
     if (!object && HoldsObject(V_VT(value))) return false;
     const VARIANT* ready = &given;
     if (V_VT(&given) != param.vt) {
-      if (FAILED(VariantChangeType(&converted_, const_cast<VARIANT*>(&given), 0, param.vt))) return false;
+      if (FAILED(VariantChangeType(&converted_, AsInput(given), 0, param.vt))) return false;
       ready = &converted_;
     }
     if (!object) {

@@ -110,9 +110,9 @@ class Shaper {
     source_->ReleaseTLibAttr(attr);
     libid_ = a.guid;
     Bstr name, doc;
-    Check(source_->GetDocumentation(-1, name.Out(), doc.Out(), nullptr, nullptr), "GetDocumentation(lib)");
-    Check(target_->SetName(name.Get()), "SetName");
-    Check(target_->SetDocString(doc.Get()), "SetDocString");
+    Check(source_->GetDocumentation(-1, name.out(), doc.out(), nullptr, nullptr), "GetDocumentation(lib)");
+    Check(target_->SetName(name.get()), "SetName");
+    Check(target_->SetDocString(doc.get()), "SetDocString");
     Check(target_->SetGuid(a.guid), "SetGuid");
     // Neutral: registered as locale 0. The names stay US English (the saved
     // header keeps 0x409 as their locale when the library's is 0).
@@ -143,8 +143,8 @@ class Shaper {
   ComPtr<ITypeInfo> FindSource(const wchar_t* name) const {
     for (UINT i = 0; i < source_->GetTypeInfoCount(); ++i) {
       Bstr found;
-      Check(source_->GetDocumentation(i, found.Out(), nullptr, nullptr, nullptr), "GetDocumentation");
-      if (found.Str() == name) {
+      Check(source_->GetDocumentation(i, found.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+      if (found.view() == name) {
         ComPtr<ITypeInfo> info;
         Check(source_->GetTypeInfo(i, &info), "GetTypeInfo");
         return info;
@@ -172,8 +172,8 @@ class Shaper {
 
   void CopyDocString(const TypePair& t) {
     Bstr doc;
-    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.Out(), nullptr, nullptr), "GetDocumentation");
-    if (!doc.IsNull()) Check(t.target->SetDocString(doc.Get()), "SetDocString");
+    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.out(), nullptr, nullptr), "GetDocumentation");
+    if (doc.get()) Check(t.target->SetDocString(doc.get()), "SetDocString");
   }
 
   void FillInterface(const TypePair& t, const TYPEATTR& attr) {

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/raii.h"
 #include "common/type_info.h"
 
 namespace velcorin::tlb {
@@ -41,24 +42,6 @@ inline void Check(HRESULT hr, const char* what) {
   if (FAILED(hr)) throw ComFailure(what, hr);
 }
 
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const wchar_t* text) : p_(SysAllocString(text)) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  ~Bstr() { SysFreeString(p_); }
-
-  BSTR* Out() { SysFreeString(std::exchange(p_, nullptr)); return &p_; }
-  BSTR Get() const { return p_; }
-  bool IsNull() const { return p_ == nullptr; }
-  std::wstring Str() const { return p_ ? std::wstring(p_, SysStringLen(p_)) : std::wstring(); }
-
- private:
-  BSTR p_ = nullptr;
-};
-
 template <class T>
 using Desc = TypeDescription<T>;
 
@@ -82,8 +65,8 @@ inline Desc<VARDESC> GetVar(ITypeInfo* t, UINT index) {
 
 inline std::wstring NameOf(ITypeInfo* t, MEMBERID memid = MEMBERID_NIL) {
   Bstr name;
-  Check(t->GetDocumentation(memid, name.Out(), nullptr, nullptr, nullptr), "GetDocumentation");
-  return name.Str();
+  Check(t->GetDocumentation(memid, name.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+  return std::wstring(name.view());
 }
 
 inline ComPtr<ITypeInfo> RefType(ITypeInfo* t, HREFTYPE href) {

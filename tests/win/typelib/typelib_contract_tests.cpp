@@ -16,6 +16,7 @@
 #include "typeinfo_util.h"
 
 using namespace velcorin::tlb;
+using velcorin::Bstr;
 using namespace velcorin::contract;
 
 namespace {
@@ -189,11 +190,11 @@ TEST_P(TypeLibContract, LibraryIdentity) {
 
   Bstr name, doc, helpFile;
   DWORD helpContext = 1;
-  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.Out(), doc.Out(), &helpContext, helpFile.Out()));
-  EXPECT_EQ(name.Str(), kLibName);
-  EXPECT_EQ(doc.Str(), kLibHelp);
+  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.out(), doc.out(), &helpContext, helpFile.out()));
+  EXPECT_EQ(std::wstring(name.view()), kLibName);
+  EXPECT_EQ(std::wstring(doc.view()), kLibHelp);
   EXPECT_EQ(helpContext, 0u);
-  EXPECT_TRUE(helpFile.IsNull());
+  EXPECT_EQ(helpFile.get(), nullptr);
 }
 
 TEST_P(TypeLibContract, TypesInPublishedOrder) {
@@ -201,9 +202,9 @@ TEST_P(TypeLibContract, TypesInPublishedOrder) {
   for (UINT i = 0; i < std::size(kPublishedOrder); ++i) {
     Bstr name, doc;
     DWORD helpContext = 1;
-    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.Out(), doc.Out(), &helpContext, nullptr));
-    EXPECT_EQ(name.Str(), kPublishedOrder[i]) << "index " << i;
-    EXPECT_TRUE(doc.IsNull()) << "index " << i;
+    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.out(), doc.out(), &helpContext, nullptr));
+    EXPECT_EQ(std::wstring(name.view()), kPublishedOrder[i]) << "index " << i;
+    EXPECT_EQ(doc.get(), nullptr) << "index " << i;
     EXPECT_EQ(helpContext, 0u);
   }
 }
@@ -333,9 +334,9 @@ TEST_P(TypeLibContract, EnumerationsAreLongConstantsNamedInTheirHelp) {
       EXPECT_EQ(V_VT(v->lpvarValue), VT_I4);
       EXPECT_EQ(V_I4(v->lpvarValue), want.constants[i].value);
       Bstr name, doc;
-      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.Out(), doc.Out(), nullptr, nullptr));
-      EXPECT_EQ(name.Str(), want.constants[i].name);
-      EXPECT_EQ(doc.Str(), want.constants[i].name);
+      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.out(), doc.out(), nullptr, nullptr));
+      EXPECT_EQ(std::wstring(name.view()), want.constants[i].name);
+      EXPECT_EQ(std::wstring(doc.view()), want.constants[i].name);
     }
   }
 }
