@@ -66,19 +66,6 @@ HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
   return S_OK;
 }
 
-// The statically linked thread library and libgcc's thread-local storage keep
-// handles (the loading thread's record, their locks) that nothing gives back at
-// unload, so every unload and reload would lose them. Once the DLL has handed out
-// an object it stays loaded until the process ends; a load that only registers
-// (an installer's) still unloads.
-void StayLoaded() {
-  static std::atomic<bool> pinned{false};
-  if (pinned.load(std::memory_order_relaxed) || pinned.exchange(true)) return;
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(g_module), &self);
-}
-
 }  // namespace
 
 void SetModuleHandle(HMODULE module) { g_module = module; }
@@ -97,11 +84,21 @@ std::wstring ModulePath() {
   }
 }
 
-void ObjectCreated() {
-  StayLoaded();
-  ++g_objects;
-}
+void ObjectCreated() { ++g_objects; }
 void ObjectDestroyed() { --g_objects; }
+
+// The statically linked thread library and libgcc's thread-local storage keep
+// handles (the loading thread's record, their locks) that nothing gives back at
+// unload, so every unload and reload would lose them. Once the DLL has handed out
+// an object it stays loaded until the process ends; a load that only registers
+// (an installer's) still unloads.
+void PinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.load(std::memory_order_relaxed) || pinned.exchange(true)) return;
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(g_module), &self);
+}
 void LockModule(bool lock) { lock ? ++g_locks : --g_locks; }
 bool ModuleInUse() { return g_objects.load() > 0 || g_locks.load() > 0; }
 
