@@ -238,7 +238,7 @@ void ChooserForm::OnCommand(WORD id) {
 // A node click is a selection by mouse or keyboard, or a click on the node that
 // is already selected (which selects nothing new).
 void ChooserForm::OnNotify(const NMHDR& header) {
-  if (header.hwndFrom != devTree_ || filling_) return;
+  if (header.hwndFrom != devTree_ || ignoringTreeNotifications_) return;
   if (header.code == TVN_SELCHANGEDW) {
     devTree_NodeClick(reinterpret_cast<const NMTREEVIEWW&>(header).itemNew.hItem);
   } else if (header.code == NM_CLICK) {
@@ -407,21 +407,21 @@ void ChooserForm::CreateColumns() {
 }
 
 void ChooserForm::ClearTree() {
-  const bool wasFilling = std::exchange(filling_, true);
-  TreeView_DeleteAllItems(devTree_);
-  filling_ = wasFilling;
+  {
+    const ScopedValue quiet(ignoringTreeNotifications_, true);
+    TreeView_DeleteAllItems(devTree_);
+  }
   nodeKeys_.clear();
 }
 
 void ChooserForm::ShowTree(const TreePlan& plan) {
-  const bool wasFilling = std::exchange(filling_, true);
+  const ScopedValue quiet(ignoringTreeNotifications_, true);
   std::vector<std::pair<std::u16string_view, HTREEITEM>> added;
   auto find = [&added](std::u16string_view key) {
     for (const auto& [addedKey, item] : added)
       if (addedKey == key) return item;
     return HTREEITEM{};
   };
-  const ScopeExit restore([&] { filling_ = wasFilling; });
   for (const NodePlan& node : plan.nodes)
     added.emplace_back(node.key, AddNode(node.parentKey.empty() ? TVI_ROOT : find(node.parentKey), node));
   for (const std::u16string& key : plan.expandedKeys)

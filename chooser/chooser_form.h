@@ -87,7 +87,7 @@ class ChooserForm {
   int dpiX_ = 96;
   int dpiY_ = 96;
   bool loaded_ = false;
-  bool filling_ = false;
+  bool ignoringTreeNotifications_ = false;  // the tree is being changed, not clicked
   bool fillRunning_ = false;   // from FillDeviceTree until its tree is shown
   bool refillWanted_ = false;  // Refresh was clicked during it
   bool unloading_ = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/error_info.h"
 
 namespace velcorin {

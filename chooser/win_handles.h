@@ -1,4 +1,5 @@
-// Owners for the window-system resources the chooser dialog uses.
+// Scopes over the window-system resources the chooser dialog uses; the
+// owners of its handles are in common/unique_handle.h.
 #pragma once
 
 #include <windows.h>
@@ -7,11 +8,6 @@
 #include "common/unique_handle.h"
 
 namespace velcorin {
-
-using UniqueWindow = UniqueHandle<NullIsEmpty<HWND, &DestroyWindow>>;
-using UniqueGdiObject = UniqueHandle<NullIsEmpty<HGDIOBJ, &DeleteObject>>;
-using UniqueMemoryDc = UniqueHandle<NullIsEmpty<HDC, &DeleteDC>>;
-using UniqueImageList = UniqueHandle<NullIsEmpty<HIMAGELIST, &ImageList_Destroy>>;
 
 // A window's device context, released with the object.
 class WindowDc {

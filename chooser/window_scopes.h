@@ -20,7 +20,7 @@ class ManifestScope {
   ~ManifestScope();
 
  private:
-  UniqueHandle<NullOrInvalidIsEmpty<HANDLE, &ReleaseActCtx>> context_;
+  UniqueActivationContext context_;
   ULONG_PTR cookie_ = 0;
   bool active_ = false;
 };

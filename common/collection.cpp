@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/collection_over_dispatch.h"
 #include "common/error_info.h"
+#include "common/raii.h"
 
 namespace velcorin {
 
@@ -72,20 +72,28 @@ class Items {
   }
 
   void Erase(Iter at) {
-    if (cursorValid_) {
-      if (at == cursor_) {
-        cursorValid_ = false;
-      } else if (at == list_.begin()) {
-        --cursorIndex_;
-      } else if (std::next(at) != list_.end()) {
-        cursorValid_ = false;  // before or after it: not known without a walk
-      }
-    }
+    if (cursorValid_) KeepCursorAcross(at);
     if (at->key) keys_.erase(*at->key);
     list_.erase(at);
   }
 
  private:
+  // A removal at the cursor or next to it leaves a position whose index is
+  // known, so that a loop that reads and removes as it goes stays linear.
+  // Elsewhere in between, which side it was on is not known without a walk.
+  void KeepCursorAcross(Iter at) {
+    const bool first = at == list_.begin(), last = std::next(at) == list_.end();
+    if (at == cursor_) {
+      if (!last) cursor_ = std::next(at);  // the next item takes its index
+      else if (!first) cursor_ = std::prev(at), --cursorIndex_;
+      else cursorValid_ = false;
+    } else if (first || std::next(at) == cursor_) {
+      --cursorIndex_;  // before it
+    } else if (!last && at != std::next(cursor_)) {
+      cursorValid_ = false;
+    }
+  }
+
   static size_t Distance(size_t a, size_t b) { return a < b ? b - a : a - b; }
 
   std::list<Entry> list_;
@@ -111,7 +119,7 @@ class Enumerator final : public ComObject<IEnumVARIANT> {
     ULONG done = 0;
     for (; done < wanted && next_ < items_->size(); ++done, ++next_) {
       VariantInit(&out[done]);
-      const HRESULT hr = VariantCopy(&out[done], const_cast<VARIANT*>((*items_)[next_].get()));
+      const HRESULT hr = VariantCopy(&out[done], (*items_)[next_].AsInput());
       if (FAILED(hr)) {
         for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
         if (fetched) *fetched = 0;
@@ -236,66 +244,6 @@ HRESULT GetSelfCreating(ComPtr<_Collection>& field, _Collection** out) {
 HRESULT PutReference(ComPtr<_Collection>& field, _Collection* value) {
   field = value;
   return S_OK;
-}
-
-CollectionRef::CollectionRef(IUnknown* collection) {
-  if (!collection) Raise(kErrObjectNotSet);
-  // Otherwise an implementation that serves the runtime's DISPIDs without names.
-  const ComPtr<_Collection> usable = AsCollection(collection);
-  ThrowIfFailed(usable ? usable.As(&dispatch_) : collection->QueryInterface(IID_PPV_ARGS(&dispatch_)));
-}
-
-Variant CollectionRef::Call(DISPID member, WORD flags, VARIANT* args, UINT count) const {
-  DISPPARAMS params{args, nullptr, count, 0};
-  Variant result;
-  EXCEPINFO exception{};
-  const HRESULT hr =
-      dispatch_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.out(), &exception, nullptr);
-  if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
-  return result;
-}
-
-long CollectionRef::Count() const {
-  Variant count = Call(2, DISPATCH_METHOD | DISPATCH_PROPERTYGET, nullptr, 0);
-  const HRESULT hr = VariantChangeType(count.get(), count.get(), 0, VT_I4);
-  if (FAILED(hr)) RaiseConversionFailure(hr);
-  return V_I4(count.get());
-}
-
-void CollectionRef::RemoveFirst() const {
-  VARIANT first;
-  V_VT(&first) = VT_I4;
-  V_I4(&first) = 1;
-  Call(3, DISPATCH_METHOD, &first, 1);
-}
-
-void CollectionRef::Add(const VARIANT& item) const {
-  Variant copy = Variant::CopyOf(item);
-  Call(1, DISPATCH_METHOD, copy.get(), 1);
-}
-
-void CollectionRef::Add(IDispatch* item) const {
-  VARIANT object;
-  V_VT(&object) = VT_DISPATCH;
-  V_DISPATCH(&object) = item;
-  Add(object);
-}
-
-void CollectionRef::ForEach(const std::function<bool(const VARIANT&)>& visit) const {
-  Variant source = Call(DISPID_NEWENUM, DISPATCH_METHOD | DISPATCH_PROPERTYGET, nullptr, 0);
-  if (source.vt() != VT_UNKNOWN && source.vt() != VT_DISPATCH) Raise(kErrTypeMismatch);
-  IUnknown* unknown = V_UNKNOWN(source.get());
-  if (!unknown) Raise(kErrObjectNotSet);
-  ComPtr<IEnumVARIANT> items;
-  ThrowIfFailed(unknown->QueryInterface(IID_PPV_ARGS(&items)));
-  for (;;) {
-    Variant item;
-    ULONG fetched = 0;
-    const HRESULT hr = items->Next(1, item.out(), &fetched);
-    ThrowIfFailed(hr);
-    if (hr != S_OK || fetched != 1) return;
-    if (!visit(*item.get())) return;
-  }
 }
 
 }  // namespace velcorin

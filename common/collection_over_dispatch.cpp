@@ -51,7 +51,8 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
       VARIANT* optional[] = {key, before, after};
       size_t given = std::size(optional);
       while (given > 0 && IsMissing(optional[given - 1])) --given;
-      for (size_t i = 0; i < given; ++i) args.push_back(IsMissing(optional[i]) ? Missing() : *optional[i]);
+      const Variant missing = Variant::Missing();
+      for (size_t i = 0; i < given; ++i) args.push_back(IsMissing(optional[i]) ? *missing.get() : *optional[i]);
       Call(L"Add", DISPATCH_METHOD, std::move(args));
     });
   }
@@ -84,13 +85,6 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
   }
 
  private:
-  static VARIANT Missing() {
-    VARIANT missing;
-    V_VT(&missing) = VT_ERROR;
-    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-    return missing;
-  }
-
   // args in natural order; the caller keeps owning them.
   HRESULT Invoke(DISPID id, WORD flags, std::vector<VARIANT> args, Variant& result) {
     std::reverse(args.begin(), args.end());
@@ -121,10 +115,8 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
   ComPtr<_Collection> Snapshot() {
     ComPtr<_Collection> copy = NewCollection();
     for (long i = 1, n = CountNow(); i <= n; ++i) {
-      VARIANT index;
-      V_VT(&index) = VT_I4;
-      V_I4(&index) = i;
-      Variant item = Call(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {index});
+      const Variant index(i);
+      Variant item = Call(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {*index.get()});
       ThrowIfFailed(copy->Add(item.get(), nullptr, nullptr, nullptr));
     }
     return copy;

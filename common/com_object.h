@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "common/dispatch_arguments.h"
+#include "common/type_library_invoke.h"
 #include "common/dispatch_table.h"
 #include "common/module.h"
 

@@ -7,20 +7,31 @@
 #include <iterator>
 #include <string_view>
 
-#include "common/dispatch_arguments.h"
+#include "common/error_info.h"
 #include "common/module.h"
 #include "common/raii.h"
 #include "common/slot_call.h"
-#include "common/type_description.h"
-#include "typelib/typeinfo_util.h"
+#include "common/type_info.h"
+#include "common/type_library_invoke.h"
 
 namespace velcorin {
 
 using Microsoft::WRL::ComPtr;
-using tlb::GetAttr;
-using tlb::GetFunc;
 
 namespace {
+
+// A call that fails while the table is built leaves the table empty (see the constructor).
+TypeDescription<TYPEATTR> AttrOf(ITypeInfo* info) {
+  TypeDescription<TYPEATTR> attr;
+  ThrowIfFailed(DescribeType(info, attr));
+  return attr;
+}
+
+TypeDescription<TYPEATTR> AttrOfReferenced(ITypeInfo* info, HREFTYPE ref) {
+  ComPtr<ITypeInfo> type;
+  ThrowIfFailed(info->GetRefTypeInfo(ref, &type));
+  return AttrOf(type.Get());
+}
 
 std::u16string_view View(BSTR text) { return {reinterpret_cast<const char16_t*>(text), SysStringLen(text)}; }
 
@@ -35,14 +46,14 @@ bool ValueType(ITypeInfo* info, const TYPEDESC& type, DispatchTable::Param& para
     case VT_BOOL:
     case VT_BSTR: param.vt = type.vt; return true;
     case VT_USERDEFINED: {
-      const auto attr = GetAttr(tlb::RefType(info, type.hreftype).Get());
+      const auto attr = AttrOfReferenced(info, type.hreftype);
       if (attr->typekind != TKIND_ENUM) return false;
       param.vt = VT_I4;
       return true;
     }
     case VT_PTR: {
       if (type.lptdesc->vt != VT_USERDEFINED) return false;
-      const auto attr = GetAttr(tlb::RefType(info, type.lptdesc->hreftype).Get());
+      const auto attr = AttrOfReferenced(info, type.lptdesc->hreftype);
       if (attr->typekind == TKIND_DISPATCH) param.vt = VT_DISPATCH;
       else if (attr->typekind == TKIND_INTERFACE)
         param.vt = (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
@@ -128,7 +139,7 @@ class Argument {
     if (!object && HoldsObject(V_VT(value))) return false;
     const VARIANT* ready = &given;
     if (V_VT(&given) != param.vt) {
-      if (FAILED(VariantChangeType(&converted_, const_cast<VARIANT*>(&given), 0, param.vt))) return false;
+      if (FAILED(VariantChangeType(&converted_, AsInput(given), 0, param.vt))) return false;
       ready = &converted_;
     }
     if (!object) {
@@ -185,11 +196,12 @@ DispatchTable::DispatchTable(REFIID iid) noexcept : iid_(iid) {
 
 void DispatchTable::Build() {
   ComPtr<ITypeInfo> vtable, dispatch;
-  tlb::Check(VtableTypeInfo(iid_, &vtable), "VtableTypeInfo");
-  tlb::Check(DispatchTypeInfo(iid_, &dispatch), "DispatchTypeInfo");
-  const WORD count = GetAttr(vtable.Get())->cFuncs;
+  ThrowIfFailed(VtableTypeInfo(iid_, &vtable));
+  ThrowIfFailed(DispatchTypeInfo(iid_, &dispatch));
+  const WORD count = AttrOf(vtable.Get())->cFuncs;
   for (UINT i = 0; i < count; ++i) {
-    const auto func = GetFunc(vtable.Get(), i);
+    TypeDescription<FUNCDESC> func;
+    ThrowIfFailed(DescribeFunction(vtable.Get(), i, func));
     // The type library's Invoke never calls a restricted member.
     if (func->wFuncFlags & FUNCFLAG_FRESTRICTED) continue;
     Member member;
@@ -206,11 +218,10 @@ void DispatchTable::Build() {
 // Every name the interface and those it derives from declare, with the DISPID
 // and parameter positions the platform gives for it.
 void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
-  const auto attr = GetAttr(declaring);
+  const auto attr = AttrOf(declaring);
   for (UINT i = 0; i < attr->cFuncs; ++i) {
-    FUNCDESC* raw = nullptr;
-    if (FAILED(declaring->GetFuncDesc(i, &raw))) continue;  // Wine past a vtable gap
-    const TypeDescription<FUNCDESC> func(declaring, raw);
+    TypeDescription<FUNCDESC> func;
+    if (FAILED(DescribeFunction(declaring, i, func))) continue;  // Wine past a vtable gap
     std::array<BSTR, 16> names{};
     UINT got = 0;
     if (FAILED(declaring->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &got))) continue;
@@ -231,7 +242,11 @@ void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
     }
     if (names_.Add(View(name), static_cast<std::int32_t>(named_.size()))) named_.push_back(std::move(member));
   }
-  for (UINT i = 0; i < attr->cImplTypes; ++i) AddNames(dispatch, tlb::ImplType(declaring, i).Get());
+  for (UINT i = 0; i < attr->cImplTypes; ++i) {
+    ComPtr<ITypeInfo> base;
+    ThrowIfFailed(ImplementedType(declaring, i, &base));
+    AddNames(dispatch, base.Get());
+  }
 }
 
 HRESULT DispatchTable::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) const noexcept {

@@ -4,6 +4,24 @@
 // library's way (TypeLibInvoke, DispGetIDsOfNames), which also decides every
 // refusal: a member declined here has not been called and no argument has
 // been touched.
+//
+// The path of a late-bound call, e.g. Packet.Channel:
+//   DispatchObject::GetIDsOfNames   com_object.h: refuses another riid, null names
+//     DispatchTable::GetIDsOfNames  the name, then each parameter name, in a NameTable
+//                                   (core/name_table.h): one pass, one probe
+//       falls back to DispGetIDsOfNames for a name not held (another character,
+//       another member) and for more than eight names
+//   DispatchObject::Invoke          refuses another riid and a malformed DISPPARAMS
+//                                   (type_library_invoke.h), clears the error info
+//     DispatchTable::Invoke         the member the flags ask for (Find); if its shape
+//                                   was described (Describe) and the call is plain
+//                                   (positional; a put named as a put), each argument is
+//                                   converted (Argument) and the slot called (slot_call.h)
+//       falls back to TypeLibInvoke (type_library_invoke.h) for any other member or call,
+//       and for an argument that would not convert here exactly as there; it checks
+//       object arguments, then calls ITypeInfo::Invoke on the vtable half (module.h)
+// The tables and the type information come from the DLL's own library (module.h),
+// read through common/type_info.h.
 #pragma once
 
 #include <windows.h>

@@ -6,7 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "common/type_description.h"
+#include "common/type_info.h"
 
 namespace velcorin {
 
@@ -40,22 +40,6 @@ HRESULT LoadLibraryLocked(TypeInfoCache& cache) {
   return LoadTypeLibEx(path.c_str(), REGKIND_NONE, &cache.lib);
 }
 
-// The interface half of a dual interface: what ITypeInfo::Invoke needs to reach our vtable.
-HRESULT InterfaceHalf(ITypeInfo* info, ITypeInfo** result) {
-  TYPEATTR* raw = nullptr;
-  HRESULT hr = info->GetTypeAttr(&raw);
-  if (FAILED(hr)) return hr;
-  const TypeDescription<TYPEATTR> attr(info, raw);
-  if (attr->typekind != TKIND_DISPATCH || !(attr->wTypeFlags & TYPEFLAG_FDUAL)) {
-    *result = info;
-    info->AddRef();
-    return S_OK;
-  }
-  HREFTYPE ref = 0;
-  hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
-  return SUCCEEDED(hr) ? info->GetRefTypeInfo(ref, result) : hr;
-}
-
 HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
@@ -73,26 +57,13 @@ HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
   hr = cache.lib->GetTypeInfoOfGuid(iid, &info);
   if (SUCCEEDED(hr) && wantVtable) {
     ComPtr<ITypeInfo> half;
-    hr = InterfaceHalf(info.Get(), &half);
+    hr = VtableHalf(info.Get(), &half);
     info = half;
   }
   if (FAILED(hr)) return hr;
   map[iid] = info;
   *out = info.Detach();
   return S_OK;
-}
-
-// The statically linked thread library and libgcc's thread-local storage keep
-// handles (the loading thread's record, their locks) that nothing gives back at
-// unload, so every unload and reload would lose them. Once the DLL has handed out
-// an object it stays loaded until the process ends; a load that only registers
-// (an installer's) still unloads.
-void StayLoaded() {
-  static std::atomic<bool> pinned{false};
-  if (pinned.load(std::memory_order_relaxed) || pinned.exchange(true)) return;
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(g_module), &self);
 }
 
 }  // namespace
@@ -113,11 +84,21 @@ std::wstring ModulePath() {
   }
 }
 
-void ObjectCreated() {
-  StayLoaded();
-  ++g_objects;
-}
+void ObjectCreated() { ++g_objects; }
 void ObjectDestroyed() { --g_objects; }
+
+// The statically linked thread library and libgcc's thread-local storage keep
+// handles (the loading thread's record, their locks) that nothing gives back at
+// unload, so every unload and reload would lose them. Once the DLL has handed out
+// an object it stays loaded until the process ends; a load that only registers
+// (an installer's) still unloads.
+void PinModule() {
+  static std::atomic<bool> pinned{false};
+  if (pinned.load(std::memory_order_relaxed) || pinned.exchange(true)) return;
+  HMODULE self = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCWSTR>(g_module), &self);
+}
 void LockModule(bool lock) { lock ? ++g_locks : --g_locks; }
 bool ModuleInUse() { return g_objects.load() > 0 || g_locks.load() > 0; }
 

@@ -15,8 +15,12 @@ void SetModuleHandle(HMODULE module);
 HMODULE ModuleHandle();
 std::wstring ModulePath();
 
+// Live objects, for DllCanUnloadNow.
 void ObjectCreated();
 void ObjectDestroyed();
+// Keeps the DLL loaded until the process ends (why: module.cpp); the first
+// object it hands out does this.
+void PinModule();
 void LockModule(bool lock);
 bool ModuleInUse();
 
@@ -29,13 +33,19 @@ HRESULT VtableTypeInfo(REFIID iid, ITypeInfo** info);
 // Drops the cached library once nothing uses the DLL any more.
 void ReleaseTypeInfoCache();
 
-// Counts one live object for as long as it exists.
+// Counts one live object for as long as it exists, and pins the DLL.
 class ObjectCounter {
  public:
-  ObjectCounter() { ObjectCreated(); }
-  ObjectCounter(const ObjectCounter&) { ObjectCreated(); }
+  ObjectCounter() { Created(); }
+  ObjectCounter(const ObjectCounter&) { Created(); }
   ObjectCounter& operator=(const ObjectCounter&) = default;
   ~ObjectCounter() { ObjectDestroyed(); }
+
+ private:
+  static void Created() {
+    PinModule();
+    ObjectCreated();
+  }
 };
 
 }  // namespace velcorin

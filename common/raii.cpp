@@ -18,12 +18,12 @@ Bstr Bstr::Copy(BSTR raw) {
 }
 
 Variant::Variant(const Variant& other) : Variant() {
-  ThrowIfFailed(VariantCopy(&value_, const_cast<VARIANT*>(&other.value_)));
+  ThrowIfFailed(VariantCopy(&value_, other.AsInput()));
 }
 
 Variant Variant::CopyOf(const VARIANT& source) {
   Variant v;
-  ThrowIfFailed(VariantCopyInd(v.get(), const_cast<VARIANT*>(&source)));
+  ThrowIfFailed(VariantCopyInd(v.get(), velcorin::AsInput(source)));
   return v;
 }
 

@@ -35,9 +35,30 @@ class Bstr {
   BSTR value_ = nullptr;
 };
 
+// For the APIs that take a VARIANT* they only read (VariantCopy's source,
+// VarCmp, DISPPARAMS arguments): the one place such a pointer loses its const.
+inline VARIANT* AsInput(const VARIANT& value) { return const_cast<VARIANT*>(&value); }
+
 class Variant {
  public:
   Variant() { VariantInit(&value_); }
+  explicit Variant(long value) : Variant() {
+    V_VT(&value_) = VT_I4;
+    V_I4(&value_) = value;
+  }
+  // Holds its own reference.
+  explicit Variant(IDispatch* object) : Variant() {
+    V_VT(&value_) = VT_DISPATCH;
+    V_DISPATCH(&value_) = object;
+    if (object) object->AddRef();
+  }
+  // An optional argument left out.
+  static Variant Missing() {
+    Variant missing;
+    V_VT(&missing.value_) = VT_ERROR;
+    V_ERROR(&missing.value_) = DISP_E_PARAMNOTFOUND;
+    return missing;
+  }
   Variant(const Variant& other);
   Variant(Variant&& other) noexcept : Variant() { std::swap(value_, other.value_); }
   Variant& operator=(Variant other) noexcept { std::swap(value_, other.value_); return *this; }
@@ -48,6 +69,7 @@ class Variant {
 
   VARIANT* get() { return &value_; }
   const VARIANT* get() const { return &value_; }
+  VARIANT* AsInput() const { return velcorin::AsInput(value_); }
   VARIANT* out() { VariantClear(&value_); return &value_; }
   VARTYPE vt() const { return V_VT(&value_); }
   void DetachTo(VARIANT* target) { *target = value_; VariantInit(&value_); }

@@ -1,4 +1,5 @@
-// Runs a function when a scope ends, however it ends, unless dismissed first.
+// Scope guards: a function run when a scope ends, however it ends, unless
+// dismissed first; a variable set for the rest of a scope.
 #pragma once
 
 #include <utility>
@@ -19,6 +20,21 @@ class ScopeExit {
  private:
   Action action_;
   bool armed_ = true;
+};
+
+// Sets `target` to `value` until the scope ends, then gives it back its
+// earlier value.
+template <class T>
+class ScopedValue {
+ public:
+  ScopedValue(T& target, T value) : target_(target), earlier_(std::exchange(target, std::move(value))) {}
+  ScopedValue(const ScopedValue&) = delete;
+  ScopedValue& operator=(const ScopedValue&) = delete;
+  ~ScopedValue() { target_ = std::move(earlier_); }
+
+ private:
+  T& target_;
+  T earlier_;
 };
 
 }  // namespace velcorin

@@ -1,7 +1,11 @@
-// One owner for every kind of system handle. The policy names the handle type,
-// which values mean "no handle" (some APIs fail with null, some with
-// INVALID_HANDLE_VALUE) and how a handle is freed.
-#pragma once
+// One owner for every kind of system handle, and every owner the component
+// and its tools use, named here. The policy names the handle type, which
+// values mean "no handle" (some APIs fail with null, some with
+// INVALID_HANDLE_VALUE) and how a handle is freed. Owners of handles from
+// headers not every user includes are named once that header is in: this
+// file may be included again after such a header (hence no #pragma once).
+#ifndef VELCORIN_COMMON_UNIQUE_HANDLE_H
+#define VELCORIN_COMMON_UNIQUE_HANDLE_H
 
 #include <windows.h>
 
@@ -64,5 +68,25 @@ struct NullOrInvalidIsEmpty {
 };
 
 using UniqueKernelHandle = UniqueHandle<NullOrInvalidIsEmpty<HANDLE, &CloseHandle>>;
+using UniqueRegKey = UniqueHandle<NullIsEmpty<HKEY, &RegCloseKey>>;
+using UniqueActivationContext = UniqueHandle<NullOrInvalidIsEmpty<HANDLE, &ReleaseActCtx>>;
+using UniqueWindow = UniqueHandle<NullIsEmpty<HWND, &DestroyWindow>>;
+using UniqueGdiObject = UniqueHandle<NullIsEmpty<HGDIOBJ, &DeleteObject>>;
+using UniqueMemoryDc = UniqueHandle<NullIsEmpty<HDC, &DeleteDC>>;
 
 }  // namespace velcorin
+#endif  // VELCORIN_COMMON_UNIQUE_HANDLE_H
+
+#if defined(_INC_COMMCTRL) && !defined(VELCORIN_UNIQUE_IMAGE_LIST)
+#define VELCORIN_UNIQUE_IMAGE_LIST
+namespace velcorin {
+using UniqueImageList = UniqueHandle<NullIsEmpty<HIMAGELIST, &ImageList_Destroy>>;
+}  // namespace velcorin
+#endif
+
+#if defined(_INC_SETUPAPI) && !defined(VELCORIN_UNIQUE_DEVICE_INFO_LIST)
+#define VELCORIN_UNIQUE_DEVICE_INFO_LIST
+namespace velcorin {
+using UniqueDeviceInfoList = UniqueHandle<NullOrInvalidIsEmpty<HDEVINFO, &SetupDiDestroyDeviceInfoList>>;
+}  // namespace velcorin
+#endif

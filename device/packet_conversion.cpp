@@ -5,6 +5,12 @@
 
 namespace velcorin {
 
+// The portable core's codes are the library's constants.
+#define VELCORIN_SAME_AS_LIBRARY(name, value) \
+  static_assert(codes::name == value && codes::name == ::name, #name " differs from the type library");
+VELCORIN_PACKET_CODES(VELCORIN_SAME_AS_LIBRARY)
+#undef VELCORIN_SAME_AS_LIBRARY
+
 ComPtr<_Packet> AsPacket(_Packet* pkt) {
   if (!pkt) Raise(kErrObjectNotSet);
   ComPtr<_Packet> packet;

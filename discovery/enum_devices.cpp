@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/error_info.h"
 #include "discovery/filters.h"
 #include "discovery/present_interfaces.h"

@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "common/collection.h"
+#include "common/collection_ref.h"
+#include "common/raii.h"
 #include "common/runtime_error.h"
 
 namespace velcorin {
@@ -98,10 +99,8 @@ bool TokenEquals(std::int32_t productId, const VARIANT& token) {
   if (V_VT(&token) == VT_UI8) return productId >= 0 && V_UI8(&token) == static_cast<ULONGLONG>(productId);
   if (auto exact = ExactInteger(token)) return *exact == productId;
   if (!IsComparableScalar(V_VT(&token))) return false;
-  VARIANT id;
-  V_VT(&id) = VT_I4;
-  V_I4(&id) = productId;
-  return VarCmp(&id, const_cast<VARIANT*>(&token), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+  const Variant id(static_cast<long>(productId));
+  return VarCmp(id.AsInput(), AsInput(token), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 bool IsInCollection(std::int32_t productId, const CollectionRef& tokens) {

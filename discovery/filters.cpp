@@ -3,13 +3,15 @@
 #include <vector>
 
 #include "Velcorin_h.h"
-#include "common/collection.h"
+#include "common/collection_ref.h"
 #include "common/error_info.h"
 #include "discovery/core/device_class.h"
 #include "discovery/core/filter_decision.h"
 #include "discovery/filter_tokens.h"
 
 namespace velcorin {
+
+static_assert(kExcludeDevs == ExcludeDevs, "the portable decision's exclude action differs from the type library");
 
 namespace {
 
@@ -41,12 +43,11 @@ ComPtr<IUnknown> TokensOf(_EnumFilter& filter) {
     ThrowIfFailed(hr);
     return tokens;
   }
-  constexpr DISPID kTokens = 0x40030002;
   DISPPARAMS none{};
   EXCEPINFO exception{};
   Variant late;
-  hr = filter.Invoke(kTokens, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.out(), &exception,
-                     nullptr);
+  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                     late.out(), &exception, nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
   if (late.vt() != VT_DISPATCH && late.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
   return V_UNKNOWN(late.get());

@@ -26,7 +26,6 @@ class PresentInterfaces {
   bool Next(std::optional<std::u16string>& path);
 
  private:
-  using UniqueDeviceInfoList = UniqueHandle<NullOrInvalidIsEmpty<HDEVINFO, &SetupDiDestroyDeviceInfoList>>;
 
   PresentInterfaces(GUID interfaceClass, UniqueDeviceInfoList list)
       : class_(interfaceClass), list_(std::move(list)) {}

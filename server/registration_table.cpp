@@ -8,7 +8,7 @@
 
 #include "Velcorin_h.h"
 #include "common/raii.h"
-#include "common/type_description.h"
+#include "common/type_info.h"
 #include "server/class_list.h"
 #include "server/proxy_stub_clsid.h"
 
@@ -50,9 +50,8 @@ HRESULT AppendInterfaceRows(ITypeLib* lib, UINT index, const registration::Libra
   if (FAILED(hr) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH)) return hr;
   ComPtr<ITypeInfo> info;
   if (FAILED(hr = lib->GetTypeInfo(index, &info))) return hr;
-  TYPEATTR* raw = nullptr;
-  if (FAILED(hr = info->GetTypeAttr(&raw))) return hr;
-  const TypeDescription<TYPEATTR> attr(info.Get(), raw);
+  TypeDescription<TYPEATTR> attr;
+  if (FAILED(hr = DescribeType(info.Get(), attr))) return hr;
   if (kind == TKIND_INTERFACE && !(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION)) return S_OK;
   Bstr name;
   if (FAILED(hr = lib->GetDocumentation(static_cast<INT>(index), name.out(), nullptr, nullptr, nullptr))) return hr;

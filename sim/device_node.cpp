@@ -175,14 +175,14 @@ InterfaceRegistration::InterfaceRegistration(const InstrumentConfig& config) : c
 
 InterfaceRegistration::~InterfaceRegistration() { RemoveEntries(config_); }
 
-UniqueHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName) {
+UniqueKernelHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName) {
   LinkName link(devicePath);
   std::wstring targetName = L"\\Device\\NamedPipe\\" + pipeName.substr(pipeName.rfind(L'\\') + 1);
   UNICODE_STRING target = CountedString(targetName);
   HANDLE handle = nullptr;
   const NTSTATUS status = NtCreateSymbolicLinkObject(&handle, kSymbolicLinkAllAccess, link.Attributes(), &target);
   if (status < 0) Fail("cannot link " + devicePath + " (in use by another simulator?)", status);
-  return UniqueHandle(handle);
+  return UniqueKernelHandle(handle);
 }
 
 void RemoveStaleEntries(const std::string& serial) {

@@ -26,7 +26,7 @@ class InterfaceRegistration {
 // \??\<device path without \\?\> -> \Device\NamedPipe\<pipe>. The link is not permanent:
 // it goes with the handle, so it also marks the path as taken while this process runs.
 // Throws std::runtime_error, for instance when another simulator holds the same path.
-UniqueHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName);
+UniqueKernelHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName);
 
 // Entries that a killed simulator left behind for an instrument of this serial number,
 // whatever its type code; entries of a running simulator are left alone.

@@ -15,11 +15,11 @@ std::wstring MakePipeName(const InstrumentConfig& config, unsigned generation) {
          WidenAscii(config.serial) + L"-" + std::to_wstring(generation);
 }
 
-UniqueHandle MakeEvent(bool manualReset) { return UniqueHandle(CreateEventW(nullptr, manualReset, FALSE, nullptr)); }
+UniqueKernelHandle MakeEvent(bool manualReset) { return UniqueKernelHandle(CreateEventW(nullptr, manualReset, FALSE, nullptr)); }
 
 // One instance only: a second open of the device is then refused, as for a real one.
-UniqueHandle CreatePipe(const std::wstring& name) {
-  UniqueHandle pipe(CreateNamedPipeW(name.c_str(),
+UniqueKernelHandle CreatePipe(const std::wstring& name) {
+  UniqueKernelHandle pipe(CreateNamedPipeW(name.c_str(),
                                      PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                                      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferSize,
                                      kPipeBufferSize, 0, nullptr));

@@ -52,10 +52,10 @@ class Instrument {
   Responder responder_;
   std::wstring pipeName_;
   std::string devicePath_;
-  UniqueHandle stop_;
-  UniqueHandle ioDone_;
-  UniqueHandle pipe_;
-  UniqueHandle link_;
+  UniqueKernelHandle stop_;
+  UniqueKernelHandle ioDone_;
+  UniqueKernelHandle pipe_;
+  UniqueKernelHandle link_;
   std::optional<InterfaceRegistration> registration_;
   std::atomic<bool> unplugged_ = false;
   std::thread thread_;

@@ -21,7 +21,7 @@ class RequestLog {
 
  private:
   std::mutex mutex_;
-  UniqueHandle file_;
+  UniqueKernelHandle file_;
 };
 
 }  // namespace velcorin::sim

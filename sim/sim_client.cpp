@@ -9,7 +9,7 @@ constexpr wchar_t kExecutableName[] = L"velcorin-sim.exe";
 constexpr int kFoldersUp = 3;
 
 void WriteWholeFile(const std::wstring& path, std::string_view text) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
       written != text.size()) {
@@ -80,10 +80,10 @@ void SimClient::Start() {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   HANDLE childIn = nullptr, parentOut = nullptr, parentIn = nullptr, childOut = nullptr;
   if (!CreatePipe(&childIn, &parentOut, &inheritable, 0)) throw std::runtime_error("cannot create a pipe");
-  UniqueHandle childStdin(childIn);
+  UniqueKernelHandle childStdin(childIn);
   toSim_.Reset(parentOut);
   if (!CreatePipe(&parentIn, &childOut, &inheritable, 0)) throw std::runtime_error("cannot create a pipe");
-  UniqueHandle childStdout(childOut);
+  UniqueKernelHandle childStdout(childOut);
   fromSim_.Reset(parentIn);
   SetHandleInformation(toSim_.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(fromSim_.get(), HANDLE_FLAG_INHERIT, 0);
@@ -168,7 +168,7 @@ bool SimClient::WaitUntilFree(std::string_view serial, DWORD timeoutMs) {
 }
 
 std::string SimClient::ReadLogFile() const {
-  UniqueHandle file(CreateFileW(log_.Path().c_str(), GENERIC_READ,
+  UniqueKernelHandle file(CreateFileW(log_.Path().c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string text;

@@ -71,9 +71,9 @@ class SimClient {
 
   TempFile config_;
   TempFile log_;
-  UniqueHandle process_;
-  UniqueHandle toSim_;
-  UniqueHandle fromSim_;
+  UniqueKernelHandle process_;
+  UniqueKernelHandle toSim_;
+  UniqueKernelHandle fromSim_;
   std::string unread_;
   std::size_t logMark_ = 0;
 };

@@ -1,4 +1,4 @@
-// The Windows handles the simulator and its test client hold, and how they are named.
+// How the simulator names things; the owners of its handles are in common/unique_handle.h.
 #pragma once
 
 #include <windows.h>
@@ -8,9 +8,6 @@
 #include "common/unique_handle.h"
 
 namespace velcorin::sim {
-
-using UniqueHandle = UniqueKernelHandle;
-using UniqueRegKey = velcorin::UniqueHandle<NullIsEmpty<HKEY, &RegCloseKey>>;
 
 // Names and paths here are ASCII.
 inline std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }

@@ -1,6 +1,6 @@
 # Functions behind ./dev. Sourced; expects ROOT, BUILD and the Wine variables.
 
-HOST_PKGS="cmake g++ make googletest clang libclang-rt-14-dev ccache"
+HOST_PKGS="cmake g++ make googletest clang libclang-rt-14-dev ccache clang-format"
 CROSS_PKGS="wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools"
 UI_PKGS="xvfb xdotool x11-apps imagemagick fonts-wine"
 # Only the installer needs it: ./dev package and the installer's test.
@@ -397,6 +397,18 @@ do_fuzz() {
   run_fuzz "${1:-600}"
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
+}
+
+# clang-format (.clang-format) over every C and C++ source the repository
+# tracks; with --check it changes nothing and fails on a file it would change.
+do_format() {
+  local mode=(-i)
+  case "${1:-}" in
+    --check) mode=(--dry-run --Werror) ;;
+    "") ;;
+    *) echo "format: unknown option $1" >&2; exit 2 ;;
+  esac
+  (cd "$ROOT" && git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format "${mode[@]}")
 }
 
 do_bench() {

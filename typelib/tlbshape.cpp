@@ -23,18 +23,11 @@
 #include <vector>
 
 #include "msft_file.h"
+#include "published_order.h"
 #include "typeinfo_util.h"
 
 namespace velcorin::tlb {
 namespace {
-
-constexpr const wchar_t* kPublishedOrder[] = {
-    L"_Device",        L"Device",          L"_Packet",    L"Packet",
-    L"_Chooser",       L"Chooser",         L"_DevInfo",   L"DevInfo",
-    L"_EnumFilter",    L"EnumFilter",      L"OpCodeBaseEnum", L"EndCodeBaseEnum",
-    L"OpTypeEnum",     L"FilterActionEnum", L"FilterTargetEnum",
-    L"_Collection",  // ours, not part of the published surface: kept last
-};
 
 constexpr std::int32_t kEnumSize = sizeof(LONG);
 
@@ -117,9 +110,9 @@ class Shaper {
     source_->ReleaseTLibAttr(attr);
     libid_ = a.guid;
     Bstr name, doc;
-    Check(source_->GetDocumentation(-1, name.Out(), doc.Out(), nullptr, nullptr), "GetDocumentation(lib)");
-    Check(target_->SetName(name.Get()), "SetName");
-    Check(target_->SetDocString(doc.Get()), "SetDocString");
+    Check(source_->GetDocumentation(-1, name.out(), doc.out(), nullptr, nullptr), "GetDocumentation(lib)");
+    Check(target_->SetName(name.get()), "SetName");
+    Check(target_->SetDocString(doc.get()), "SetDocString");
     Check(target_->SetGuid(a.guid), "SetGuid");
     // Neutral: registered as locale 0. The names stay US English (the saved
     // header keeps 0x409 as their locale when the library's is 0).
@@ -140,7 +133,7 @@ class Shaper {
     TypePair t{name, FindSource(name), nullptr, nullptr, TKIND_MAX};
     const auto attr = GetAttr(t.source.Get());
     t.kind = IsDual(*attr) ? TKIND_INTERFACE : attr->typekind;
-    t.sourceBody = IsDual(*attr) ? ImplType(t.source.Get(), static_cast<UINT>(-1)) : t.source;
+    t.sourceBody = VtableHalfOf(t.source.Get());
     ComPtr<ICreateTypeInfo> created;
     Check(target_->CreateTypeInfo(const_cast<LPOLESTR>(name), t.kind, &created), "CreateTypeInfo");
     Check(created.As(&t.target), "QueryInterface(ICreateTypeInfo2)");
@@ -150,8 +143,8 @@ class Shaper {
   ComPtr<ITypeInfo> FindSource(const wchar_t* name) const {
     for (UINT i = 0; i < source_->GetTypeInfoCount(); ++i) {
       Bstr found;
-      Check(source_->GetDocumentation(i, found.Out(), nullptr, nullptr, nullptr), "GetDocumentation");
-      if (found.Str() == name) {
+      Check(source_->GetDocumentation(i, found.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+      if (found.view() == name) {
         ComPtr<ITypeInfo> info;
         Check(source_->GetTypeInfo(i, &info), "GetTypeInfo");
         return info;
@@ -179,8 +172,8 @@ class Shaper {
 
   void CopyDocString(const TypePair& t) {
     Bstr doc;
-    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.Out(), nullptr, nullptr), "GetDocumentation");
-    if (!doc.IsNull()) Check(t.target->SetDocString(doc.Get()), "SetDocString");
+    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.out(), nullptr, nullptr), "GetDocumentation");
+    if (doc.get()) Check(t.target->SetDocString(doc.get()), "SetDocString");
   }
 
   void FillInterface(const TypePair& t, const TYPEATTR& attr) {
@@ -365,11 +358,6 @@ void Patch(const std::wstring& path, const std::map<std::wstring, WORD>& vtableS
   if (!out.flush()) throw Fail("cannot write the library");
 }
 
-ComPtr<ITypeInfo> VtableHalf(ITypeInfo* info) {
-  const auto attr = GetAttr(info);
-  return IsDual(*attr) ? ImplType(info, static_cast<UINT>(-1)) : ComPtr<ITypeInfo>(info);
-}
-
 void Verify(const std::wstring& path, const std::map<std::wstring, WORD>& vtableSizes) {
   ComPtr<ITypeLib> lib;
   Check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib), "LoadTypeLibEx(result)");
@@ -377,7 +365,8 @@ void Verify(const std::wstring& path, const std::map<std::wstring, WORD>& vtable
   for (const auto& [name, size] : vtableSizes) {
     ComPtr<ITypeInfo> info;
     Check(lib->GetTypeInfo(static_cast<UINT>(PublishedIndex(name)), &info), "GetTypeInfo");
-    if (GetAttr(VtableHalf(info.Get()).Get())->cbSizeVft != size) throw Fail(Narrow(name) + ": vtable size wrong");
+    if (GetAttr(VtableHalfOf(info.Get()).Get())->cbSizeVft != size)
+      throw Fail(Narrow(name) + ": vtable size wrong");
   }
   for (UINT type = 0; type < lib->GetTypeInfoCount(); ++type) {
     ComPtr<ITypeInfo> info;

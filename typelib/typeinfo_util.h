@@ -1,5 +1,6 @@
-// RAII for what the type-library API hands out (BSTR, TYPEATTR, FUNCDESC,
-// VARDESC) and a checked call, shared by the shaping tool and its tests.
+// The shaping tool's and the contract test's checked calls: each throws
+// ComFailure, naming the call, where the DLL's own helpers (common/type_info.h)
+// return the HRESULT.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "common/type_description.h"
+#include "common/raii.h"
+#include "common/type_info.h"
 
 namespace velcorin::tlb {
 
@@ -40,49 +42,31 @@ inline void Check(HRESULT hr, const char* what) {
   if (FAILED(hr)) throw ComFailure(what, hr);
 }
 
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const wchar_t* text) : p_(SysAllocString(text)) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  ~Bstr() { SysFreeString(p_); }
-
-  BSTR* Out() { SysFreeString(std::exchange(p_, nullptr)); return &p_; }
-  BSTR Get() const { return p_; }
-  bool IsNull() const { return p_ == nullptr; }
-  std::wstring Str() const { return p_ ? std::wstring(p_, SysStringLen(p_)) : std::wstring(); }
-
- private:
-  BSTR p_ = nullptr;
-};
-
 template <class T>
 using Desc = TypeDescription<T>;
 
 inline Desc<TYPEATTR> GetAttr(ITypeInfo* t) {
-  TYPEATTR* p = nullptr;
-  Check(t->GetTypeAttr(&p), "GetTypeAttr");
-  return {t, p};
+  Desc<TYPEATTR> attr;
+  Check(DescribeType(t, attr), "GetTypeAttr");
+  return attr;
 }
 
 inline Desc<FUNCDESC> GetFunc(ITypeInfo* t, UINT index) {
-  FUNCDESC* p = nullptr;
-  Check(t->GetFuncDesc(index, &p), "GetFuncDesc");
-  return {t, p};
+  Desc<FUNCDESC> func;
+  Check(DescribeFunction(t, index, func), "GetFuncDesc");
+  return func;
 }
 
 inline Desc<VARDESC> GetVar(ITypeInfo* t, UINT index) {
-  VARDESC* p = nullptr;
-  Check(t->GetVarDesc(index, &p), "GetVarDesc");
-  return {t, p};
+  Desc<VARDESC> var;
+  Check(DescribeVariable(t, index, var), "GetVarDesc");
+  return var;
 }
 
 inline std::wstring NameOf(ITypeInfo* t, MEMBERID memid = MEMBERID_NIL) {
   Bstr name;
-  Check(t->GetDocumentation(memid, name.Out(), nullptr, nullptr, nullptr), "GetDocumentation");
-  return name.Str();
+  Check(t->GetDocumentation(memid, name.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+  return std::wstring(name.view());
 }
 
 inline ComPtr<ITypeInfo> RefType(ITypeInfo* t, HREFTYPE href) {
@@ -93,9 +77,15 @@ inline ComPtr<ITypeInfo> RefType(ITypeInfo* t, HREFTYPE href) {
 
 // The implemented type at `index`; -1 asks a dual interface for its other half.
 inline ComPtr<ITypeInfo> ImplType(ITypeInfo* t, UINT index) {
-  HREFTYPE href = 0;
-  Check(t->GetRefTypeOfImplType(index, &href), "GetRefTypeOfImplType");
-  return RefType(t, href);
+  ComPtr<ITypeInfo> type;
+  Check(ImplementedType(t, index, &type), "ImplementedType");
+  return type;
+}
+
+inline ComPtr<ITypeInfo> VtableHalfOf(ITypeInfo* t) {
+  ComPtr<ITypeInfo> half;
+  Check(VtableHalf(t, &half), "VtableHalf");
+  return half;
 }
 
 inline UINT IndexInLibrary(ITypeInfo* t) {

@@ -55,8 +55,8 @@ Bytes Request(std::int32_t devType, std::int32_t opCode, std::int32_t channel = 
   return bytes;
 }
 
-UniqueHandle Open(const std::string& path, DWORD flags = 0) {
-  return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+UniqueKernelHandle Open(const std::string& path, DWORD flags = 0) {
+  return UniqueKernelHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | flags, nullptr));
 }
 
@@ -77,7 +77,7 @@ std::optional<Bytes> Read(HANDLE device) {
 // A read that gives up after timeoutMs, as the component's does; nullopt on time-out.
 std::optional<Bytes> ReadWithin(HANDLE device, DWORD timeoutMs) {
   Bytes reply(40, 0);
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   OVERLAPPED overlapped{};
   overlapped.hEvent = event.get();
   DWORD got = 0;
@@ -142,15 +142,15 @@ TEST_F(SimTest, ListsItsInstrumentsAsPresentInLowerCase) {
 }
 
 TEST_F(SimTest, OpensExclusively) {
-  const UniqueHandle first = Open(kDriverPath);
+  const UniqueKernelHandle first = Open(kDriverPath);
   ASSERT_TRUE(first) << GetLastError();
-  const UniqueHandle second = Open(kDriverPath);
+  const UniqueKernelHandle second = Open(kDriverPath);
   EXPECT_FALSE(second);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PIPE_BUSY));
 }
 
 TEST_F(SimTest, AnswersAModelRequestAndLogsIt) {
-  const UniqueHandle device = Open(sim_.DevicePath("SIMT0002"));
+  const UniqueKernelHandle device = Open(sim_.DevicePath("SIMT0002"));
   ASSERT_TRUE(device);
   sim_.MarkLog();
   const Bytes request = Request(0x01020304, 0);
@@ -168,7 +168,7 @@ TEST_F(SimTest, AnswersAModelRequestAndLogsIt) {
 }
 
 TEST_F(SimTest, LogsAShortRequestAsItCame) {
-  const UniqueHandle device = Open(kDriverPath);
+  const UniqueKernelHandle device = Open(kDriverPath);
   sim_.MarkLog();
   ASSERT_TRUE(Write(device.get(), Bytes{1, 2, 3}));
   ASSERT_TRUE(Read(device.get()));
@@ -178,7 +178,7 @@ TEST_F(SimTest, LogsAShortRequestAsItCame) {
 }
 
 TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
-  const UniqueHandle device = Open(kDriverPath);
+  const UniqueKernelHandle device = Open(kDriverPath);
   ASSERT_TRUE(device);
   auto blockedRead = std::async(std::launch::async, [&] { return Read(device.get()).has_value(); });
   Sleep(50);  // let the read block first; the test holds either way
@@ -193,7 +193,7 @@ TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
 
   ASSERT_TRUE(sim_.Plug("SIMT0001"));
   EXPECT_TRUE(Contains(PresentPaths(), kDriverPath));
-  const UniqueHandle again = Open(kDriverPath);
+  const UniqueKernelHandle again = Open(kDriverPath);
   ASSERT_TRUE(again);
   ASSERT_TRUE(Write(again.get(), Request(0, 1)));
   const auto reply = Read(again.get());
@@ -204,7 +204,7 @@ TEST_F(SimTest, UnplugBreaksTheOpenHandleAndThePath) {
 TEST_F(SimTest, ReopensAfterWaitingUntilFree) {
   for (int round = 0; round < 3; ++round) {
     ASSERT_TRUE(sim_.WaitUntilFree("SIMT0001"));
-    const UniqueHandle device = Open(kDriverPath);
+    const UniqueKernelHandle device = Open(kDriverPath);
     ASSERT_TRUE(device) << "round " << round << " error " << GetLastError();
   }
 }
@@ -274,7 +274,7 @@ struct FaultyInstrument {
 
   std::optional<Bytes> Query(std::int32_t opCode, DWORD timeoutMs) {
     Bytes request = Request(0, opCode);
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.get();
     DWORD written = 0;
@@ -286,7 +286,7 @@ struct FaultyInstrument {
   }
 
   SimClient sim;
-  UniqueHandle device;
+  UniqueKernelHandle device;
 };
 
 TEST(SimFaults, SilentInstrumentSendsNothing) {
@@ -350,7 +350,7 @@ TEST(SimFaults, UnplugsItselfAfterTheGivenRequestUntilPluggedIn) {
   EXPECT_EQ(instrument.sim.Command("plug SIMF0001"), "OK plug SIMF0001");
 
   EXPECT_TRUE(Contains(PresentPaths(), path));
-  const UniqueHandle again = Open(path);
+  const UniqueKernelHandle again = Open(path);
   ASSERT_TRUE(again) << GetLastError();
   ASSERT_TRUE(Write(again.get(), Request(0, 1)));
   ASSERT_TRUE(Read(again.get()));

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "common/core/name_table.h"
 
 namespace velcorin {
@@ -27,6 +30,25 @@ TEST(NameTable, FindsAnyCaseAndRefusesWhatItCannotJudge) {
   }
   EXPECT_FALSE(table.Find(nullptr));
   EXPECT_FALSE(NameTable().Find(u"DevType"));
+}
+
+// More names than ever get a slot each: those whose hashes meet share a run.
+TEST(NameTable, ManyNamesAllFound) {
+  NameTable table;
+  std::vector<std::u16string> names;
+  for (int i = 0; i < 500; ++i) {
+    std::string name = "Member" + std::to_string(i);
+    names.emplace_back(name.begin(), name.end());
+    ASSERT_TRUE(table.Add(names.back(), i));
+  }
+  for (int i = 0; i < 500; ++i) {
+    std::u16string upper = names[static_cast<size_t>(i)];
+    for (char16_t& c : upper) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+    EXPECT_EQ(table.Find(upper.c_str()), i);
+  }
+  EXPECT_FALSE(table.Find(u"Member500"));
+  EXPECT_FALSE(table.Add(std::u16string(300, u'a'), 1));
+  EXPECT_FALSE(table.Find(std::u16string(300, u'a').c_str()));
 }
 
 }  // namespace

@@ -378,6 +378,40 @@ TEST(Collection, MixedOperationsMatchAPlainList) {
   EXPECT_EQ(items->Next(1, &item, nullptr), S_FALSE);
 }
 
+// Loops that read from the middle down and remove the item read, or the one
+// before or after it: every read after a removal finds the right item.
+TEST(Collection, RemovingAtOrNextToTheItemReadKeepsIndexesRight) {
+  for (const long offset : {0L, -1L, 1L}) {
+    ComPtr<_Collection> c = NewList();
+    std::vector<long> model;
+    VARIANT missing;
+    V_VT(&missing) = VT_ERROR;
+    V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
+    for (long n = 1; n <= 101; ++n) {
+      VARIANT value = I4(n);
+      ASSERT_EQ(c->Add(&value, &missing, &missing, &missing), S_OK);
+      model.push_back(n);
+    }
+    for (long i = 51; i >= 1; --i) {
+      VARIANT index = I4(i), out;
+      VariantInit(&out);
+      ASSERT_EQ(c->Item(&index, &out), S_OK);
+      ASSERT_EQ(V_I4(&out), model[static_cast<size_t>(i - 1)]) << "offset " << offset << ", index " << i;
+      const long removed = i + offset;
+      if (i % 2 == 0 || removed < 1 || removed > static_cast<long>(model.size())) continue;
+      VARIANT at = I4(removed);
+      ASSERT_EQ(c->Remove(&at), S_OK);
+      model.erase(model.begin() + (removed - 1));
+    }
+    for (size_t i = 0; i < model.size(); ++i) {
+      VARIANT index = I4(static_cast<long>(i + 1)), out;
+      VariantInit(&out);
+      ASSERT_EQ(c->Item(&index, &out), S_OK);
+      ASSERT_EQ(V_I4(&out), model[i]) << "offset " << offset << ", afterwards at " << i + 1;
+    }
+  }
+}
+
 TEST(Errors, ComeThroughInvokeAsExceptionsWithTheStandardText) {
   auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
   ComPtr<_Collection> c;

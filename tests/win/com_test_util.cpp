@@ -25,7 +25,7 @@ bool IsOpen(_Device* device) {
 std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
   Bstr text;
   (info->*get)(text.out());
-  return text.str();
+  return std::wstring(text.view());
 }
 
 long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
@@ -46,7 +46,7 @@ std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lowe
   for (LONG i = low; i <= high; ++i) {
     Bstr name;
     SafeArrayGetElement(names, &i, name.out());
-    result.push_back(name.str());
+    result.push_back(std::wstring(name.view()));
   }
   SafeArrayDestroy(names);
   return result;

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "Velcorin_h.h"
+#include "common/raii.h"
+
+using velcorin::Bstr;
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,27 +30,6 @@ ComPtr<T> CreateByProgId(const wchar_t* progId) {
     CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object.GetAddressOf()));
   return object;
 }
-
-// A BSTR the test owns.
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(std::wstring_view text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
-  ~Bstr() { SysFreeString(value_); }
-  BSTR get() const { return value_; }
-  BSTR* out() {
-    SysFreeString(std::exchange(value_, nullptr));
-    return &value_;
-  }
-  BSTR Detach() { return std::exchange(value_, nullptr); }
-  std::wstring str() const { return std::wstring(value_ ? value_ : L"", SysStringLen(value_)); }
-
- private:
-  BSTR value_ = nullptr;
-};
 
 // The device path string as enumeration hands it out: every byte of the
 // UTF-16LE path one character, so each character is followed by U+0000.

@@ -92,7 +92,7 @@ TEST(OpenDev, IdentityQueryOnTheWireAndInTheRecord) {
     auto names = ChannelNames(info.Get(), &lower);
     EXPECT_EQ(lower, 1);
     EXPECT_EQ(names, (std::vector<std::wstring>{expect(L"Laser A"), expect(L"Laser B")}));
-    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_DevicePath), rig.path.str());  // exactly as passed
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_DevicePath), std::wstring(rig.path.view()));  // exactly as passed
   }
 }
 
@@ -294,7 +294,7 @@ TEST(Transfers, QueryWritesTheReportAndTakesTheWholeReply) {
   packet->get_Data(data.out());
   std::wstring serial(rig.serial.begin(), rig.serial.end());
   serial.resize(17, L' ');
-  EXPECT_EQ(data.str(), serial);  // all 17 characters, nothing trimmed
+  EXPECT_EQ(std::wstring(data.view()), serial);  // all 17 characters, nothing trimmed
 }
 
 TEST(Transfers, PacketArgumentsAreChecked) {
@@ -425,7 +425,7 @@ TEST(CalibrationMode, AnEmptyReplyIsNoVerdict) {
   EXPECT_EQ(ok, VARIANT_FALSE);
   Bstr data;
   packet->get_Data(data.out());
-  EXPECT_EQ(data.str(), L"keep");  // a failed read leaves the packet alone
+  EXPECT_EQ(std::wstring(data.view()), L"keep");  // a failed read leaves the packet alone
 }
 
 TEST(CalibrationMode, PasswordsOnTheWireAndTheInstrumentsVerdict) {

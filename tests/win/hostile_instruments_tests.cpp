@@ -86,7 +86,7 @@ Fields FieldsOf(_Packet* packet) {
   f.opType = opType, f.opCode = opCode, f.endCode = endCode;
   Bstr data;
   packet->get_Data(data.out());
-  f.data = data.str();
+  f.data = data.view();
   return f;
 }
 

@@ -74,13 +74,6 @@ constexpr const wchar_t* kLibId = L"{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}";
 constexpr const wchar_t* kLibName = L"Velcorin";
 constexpr const wchar_t* kLibHelp = L"Halvern USB Device IO Library";
 
-constexpr const wchar_t* kTypeOrder[] = {
-    L"_Device",     L"Device",         L"_Packet",         L"Packet",     L"_Chooser",
-    L"Chooser",     L"_DevInfo",       L"DevInfo",         L"_EnumFilter", L"EnumFilter",
-    L"OpCodeBaseEnum", L"EndCodeBaseEnum", L"OpTypeEnum", L"FilterActionEnum", L"FilterTargetEnum",
-    L"_Collection",
-};
-
 inline const std::vector<Interface>& Interfaces() {
   static const std::vector<Interface> all = {
       {L"_Device", L"{27649429-6327-4760-B4FB-B88A83ADC12E}", 17, true,

@@ -12,9 +12,11 @@
 
 #include "msft_file.h"
 #include "published_contract.h"
+#include "published_order.h"
 #include "typeinfo_util.h"
 
 using namespace velcorin::tlb;
+using velcorin::Bstr;
 using namespace velcorin::contract;
 
 namespace {
@@ -74,9 +76,9 @@ std::wstring Spell(ITypeInfo* owner, const TYPEDESC& d) {
 std::wstring Wide(const std::u16string& s) { return {s.begin(), s.end()}; }
 
 UINT IndexOf(const wchar_t* name) {
-  const auto it = std::find_if(std::begin(kTypeOrder), std::end(kTypeOrder),
+  const auto it = std::find_if(std::begin(kPublishedOrder), std::end(kPublishedOrder),
                                [&](const wchar_t* n) { return std::wstring(n) == name; });
-  return static_cast<UINT>(it - std::begin(kTypeOrder));
+  return static_cast<UINT>(it - std::begin(kPublishedOrder));
 }
 
 struct ModuleCloser {
@@ -145,10 +147,7 @@ class TypeLibContract : public testing::TestWithParam<Source> {
     return info;
   }
 
-  ComPtr<ITypeInfo> VtableHalf(const wchar_t* name) const {
-    const auto info = Type(name);
-    return GetAttr(info.Get())->typekind == TKIND_DISPATCH ? ImplType(info.Get(), static_cast<UINT>(-1)) : info;
-  }
+  ComPtr<ITypeInfo> VtableHalf(const wchar_t* name) const { return VtableHalfOf(Type(name).Get()); }
 
   MsftFile Stored() const {
     return MsftFile(GetParam() == Source::TlbFile ? ReadFileBytes(path_) : EmbeddedLibrary(path_));
@@ -191,21 +190,21 @@ TEST_P(TypeLibContract, LibraryIdentity) {
 
   Bstr name, doc, helpFile;
   DWORD helpContext = 1;
-  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.Out(), doc.Out(), &helpContext, helpFile.Out()));
-  EXPECT_EQ(name.Str(), kLibName);
-  EXPECT_EQ(doc.Str(), kLibHelp);
+  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.out(), doc.out(), &helpContext, helpFile.out()));
+  EXPECT_EQ(std::wstring(name.view()), kLibName);
+  EXPECT_EQ(std::wstring(doc.view()), kLibHelp);
   EXPECT_EQ(helpContext, 0u);
-  EXPECT_TRUE(helpFile.IsNull());
+  EXPECT_EQ(helpFile.get(), nullptr);
 }
 
 TEST_P(TypeLibContract, TypesInPublishedOrder) {
-  ASSERT_EQ(lib_->GetTypeInfoCount(), std::size(kTypeOrder));
-  for (UINT i = 0; i < std::size(kTypeOrder); ++i) {
+  ASSERT_EQ(lib_->GetTypeInfoCount(), std::size(kPublishedOrder));
+  for (UINT i = 0; i < std::size(kPublishedOrder); ++i) {
     Bstr name, doc;
     DWORD helpContext = 1;
-    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.Out(), doc.Out(), &helpContext, nullptr));
-    EXPECT_EQ(name.Str(), kTypeOrder[i]) << "index " << i;
-    EXPECT_TRUE(doc.IsNull()) << "index " << i;
+    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.out(), doc.out(), &helpContext, nullptr));
+    EXPECT_EQ(std::wstring(name.view()), kPublishedOrder[i]) << "index " << i;
+    EXPECT_EQ(doc.get(), nullptr) << "index " << i;
     EXPECT_EQ(helpContext, 0u);
   }
 }
@@ -335,9 +334,9 @@ TEST_P(TypeLibContract, EnumerationsAreLongConstantsNamedInTheirHelp) {
       EXPECT_EQ(V_VT(v->lpvarValue), VT_I4);
       EXPECT_EQ(V_I4(v->lpvarValue), want.constants[i].value);
       Bstr name, doc;
-      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.Out(), doc.Out(), nullptr, nullptr));
-      EXPECT_EQ(name.Str(), want.constants[i].name);
-      EXPECT_EQ(doc.Str(), want.constants[i].name);
+      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.out(), doc.out(), nullptr, nullptr));
+      EXPECT_EQ(std::wstring(name.view()), want.constants[i].name);
+      EXPECT_EQ(std::wstring(doc.view()), want.constants[i].name);
     }
   }
 }

@@ -1,11 +1,11 @@
-#include "common/dispatch_arguments.h"
+#include "common/type_library_invoke.h"
 
 #include <wrl/client.h>
 
 #include <initializer_list>
 
 #include "common/collection_over_dispatch.h"
-#include "common/type_description.h"
+#include "common/type_info.h"
 
 namespace velcorin {
 
@@ -38,9 +38,8 @@ bool InterfaceOf(ITypeInfo* info, const TYPEDESC& type, GUID& iid) {
   if (pointee->vt != VT_USERDEFINED) return false;
   ComPtr<ITypeInfo> ref;
   if (FAILED(info->GetRefTypeInfo(pointee->hreftype, &ref))) return false;
-  TYPEATTR* raw = nullptr;
-  if (FAILED(ref->GetTypeAttr(&raw))) return false;
-  const TypeDescription<TYPEATTR> attr(ref.Get(), raw);
+  TypeDescription<TYPEATTR> attr;
+  if (FAILED(DescribeType(ref.Get(), attr))) return false;
   iid = attr->guid;
   return attr->typekind == TKIND_INTERFACE || attr->typekind == TKIND_DISPATCH;
 }
@@ -97,9 +96,8 @@ HRESULT ObjectArguments::Check(ITypeInfo* vtable, DISPID id, WORD flags, DISPPAR
   for (INVOKEKIND kind : {INVOKE_FUNC, INVOKE_PROPERTYGET, INVOKE_PROPERTYPUT, INVOKE_PROPERTYPUTREF}) {
     UINT index = 0;
     if (!(flags & kind) || FAILED(info->GetFuncIndexOfMemId(id, kind, &index))) continue;
-    FUNCDESC* raw = nullptr;
-    if (FAILED(info->GetFuncDesc(index, &raw))) continue;
-    const TypeDescription<FUNCDESC> func(info.Get(), raw);
+    TypeDescription<FUNCDESC> func;
+    if (FAILED(DescribeFunction(info.Get(), index, func))) continue;
     const HRESULT hr = CheckMember(info.Get(), *func, *this, badArgument);
     if (FAILED(hr)) return hr;
   }
