@@ -1,5 +1,7 @@
 #include "trace/trace.h"
 
+#include <cwctype>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,6 +45,7 @@ struct Clock {
 // The open file and what may still go into it. Lives until the DLL unloads.
 struct Sink {
   UniqueKernelHandle file;
+  UniqueKernelHandle writers;  // held by whichever process is appending to the file
   SizeBudget budget{kDefaultLimitMb};
   Clock clock;
   std::mutex mutex;
@@ -90,6 +93,18 @@ std::optional<std::uint64_t> RegistryNumber(const wchar_t* name) {
 
 std::u16string AsU16(const std::wstring& text) { return {text.begin(), text.end()}; }
 
+// One lock per file for every process that traces into it, named after the
+// file's full path (any case). A named object cannot hold backslashes: a hash.
+UniqueKernelHandle WritersLock(const wchar_t* file) {
+  wchar_t full[MAX_PATH * 4];
+  const DWORD length = GetFullPathNameW(file, static_cast<DWORD>(std::size(full)), full, nullptr);
+  std::uint64_t hash = 14695981039346656037ull;
+  for (DWORD i = 0; i < length && i < std::size(full); ++i) hash = (hash ^ towlower(full[i])) * 1099511628211ull;
+  std::wstring name = L"Local\\Velcorin.Trace.";
+  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
+  return UniqueKernelHandle(CreateMutexW(nullptr, FALSE, name.c_str()));
+}
+
 void Start() {
   auto name = EnvironmentSetting();
   if (!name) name = RegistryText(L"Trace");
@@ -99,16 +114,39 @@ void Start() {
   sink.budget = SizeBudget(LimitMbFrom(RegistryNumber(L"TraceLimitMB")));
   // Appends only, so that each line lands whole after whatever any process wrote;
   // written through, so that a crash of the host loses no line already written.
-  sink.file.Reset(CreateFileW(reinterpret_cast<const wchar_t*>(expanded.c_str()), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (sink.file) gTracing = true;
+  const auto* path = reinterpret_cast<const wchar_t*>(expanded.c_str());
+  sink.file.Reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  sink.writers = WritersLock(path);
+  if (sink.file && sink.writers) gTracing = true;
 }
 
-bool WriteWhole(HANDLE file, const std::string& line) {
+// At the end of the file as it is now; an append-only handle goes there anyway
+// on Windows, but Wine writes where the handle last was.
+bool WriteWhole(HANDLE file, std::uint64_t end, const std::string& line) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(end);
+  at.OffsetHigh = static_cast<DWORD>(end >> 32);
   DWORD written = 0;
-  return WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+  return WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, &at) && written == line.size();
 }
+
+// Other processes append between our lines; a process that died holding the
+// lock leaves it to us. One that keeps it too long costs us our line.
+constexpr DWORD kWritersWaitMs = 2000;
+
+class WritersTurn {
+ public:
+  explicit WritersTurn(HANDLE lock) : lock_(lock), held_(WaitForSingleObject(lock, kWritersWaitMs) != WAIT_TIMEOUT) {}
+  ~WritersTurn() {
+    if (held_) ReleaseMutex(lock_);
+  }
+  bool Held() const { return held_; }
+
+ private:
+  HANDLE lock_;
+  bool held_;
+};
 
 // One line, whole, in one write. A file that stops taking lines ends the trace.
 void Append(TraceEvent& event) {
@@ -118,20 +156,23 @@ void Append(TraceEvent& event) {
   Sink& sink = TheSink();
   const std::lock_guard lock(sink.mutex);
   if (!IsOn()) return;
+  const WritersTurn turn(sink.writers.get());
+  if (!turn.Held()) return;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(sink.file.get(), &size)) {
     gTracing = false;
     return;
   }
-  if (sink.budget.Judge(static_cast<std::uint64_t>(size.QuadPart), line.size()) == SizeBudget::Verdict::Write) {
-    if (!WriteWhole(sink.file.get(), line)) gTracing = false;
+  const auto end = static_cast<std::uint64_t>(size.QuadPart);
+  if (sink.budget.Judge(end, line.size()) == SizeBudget::Verdict::Write) {
+    if (!WriteWhole(sink.file.get(), end, line)) gTracing = false;
     return;
   }
   TraceEvent last = LimitEvent(sink.budget.LimitMb());
   last.time = event.time;
   last.pid = event.pid;
   last.tid = event.tid;
-  WriteWhole(sink.file.get(), FormatLine(last));
+  WriteWhole(sink.file.get(), end, FormatLine(last));
   gTracing = false;
 }
 
