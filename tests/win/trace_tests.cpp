@@ -90,9 +90,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// Right after a client closes, an instrument takes a moment to listen again.
+// Right after a client ends, an instrument takes a moment to listen again: on
+// a busy machine, more than a moment.
 void WaitAllFree(SimClient& sim) {
-  for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) sim.WaitUntilFree(serial);
+  for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) ASSERT_TRUE(sim.WaitUntilFree(serial, kPatienceMs)) << serial;
 }
 
 struct Sample {
