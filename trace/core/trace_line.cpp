@@ -311,6 +311,10 @@ std::optional<TraceEvent> ParseLine(std::string_view line) {
   event.count = static_cast<std::uint32_t>(NumberOf(*object, "n"));
   event.limitMb = static_cast<std::uint32_t>(NumberOf(*object, "limit_mb"));
   if (!ParseHex(TextOf(*object, "bytes"), event.bytes, event.masked)) return std::nullopt;
+  // Only a Data field can be withheld, and then all of it.
+  const bool reply = event.kind == EventKind::Read;
+  event.masked = event.masked && event.bytes.size() > (reply ? kReplyDataOffset : kCommandDataOffset);
+  if (event.masked) MaskData(event.bytes, reply);
   return event;
 }
 
