@@ -12,6 +12,8 @@
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
 #include "server/version.h"
+#include "cli/core/trace_view.h"
+#include "cli/trace_show.h"
 
 namespace velcorin::cli {
 namespace {
@@ -353,8 +355,11 @@ class Apartment {
   HRESULT hr_;
 };
 
-DWORD Main(const std::vector<std::u16string>& args) {
+DWORD Main(const std::vector<std::u16string>& given) {
   try {
+    std::vector<std::u16string> args = given;
+    if (const auto traceFile = TakeTraceOption(args)) TraceThisProcess(*traceFile);
+    if (IsTraceCommand(args)) return static_cast<DWORD>(TraceShowCommand(ParseTraceShow(args)));
     const Invocation in = ParseArguments(args);
     const bool endsByCtrlC = in.verb == Verb::Watch || in.verb == Verb::Shell;
     CatchStopRequests(endsByCtrlC ? kDone : kInterrupted);

@@ -2,47 +2,70 @@
 
 namespace velcorin {
 
+trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
+  file_.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
+  if (!file_) {
+    error = GetLastError();
+    return trace::OpenRefusal(error);
+  }
+  // The identity query writes reports: never into a file or a volume.
+  if (GetFileType(file_.get()) == FILE_TYPE_DISK) {
+    file_.Reset();
+    return trace::Outcome::DiskFile;
+  }
+  return trace::Outcome::Opened;
+}
+
 bool DeviceHandle::Open(const char* name) {
   Close();
   if (!event_) event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event_) return false;
-  file_.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
-  if (!file_) return false;
-  // The identity query writes reports: never into a file or a volume.
-  if (GetFileType(file_.get()) == FILE_TYPE_DISK) {
-    Close();
-    return false;
-  }
-  return true;
+  DWORD error = 0;
+  if (!trace::IsOn()) return OpenFile(name, error) == trace::Outcome::Opened;
+  const trace::Stopwatch watch;
+  const trace::Outcome outcome = OpenFile(name, error);
+  traced_ = trace::RecordOpen(name, outcome, error, watch);
+  return outcome == trace::Outcome::Opened;
 }
 
-bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, DWORD& done) {
-  done = 0;
+void DeviceHandle::Close() {
+  if (file_ && trace::IsOn()) trace::RecordClose(traced_);
+  file_.Reset();
+}
+
+bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, Transferred& result) {
+  result = {};
   if (sawAbandoned_) return false;
   OVERLAPPED overlapped{};
   overlapped.hEvent = event_.get();  // the call itself resets it
   const BOOL finished = write ? WriteFile(file_.get(), buffer, size, nullptr, &overlapped)
                               : ReadFile(file_.get(), buffer, size, nullptr, &overlapped);
   if (finished) {
-    done = static_cast<DWORD>(overlapped.InternalHigh);
+    result.done = static_cast<DWORD>(overlapped.InternalHigh);
     return true;
   }
-  const DWORD error = GetLastError();
+  result.error = GetLastError();
   // A reply longer than a report fills the report; the rest stays for the next read.
-  if (error == ERROR_MORE_DATA) {
-    done = static_cast<DWORD>(overlapped.InternalHigh);
+  if (result.error == ERROR_MORE_DATA) {
+    result.done = static_cast<DWORD>(overlapped.InternalHigh);
+    result.error = 0;
     return true;
   }
-  if (error != ERROR_IO_PENDING) return false;
+  if (result.error != ERROR_IO_PENDING) return false;
+  result.error = 0;
   if (!Finished()) {
     CancelIo(file_.get());
     // Wait for the cancellation: the system must be done with the buffer before it is reused.
-    GetOverlappedResult(file_.get(), &overlapped, &done, TRUE);
-    done = 0;
+    GetOverlappedResult(file_.get(), &overlapped, &result.done, TRUE);
+    result.done = 0;
+    result.timedOut = !sawAbandoned_;
     return false;
   }
-  return GetOverlappedResult(file_.get(), &overlapped, &done, FALSE) || GetLastError() == ERROR_MORE_DATA;
+  if (GetOverlappedResult(file_.get(), &overlapped, &result.done, FALSE) || GetLastError() == ERROR_MORE_DATA)
+    return true;
+  result.error = GetLastError();
+  return false;
 }
 
 // Whether the pending transfer finished in time and before it was abandoned.
@@ -54,15 +77,37 @@ bool DeviceHandle::Finished() {
 }
 
 bool DeviceHandle::Write(const CommandReport& report) {
+  if (trace::IsOn()) return TracedWrite(report);
   CommandReport buffer = report;
-  DWORD done = 0;
-  return Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), done) && done == buffer.size();
+  Transferred result;
+  return Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), result) && result.done == buffer.size();
 }
 
 bool DeviceHandle::Read(ReplyReport& reply) {
+  if (trace::IsOn()) return TracedRead(reply);
   reply.fill(0);
-  DWORD done = 0;
-  return Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), done) && done > 0;
+  Transferred result;
+  return Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), result) && result.done > 0;
+}
+
+bool DeviceHandle::TracedWrite(const CommandReport& report) {
+  CommandReport buffer = report;
+  const trace::Stopwatch watch;
+  Transferred result;
+  const bool finished = Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), result);
+  const auto outcome = trace::TransferOutcome(finished, result.timedOut, result.done, buffer.size());
+  trace::RecordWrite(traced_, report, result.done, outcome, result.error, watch);
+  return outcome == trace::Outcome::Done;
+}
+
+bool DeviceHandle::TracedRead(ReplyReport& reply) {
+  reply.fill(0);
+  const trace::Stopwatch watch;
+  Transferred result;
+  const bool finished = Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), result);
+  const auto outcome = trace::TransferOutcome(finished, result.timedOut, result.done, reply.size());
+  trace::RecordRead(traced_, std::span(reply).first(result.done), outcome, result.error, watch);
+  return outcome == trace::Outcome::Done || outcome == trace::Outcome::Short;
 }
 
 }  // namespace velcorin

@@ -8,6 +8,7 @@
 #include "common/unique_handle.h"
 #include "common/waits.h"
 #include "device/core/report.h"
+#include "trace/trace.h"
 
 namespace velcorin {
 
@@ -20,7 +21,7 @@ class DeviceHandle {
   // Opens name exclusively; refuses files and volumes, which are never instruments.
   bool Open(const char* name);
   // No CancelIo: every transfer has finished or been cancelled before it returned.
-  void Close() { file_.Reset(); }
+  void Close();
   bool IsOpen() const { return static_cast<bool>(file_); }
   // From now on a transfer also ends, as failed, once `abandoned` (an event
   // this handle does not own) is signalled, and once seen no transfer starts;
@@ -36,14 +37,23 @@ class DeviceHandle {
   bool Read(ReplyReport& reply);
 
  private:
-  bool Transfer(bool write, void* buffer, DWORD size, DWORD& done);
+  struct Transferred {
+    DWORD done = 0;
+    DWORD error = 0;
+    bool timedOut = false;
+  };
+  trace::Outcome OpenFile(const char* name, DWORD& error);
+  bool Transfer(bool write, void* buffer, DWORD size, Transferred& result);
   bool Finished();
+  bool TracedWrite(const CommandReport& report);
+  bool TracedRead(ReplyReport& reply);
 
   UniqueKernelHandle event_;
   UniqueKernelHandle file_;
   HANDLE abandoned_ = nullptr;
   WaitForAny wait_ = WaitForAnyObject;
   bool sawAbandoned_ = false;
+  trace::Opening traced_;  // only while a trace is being written
 };
 
 }  // namespace velcorin

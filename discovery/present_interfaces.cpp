@@ -8,6 +8,7 @@
 #include "common/ansi.h"
 #include "common/core/device_path.h"
 #include "common/defs.h"
+#include "trace/trace.h"
 
 namespace velcorin {
 
@@ -46,8 +47,10 @@ bool PresentInterfaces::Next(std::optional<std::u16string>& path) {
   interfaceData.cbSize = sizeof(interfaceData);
   // The end of the list and any other failure both end the walk.
   if (!SetupDiEnumDeviceInterfaces(list_.get(), nullptr, &class_, index_, &interfaceData)) return false;
-  ++index_;
   path = PathOf(interfaceData);
+  if (trace::IsOn())
+    trace::RecordWalk(static_cast<std::int32_t>(index_), path ? AnsiEncode(NarrowDevicePath(*path, AnsiCodeOf)) : "");
+  ++index_;
   return true;
 }
 

@@ -1,10 +1,12 @@
-// The four exports of the in-process server. Nothing happens at load.
+// The four exports of the in-process server. Nothing happens at load; the
+// trace settings are read when the first class factory is asked for.
 #include <windows.h>
 
 #include "common/module.h"
 #include "server/class_factory.h"
 #include "server/proxy_stub.h"
 #include "server/registration.h"
+#include "trace/trace.h"
 
 #if defined(__MINGW32__)
 namespace __gnu_cxx {
@@ -38,6 +40,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* factory) {
+  // Every object comes through here, so no device I/O precedes the trace settings.
+  velcorin::trace::StartOnce();
   if (IsEqualCLSID(clsid, CLSID_PSFactoryBuffer)) return PrxDllGetClassObject(clsid, riid, factory);
   return velcorin::GetClassFactory(clsid, riid, factory);
 }

@@ -4,12 +4,17 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace velcorin::trace {
+class InstrumentScript;
+}
 
 namespace velcorin::sim {
 
@@ -48,6 +53,11 @@ struct InstrumentConfig {
   std::uint64_t randomSeed = 1;  // each connection starts the same sequence again
   std::set<std::int64_t> randomTransfers;  // empty: every reply is random
   std::optional<std::int64_t> unplugAfter;  // the request after which it unplugs itself
+
+  // Replaying a trace: the path the trace saw, and the replies it recorded,
+  // which then answer every request in place of the rules above.
+  std::string devicePath;
+  std::shared_ptr<trace::InstrumentScript> replay;
 
   std::string ChannelName(std::int64_t channel) const;
   std::uint16_t ProductId() const { return static_cast<std::uint16_t>(typeCode & 0xFFFF); }

@@ -114,8 +114,8 @@ bool Instrument::ConnectClient() {
 bool Instrument::ServeRequest() {
   std::vector<std::uint8_t> request;
   if (!ReadRequest(request)) return false;
-  log_.Record(config_.serial, request);
   const Reply reply = responder_.Answer(request);
+  log_.Record(config_.serial, request, reply.unrecorded);
   if (reply.delayMs > 0 && StopRequested(reply.delayMs)) return false;
   switch (reply.kind) {
     case ReplyKind::None: return true;

@@ -14,7 +14,7 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t> bytes) {
+std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t> bytes, bool unrecorded) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string line(serial);
   line += ' ';
@@ -23,6 +23,7 @@ std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t>
     line += kDigits[byte & 0xF];
   }
   if (bytes.size() != kRequestSize) line += bytes.size() < kRequestSize ? " short" : " long";
+  if (unrecorded) line += " unrecorded";
   return line;
 }
 

@@ -1,5 +1,6 @@
 // One line of the simulator's request log: "<serial> <hex bytes>", with " short" or
-// " long" appended when the request was not 36 bytes. Portable: no <windows.h>.
+// " long" appended when the request was not 36 bytes, and " unrecorded" when a
+// replayed trace has no reply for it. Portable: no <windows.h>.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +18,7 @@ struct LoggedRequest {
 };
 
 // Without the line end.
-std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t> bytes);
+std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t> bytes, bool unrecorded = false);
 
 // nullopt for a line that is not of that form.
 std::optional<LoggedRequest> ParseLogLine(std::string_view line);

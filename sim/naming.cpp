@@ -29,10 +29,28 @@ std::string InterfaceClassGuid() {
 }
 
 std::string DeviceIdKey(const InstrumentConfig& config) {
+  if (!config.devicePath.empty()) {
+    const std::string instance = InstanceId(config);
+    return instance.substr(0, instance.rfind('\\'));
+  }
   return "USB\\VID_" + Hex4(static_cast<unsigned>(kFamilyVendorId)) + "&PID_" + Hex4(config.ProductId());
 }
 
-std::string InstanceId(const InstrumentConfig& config) { return DeviceIdKey(config) + "\\" + config.serial; }
+// A replayed instrument's instance id is spelled out by its path: \\?\<instance, \ as #>#{guid}.
+std::string InstanceId(const InstrumentConfig& config) {
+  if (config.devicePath.empty()) return DeviceIdKey(config) + "\\" + config.serial;
+  std::string instance = config.devicePath.substr(4, config.devicePath.rfind('#') - 4);
+  std::replace(instance.begin(), instance.end(), '#', '\\');
+  return instance;
+}
+
+bool IsRegistrablePath(std::string_view path) {
+  if (!path.starts_with("\\\\?\\") || path.find('\\', 4) != std::string_view::npos) return false;
+  const std::string_view body = path.substr(4);
+  const auto guid = body.rfind('#');
+  return guid != std::string_view::npos && guid > 0 && body.substr(0, guid).find('#') != std::string_view::npos &&
+         body.substr(0, guid).back() != '#' && body.front() != '#';
+}
 
 std::string InterfaceKeyName(const InstrumentConfig& config) {
   std::string name = "##?#" + InstanceId(config) + "#" + InterfaceClassGuid();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sim/config.h"
 
@@ -12,8 +13,12 @@ namespace velcorin::sim {
 // {F27100C7-...} in upper case, as the registry keys carry it.
 std::string InterfaceClassGuid();
 
-// USB\VID_6A5B&PID_3001\SN0001
+// USB\VID_6A5B&PID_3001\SN0001; for a replayed instrument, what its path spells.
 std::string InstanceId(const InstrumentConfig& config);
+
+// Whether a replayed instrument can appear at this path: \\?\A#B#{guid}, each
+// part non-empty, no backslash after the prefix.
+bool IsRegistrablePath(std::string_view path);
 
 // USB\VID_6A5B&PID_3001: the parent of the instance key.
 std::string DeviceIdKey(const InstrumentConfig& config);

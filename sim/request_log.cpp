@@ -13,9 +13,9 @@ RequestLog::RequestLog(const std::wstring& path) {
   if (!file_) throw std::runtime_error("cannot create the log file");
 }
 
-void RequestLog::Record(std::string_view serial, std::span<const std::uint8_t> bytes) {
+void RequestLog::Record(std::string_view serial, std::span<const std::uint8_t> bytes, bool unrecorded) {
   if (!file_) return;
-  const std::string line = FormatLogLine(serial, bytes) + "\n";
+  const std::string line = FormatLogLine(serial, bytes, unrecorded) + "\n";
   const std::lock_guard lock(mutex_);
   DWORD written = 0;
   WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -17,7 +17,7 @@ class RequestLog {
   // Truncates the file; an empty path logs nothing. Throws std::runtime_error.
   explicit RequestLog(const std::wstring& path);
 
-  void Record(std::string_view serial, std::span<const std::uint8_t> bytes);
+  void Record(std::string_view serial, std::span<const std::uint8_t> bytes, bool unrecorded = false);
 
  private:
   std::mutex mutex_;

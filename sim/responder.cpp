@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "trace/core/replay_book.h"
+
 namespace velcorin::sim {
 namespace {
 
@@ -73,6 +75,7 @@ void Responder::StartConnection() {
 }
 
 Reply Responder::Answer(std::span<const std::uint8_t> request) {
+  if (config_.replay) return Replay(request);
   std::array<std::uint8_t, kRequestSize> full{};
   std::copy_n(request.begin(), std::min(request.size(), kRequestSize), full.begin());
   ++transfers_;
@@ -87,6 +90,21 @@ Reply Responder::Answer(std::span<const std::uint8_t> request) {
     reply.delayMs = config_.delayMs;
   }
   return reply;
+}
+
+Reply Responder::Replay(std::span<const std::uint8_t> request) const {
+  const auto recorded = config_.replay->Answer(request);
+  if (!recorded) {
+    Reply silence{ReplyKind::None};
+    silence.unrecorded = true;
+    return silence;
+  }
+  switch (recorded->kind) {
+    case trace::RecordedReply::Kind::Report: return Reply{ReplyKind::Report, recorded->bytes};
+    case trace::RecordedReply::Kind::Empty: return Reply{ReplyKind::Empty};
+    case trace::RecordedReply::Kind::None: break;
+  }
+  return Reply{ReplyKind::None};
 }
 
 bool Responder::IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const {

@@ -32,6 +32,7 @@ struct Reply {
   ReplyKind kind = ReplyKind::Report;
   std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kReplySize);
   std::uint32_t delayMs = 0;  // wait this long before sending
+  bool unrecorded = false;    // replaying: the trace never saw this request
 };
 
 class Responder {
@@ -48,6 +49,7 @@ class Responder {
 
  private:
   Reply Execute(const std::array<std::uint8_t, kRequestSize>& request);
+  Reply Replay(std::span<const std::uint8_t> request) const;
   bool IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const;
   bool IsRandomTransfer() const;
   Reply RandomReply();

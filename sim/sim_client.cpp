@@ -62,8 +62,16 @@ std::wstring SimClient::FindExecutable() {
 
 SimClient::SimClient(std::string_view configText, DWORD readyTimeoutMs) {
   WriteWholeFile(config_.Path(), configText);
+  StartAndWait(Quoted(config_.Path()), readyTimeoutMs);
+}
+
+SimClient::SimClient(const Replaying& trace, DWORD readyTimeoutMs) {
+  StartAndWait(L"--replay " + Quoted(trace.tracePath), readyTimeoutMs);
+}
+
+void SimClient::StartAndWait(const std::wstring& instruments, DWORD readyTimeoutMs) {
   try {
-    Start();
+    Start(instruments);
     WaitForReady(readyTimeoutMs);
   } catch (...) {
     Stop();
@@ -73,7 +81,7 @@ SimClient::SimClient(std::string_view configText, DWORD readyTimeoutMs) {
 
 SimClient::~SimClient() { Stop(); }
 
-void SimClient::Start() {
+void SimClient::Start(const std::wstring& instruments) {
   const std::wstring executable = FindExecutable();
   if (executable.empty()) throw std::runtime_error("velcorin-sim.exe not found");
 
@@ -95,7 +103,7 @@ void SimClient::Start() {
   startup.hStdOutput = childStdout.get();
   startup.hStdError = childStdout.get();
   std::wstring commandLine =
-      Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + Quoted(config_.Path());
+      Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + instruments;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &startup, &process)) {

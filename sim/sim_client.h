@@ -33,6 +33,11 @@ class SimClient {
   // (generous deadlines: a loaded machine takes seconds to start a process).
   // Throws std::runtime_error with the simulator's own complaint when it does not.
   explicit SimClient(std::string_view configText, DWORD readyTimeoutMs = 30000);
+  // The instruments of an I/O trace, answering as they did in it.
+  struct Replaying {
+    std::wstring tracePath;
+  };
+  explicit SimClient(const Replaying& trace, DWORD readyTimeoutMs = 30000);
   ~SimClient();  // Stop()
   SimClient(const SimClient&) = delete;
   SimClient& operator=(const SimClient&) = delete;
@@ -62,7 +67,8 @@ class SimClient {
   static std::wstring FindExecutable();
 
  private:
-  void Start();
+  void Start(const std::wstring& instruments);
+  void StartAndWait(const std::wstring& instruments, DWORD readyTimeoutMs);
   void WaitForReady(DWORD timeoutMs);
   bool Send(std::string_view line);
   std::optional<std::string> ReadLine(DWORD timeoutMs);

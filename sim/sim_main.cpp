@@ -1,5 +1,5 @@
 // velcorin-sim.exe: simulated instruments for trying scripts and testing without hardware.
-// usage: velcorin-sim.exe [--log FILE] [--ready FILE] CONFIG
+// usage: velcorin-sim.exe [--log FILE] [--ready FILE] CONFIG | --replay TRACE
 // Reads commands from standard input (plug, unplug, pipe, path, quit); see README.md.
 
 #include <windows.h>
@@ -20,6 +20,7 @@
 #include "sim/device_node.h"
 #include "sim/instrument.h"
 #include "sim/naming.h"
+#include "sim/replay.h"
 #include "sim/request_log.h"
 
 namespace velcorin::sim {
@@ -27,6 +28,7 @@ namespace {
 
 struct Options {
   std::wstring config;
+  std::wstring replay;
   std::wstring log;
   std::wstring ready;
 };
@@ -42,21 +44,21 @@ std::optional<Options> ParseArguments() {
   Options options;
   for (int i = 1; i < count; ++i) {
     const std::wstring arg = args.get()[i];
-    if ((arg == L"--log" || arg == L"--ready") && i + 1 < count) {
-      (arg == L"--log" ? options.log : options.ready) = args.get()[++i];
+    if ((arg == L"--log" || arg == L"--ready" || arg == L"--replay") && i + 1 < count) {
+      (arg == L"--log" ? options.log : arg == L"--ready" ? options.ready : options.replay) = args.get()[++i];
     } else if (options.config.empty() && arg.rfind(L"--", 0) != 0) {
       options.config = arg;
     } else {
       return std::nullopt;
     }
   }
-  if (options.config.empty()) return std::nullopt;
+  if (options.config.empty() == options.replay.empty()) return std::nullopt;
   return options;
 }
 
 std::string ReadFile(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the configuration file");
+  if (!in) throw std::runtime_error("cannot read the configuration or trace file");
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
@@ -157,12 +159,12 @@ void WriteReadyFile(const std::wstring& path) {
 int Run() {
   const auto options = ParseArguments();
   if (!options) {
-    Say("ERR usage: velcorin-sim.exe [--log FILE] [--ready FILE] CONFIG");
+    Say("ERR usage: velcorin-sim.exe [--log FILE] [--ready FILE] CONFIG | --replay TRACE");
     return 2;
   }
   std::vector<InstrumentConfig> configs;
   try {
-    configs = ParseConfig(ReadFile(options->config));
+    configs = options->replay.empty() ? ParseConfig(ReadFile(options->config)) : ReplayConfigs(ReadFile(options->replay));
   } catch (const std::exception& error) {
     Say(std::string("ERR config: ") + error.what());
     return 2;

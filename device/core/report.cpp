@@ -6,18 +6,9 @@
 namespace velcorin {
 namespace {
 
-constexpr std::size_t kCommandDataOffset = 16;
-constexpr std::size_t kReplyDataOffset = 20;
-
 void StoreInt32(std::uint8_t* at, std::int32_t value) {
   const auto bits = static_cast<std::uint32_t>(value);
   for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-std::int32_t LoadInt32(const std::uint8_t* at) {
-  std::uint32_t bits = 0;
-  for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(at[i]) << (8 * i);
-  return static_cast<std::int32_t>(bits);
 }
 
 std::uint8_t SingleByteCode(char16_t unit, const AnsiEncoder& encode) {
@@ -47,9 +38,15 @@ void ApplyReplyReport(const ReplyReport& reply, PacketFields& packet, const Ansi
   packet.devType = LoadInt32(&reply[0]);
   packet.channel = LoadInt32(&reply[4]);
   packet.opType = LoadInt32(&reply[8]);
-  packet.opCode = LoadInt32(&reply[12]);
-  packet.endCode = LoadInt32(&reply[16]);
+  packet.opCode = LoadInt32(&reply[kOpCodeOffset]);
+  packet.endCode = LoadInt32(&reply[kEndCodeOffset]);
   packet.data = std::move(data);
+}
+
+std::int32_t LoadInt32(const std::uint8_t* at) {
+  std::uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= static_cast<std::uint32_t>(at[i]) << (8 * i);
+  return static_cast<std::int32_t>(bits);
 }
 
 int Latin1EncodeChar(char16_t unit) { return unit <= 0xFF ? static_cast<int>(unit) : '?'; }

@@ -17,6 +17,12 @@ namespace velcorin {
 inline constexpr std::size_t kCommandReportSize = 36;
 inline constexpr std::size_t kReplyReportSize = 40;
 inline constexpr std::size_t kReportDataSize = 17;
+// Both reports start DevType, Channel, OpType, OpCode at 0, 4, 8, 12; the reply
+// then has EndCode, which moves its Data field 4 bytes on.
+inline constexpr std::size_t kOpCodeOffset = 12;
+inline constexpr std::size_t kEndCodeOffset = 16;
+inline constexpr std::size_t kCommandDataOffset = 16;
+inline constexpr std::size_t kReplyDataOffset = 20;
 
 using CommandReport = std::array<std::uint8_t, kCommandReportSize>;
 using ReplyReport = std::array<std::uint8_t, kReplyReportSize>;
@@ -27,6 +33,9 @@ CommandReport BuildCommandReport(const PacketFields& packet, const AnsiEncoder& 
 
 // Overwrites all six fields; data always gets the whole 17-byte field.
 void ApplyReplyReport(const ReplyReport& reply, PacketFields& packet, const AnsiDecoder& decode);
+
+// A 32-bit little-endian field of either report.
+std::int32_t LoadInt32(const std::uint8_t* at);
 
 // Stand-ins for a Latin-1 (ISO 8859-1) ANSI code page, for native builds and
 // tests. Characters above U+00FF become '?', as the platform's default char.

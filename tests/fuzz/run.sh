@@ -10,13 +10,15 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
 OUT=${VELCORIN_BUILD:-$ROOT/build}/fuzz
 CXX=${FUZZ_CXX:-clang++}
-FLAGS=(-std=c++20 -O1 -g -I"$ROOT" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+# The native build generates the trace's table of enumeration names.
+FLAGS=(-std=c++20 -O1 -g -I"$ROOT" -I"${VELCORIN_BUILD:-$ROOT/build}/native/trace/generated" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 # shellcheck disable=SC2206
-TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree})
+TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree trace_file})
 
 sources_of() {
   case $1 in
     chooser_tree) echo "$ROOT"/chooser/core/*.cpp "$ROOT"/common/core/*.cpp ;;
+    trace_file) echo "$ROOT"/trace/core/*.cpp "$ROOT"/cli/core/*.cpp "$ROOT"/device/core/*.cpp "$ROOT"/common/core/*.cpp ;;
     *) echo "$ROOT"/device/core/*.cpp "$ROOT"/common/core/*.cpp ;;
   esac
 }

@@ -1,12 +1,14 @@
 // Runs a command while simulated instruments are plugged in:
 //   with_sim <config.ini> <program> [arguments...]
-// Each instrument's device path is passed on in VELCORIN_PATH_<serial>, so a
-// script can reach an instrument before it enumerates. Exits with the
+//   with_sim --replay <trace> <program> [arguments...]
+// Each configured instrument's device path is passed on in VELCORIN_PATH_<serial>,
+// so a script can reach an instrument before it enumerates. Exits with the
 // command's exit code.
 #include <windows.h>
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -27,19 +29,26 @@ std::wstring Quoted(const wchar_t* arg) { return std::wstring(L"\"") + arg + L"\
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: with_sim <config.ini> <program> [arguments...]\n");
+  const bool replay = argc > 1 && std::wstring(argv[1]) == L"--replay";
+  const int program = replay ? 3 : 2;
+  if (argc <= program) {
+    fprintf(stderr, "usage: with_sim <config.ini> | --replay <trace> <program> [arguments...]\n");
     return 2;
   }
   try {
-    const std::string config = ReadFile(argv[1]);
-    velcorin::sim::SimClient sim(config);
-    for (const auto& instrument : velcorin::sim::ParseConfig(config)) {
-      const std::string name = "VELCORIN_PATH_" + instrument.serial;
-      SetEnvironmentVariableA(name.c_str(), sim.DevicePath(instrument.serial).c_str());
+    std::optional<velcorin::sim::SimClient> sim;
+    if (replay) {
+      sim.emplace(velcorin::sim::SimClient::Replaying{argv[2]});
+    } else {
+      const std::string config = ReadFile(argv[1]);
+      sim.emplace(config);
+      for (const auto& instrument : velcorin::sim::ParseConfig(config)) {
+        const std::string name = "VELCORIN_PATH_" + instrument.serial;
+        SetEnvironmentVariableA(name.c_str(), sim->DevicePath(instrument.serial).c_str());
+      }
     }
     std::wstring command;
-    for (int i = 2; i < argc; ++i) command += (i > 2 ? L" " : L"") + Quoted(argv[i]);
+    for (int i = program; i < argc; ++i) command += (i > program ? L" " : L"") + Quoted(argv[i]);
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {

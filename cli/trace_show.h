@@ -1,0 +1,17 @@
+// The tool's side of tracing: switching it on for this process's component,
+// and printing a trace file.
+#pragma once
+
+#include <string>
+
+#include "cli/core/trace_view.h"
+
+namespace velcorin::cli {
+
+// Before the component loads: it reads the setting once, when it starts.
+void TraceThisProcess(const std::u16string& file);
+
+// Prints the trace; 1 when the file cannot be read.
+int TraceShowCommand(const TraceShowOptions& options);
+
+}  // namespace velcorin::cli
