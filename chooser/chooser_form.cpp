@@ -45,17 +45,15 @@ struct ControlSpec {
   int left, top, width, height;
 };
 
-constexpr DWORD kTreeStyle = WS_TABSTOP | WS_GROUP | TVS_HASLINES | TVS_HASBUTTONS |
-                             TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP;
-constexpr DWORD kListStyle =
-    WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+constexpr DWORD kTreeStyle =
+    WS_TABSTOP | WS_GROUP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS | TVS_DISABLEDRAGDROP;
+constexpr DWORD kListStyle = WS_TABSTOP | WS_GROUP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
 constexpr DWORD kButtonStyle = WS_TABSTOP | WS_GROUP | BS_PUSHBUTTON;
 
 constexpr ControlSpec kControls[] = {
     {WC_TREEVIEWW, kIdTree, kTreeStyle, WS_EX_CLIENTEDGE, L"", 240, 480, 3495, 3720},
     {WC_LISTVIEWW, kIdDetails, kListStyle, WS_EX_CLIENTEDGE, L"", 3840, 480, 5310, 3720},
-    {L"Button", IDOK, WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON | WS_DISABLED, 0, L"&Open", 240,
-     4320, 1245, 450},
+    {L"Button", IDOK, WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON | WS_DISABLED, 0, L"&Open", 240, 4320, 1245, 450},
     {L"Static", kIdDevsLabel, SS_LEFT, 0, L"Devices Detected:", 240, 240, 2175, 255},
     {L"Static", kIdDetailsLabel, SS_LEFT, 0, L"Device Properties:", 3840, 240, 3975, 255},
     {L"Button", IDCANCEL, kButtonStyle, 0, L"&Cancel", 1560, 4320, 1245, 450},
@@ -74,8 +72,7 @@ const wchar_t* CaptionOf(WORD id) {
 DialogTemplate FormTemplate() {
   DialogTemplate form(kDialogStyle, kDialogExStyle, L"Select Device", 8, L"MS Shell Dlg");
   for (const ControlSpec& control : kControls)
-    form.AddControl(control.className, control.id, control.style, control.exStyle,
-                    control.caption);
+    form.AddControl(control.className, control.id, control.style, control.exStyle, control.caption);
   return form;
 }
 
@@ -97,9 +94,7 @@ void RunHandler(Body&& body) noexcept {
 // thousands of rows fills in a fraction of the time.
 class RedrawSuspended {
  public:
-  explicit RedrawSuspended(HWND window) : window_(window) {
-    SendMessageW(window_, WM_SETREDRAW, FALSE, 0);
-  }
+  explicit RedrawSuspended(HWND window) : window_(window) { SendMessageW(window_, WM_SETREDRAW, FALSE, 0); }
   RedrawSuspended(const RedrawSuspended&) = delete;
   RedrawSuspended& operator=(const RedrawSuspended&) = delete;
   ~RedrawSuspended() {
@@ -149,20 +144,18 @@ ChooserForm::~ChooserForm() = default;
 
 void ChooserForm::ShowModal() {
   ManifestScope manifest;
-  INITCOMMONCONTROLSEX classes{sizeof(classes),
-                               ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
+  INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
   InitCommonControlsEx(&classes);
 
   const HWND previouslyActive = GetActiveWindow();
   ThreadWindowsDisabled otherWindows;
   // A hidden owner keeps the dialog out of the task bar, with a normal caption,
   // and leaves the caller's own windows out of the ownership.
-  UniqueWindow hiddenOwner(CreateWindowExW(WS_EX_TOOLWINDOW, L"Static", L"", WS_POPUP, 0, 0, 0, 0,
-                                           nullptr, nullptr, ModuleHandle(), nullptr));
+  UniqueWindow hiddenOwner(CreateWindowExW(WS_EX_TOOLWINDOW, L"Static", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                           ModuleHandle(), nullptr));
   otherWindows_ = &otherWindows;
   const DialogTemplate form = FormTemplate();
-  DialogBoxIndirectParamW(ModuleHandle(), form.get(), hiddenOwner.get(), &DialogProc,
-                          reinterpret_cast<LPARAM>(this));
+  DialogBoxIndirectParamW(ModuleHandle(), form.get(), hiddenOwner.get(), &DialogProc, reinterpret_cast<LPARAM>(this));
   const DWORD error = GetLastError();
   otherWindows_ = nullptr;
   otherWindows.Restore();
@@ -170,8 +163,7 @@ void ChooserForm::ShowModal() {
   if (!loaded_) throw ComError{error ? HRESULT_FROM_WIN32(error) : E_FAIL};
 }
 
-INT_PTR CALLBACK ChooserForm::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+INT_PTR CALLBACK ChooserForm::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* form = reinterpret_cast<ChooserForm*>(lParam);
     SetWindowLongPtrW(window, DWLP_USER, lParam);
@@ -187,20 +179,15 @@ INT_PTR ChooserForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) RunHandler([&] { OnCommand(LOWORD(wParam)); });
       return TRUE;
-    case WM_NOTIFY:
-      RunHandler([&] { OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); });
-      return FALSE;
+    case WM_NOTIFY: RunHandler([&] { OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); }); return FALSE;
     case WM_CLOSE:  // the close box: no handler runs, the results stay as loaded
       Unload();
       return TRUE;
-    case kExaminedMessage:
-      RunHandler([&] { OnExamined(); });
-      return TRUE;
+    case kExaminedMessage: RunHandler([&] { OnExamined(); }); return TRUE;
     case WM_DESTROY:  // the dialog's font goes with it
       measuringFont_.reset();
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -349,19 +336,14 @@ void ChooserForm::ShowSearching(bool searching) {
   SetDlgItemTextW(window_, kIdDevsLabel, searching ? kSearchingCaption : CaptionOf(kIdDevsLabel));
 }
 
-int ChooserForm::PixelsX(double twips) const {
-  return static_cast<int>(std::lround(twips * dpiX_ / 1440.0));
-}
+int ChooserForm::PixelsX(double twips) const { return static_cast<int>(std::lround(twips * dpiX_ / 1440.0)); }
 
-int ChooserForm::PixelsY(double twips) const {
-  return static_cast<int>(std::lround(twips * dpiY_ / 1440.0));
-}
+int ChooserForm::PixelsY(double twips) const { return static_cast<int>(std::lround(twips * dpiY_ / 1440.0)); }
 
 float ChooserForm::TextWidth(std::u16string_view text) const {
   SIZE size{};
-  if (!text.empty() &&
-      !GetTextExtentPoint32W(measuringDc_.get(), reinterpret_cast<const wchar_t*>(text.data()),
-                             static_cast<int>(text.size()), &size))
+  if (!text.empty() && !GetTextExtentPoint32W(measuringDc_.get(), reinterpret_cast<const wchar_t*>(text.data()),
+                                              static_cast<int>(text.size()), &size))
     throw ComError{E_FAIL};
   return static_cast<float>(size.cx) * 1440.0f / static_cast<float>(dpiX_);
 }
@@ -372,21 +354,18 @@ MeasureText ChooserForm::Measure() const {
 
 void ChooserForm::PlaceControls() {
   for (const ControlSpec& control : kControls)
-    MoveWindow(GetDlgItem(window_, control.id), PixelsX(control.left), PixelsY(control.top),
-               PixelsX(control.width), PixelsY(control.height), FALSE);
+    MoveWindow(GetDlgItem(window_, control.id), PixelsX(control.left), PixelsY(control.top), PixelsX(control.width),
+               PixelsY(control.height), FALSE);
   RECT frame{0, 0, PixelsX(kClientWidth), PixelsY(kClientHeight)};
-  AdjustWindowRectEx(&frame, GetWindowLongW(window_, GWL_STYLE), FALSE,
-                     GetWindowLongW(window_, GWL_EXSTYLE));
+  AdjustWindowRectEx(&frame, GetWindowLongW(window_, GWL_STYLE), FALSE, GetWindowLongW(window_, GWL_EXSTYLE));
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
   const RECT area = WorkArea();
   SetWindowPos(window_, nullptr, area.left + (area.right - area.left - width) / 2,
-               area.top + (area.bottom - area.top - height) / 2, width, height,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+               area.top + (area.bottom - area.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void ChooserForm::CreatePictures() {
-  imgList_ = UniqueImageList(
-      ImageList_Create(kPictureSize, kPictureSize, ILC_COLOR24 | ILC_MASK, kPictureCount, 0));
+  imgList_ = UniqueImageList(ImageList_Create(kPictureSize, kPictureSize, ILC_COLOR24 | ILC_MASK, kPictureCount, 0));
   if (!imgList_) throw ComError{E_OUTOFMEMORY};
   const UniqueGdiObject strip = PictureStrip();
   ImageList_AddMasked(imgList_.get(), static_cast<HBITMAP>(strip.get()), RGB(192, 192, 192));
@@ -424,8 +403,7 @@ void ChooserForm::ShowTree(const TreePlan& plan) {
   };
   for (const NodePlan& node : plan.nodes)
     added.emplace_back(node.key, AddNode(node.parentKey.empty() ? TVI_ROOT : find(node.parentKey), node));
-  for (const std::u16string& key : plan.expandedKeys)
-    TreeView_Expand(devTree_, find(key), TVE_EXPAND);
+  for (const std::u16string& key : plan.expandedKeys) TreeView_Expand(devTree_, find(key), TVE_EXPAND);
 }
 
 HTREEITEM ChooserForm::AddNode(HTREEITEM parent, const NodePlan& node) {
@@ -438,8 +416,8 @@ HTREEITEM ChooserForm::AddNode(HTREEITEM parent, const NodePlan& node) {
   insert.item.iImage = node.image - 1;  // the tree counts pictures from 0
   insert.item.iSelectedImage = node.selectedImage - 1;
   insert.item.lParam = static_cast<LPARAM>(nodeKeys_.size() - 1);
-  const auto item = reinterpret_cast<HTREEITEM>(
-      SendMessageW(devTree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+  const auto item =
+      reinterpret_cast<HTREEITEM>(SendMessageW(devTree_, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
   if (!item) throw ComError{E_OUTOFMEMORY};
   return item;
 }
@@ -468,8 +446,7 @@ void ChooserForm::AddDetailRow(const std::u16string& name, const std::u16string&
   item.mask = LVIF_TEXT;
   item.iItem = ListView_GetItemCount(devDetails_);
   item.pszText = TextArg(name);
-  const auto row = static_cast<int>(
-      SendMessageW(devDetails_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  const auto row = static_cast<int>(SendMessageW(devDetails_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
   if (row < 0) throw ComError{E_OUTOFMEMORY};
   LVITEMW subItem{};
   subItem.iSubItem = 1;

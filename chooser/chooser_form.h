@@ -88,12 +88,12 @@ class ChooserForm {
   int dpiY_ = 96;
   bool loaded_ = false;
   bool ignoringTreeNotifications_ = false;  // the tree is being changed, not clicked
-  bool fillRunning_ = false;   // from FillDeviceTree until its tree is shown
-  bool refillWanted_ = false;  // Refresh was clicked during it
+  bool fillRunning_ = false;                // from FillDeviceTree until its tree is shown
+  bool refillWanted_ = false;               // Refresh was clicked during it
   bool unloading_ = false;
   ThreadWindowsDisabled* otherWindows_ = nullptr;  // while shown
 
-  UniqueMemoryDc measuringDc_;                // TextWidth's, with the form's font selected
+  UniqueMemoryDc measuringDc_;  // TextWidth's, with the form's font selected
   std::optional<Selection> measuringFont_;
   UniqueImageList imgList_;
   std::vector<DevClassInfo> classList_;

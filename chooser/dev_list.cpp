@@ -28,8 +28,7 @@ std::u16string ReadText(Getter&& get) {
 // the lower bound read as empty. No pane ever shows more than 32767 channels.
 std::optional<std::vector<std::u16string>> NamesOf(SAFEARRAY* names) {
   VARTYPE type = VT_EMPTY;
-  if (!names || SafeArrayGetDim(names) != 1 || FAILED(SafeArrayGetVartype(names, &type)) ||
-      type != VT_BSTR)
+  if (!names || SafeArrayGetDim(names) != 1 || FAILED(SafeArrayGetVartype(names, &type)) || type != VT_BSTR)
     return std::nullopt;
   LONG lower = 0, upper = 0;
   ThrowIfFailed(SafeArrayGetLBound(names, 1, &lower));

@@ -9,21 +9,21 @@ constexpr std::size_t kCountOffset = 4;
 
 }  // namespace
 
-DialogTemplate::DialogTemplate(DWORD style, DWORD exStyle, std::wstring_view caption,
-                               WORD fontPoints, std::wstring_view fontName) {
+DialogTemplate::DialogTemplate(DWORD style, DWORD exStyle, std::wstring_view caption, WORD fontPoints,
+                               std::wstring_view fontName) {
   AddDword(style | DS_SETFONT);
   AddDword(exStyle);
-  AddWord(0);                        // controls, counted as they are added
+  AddWord(0);                              // controls, counted as they are added
   for (int i = 0; i < 4; ++i) AddWord(0);  // x, y, cx, cy
-  AddWord(0);                        // no menu
-  AddWord(0);                        // the dialog class
+  AddWord(0);                              // no menu
+  AddWord(0);                              // the dialog class
   AddText(caption);
   AddWord(fontPoints);
   AddText(fontName);
 }
 
-void DialogTemplate::AddControl(std::wstring_view className, WORD id, DWORD style,
-                                DWORD exStyle, std::wstring_view text) {
+void DialogTemplate::AddControl(std::wstring_view className, WORD id, DWORD style, DWORD exStyle,
+                                std::wstring_view text) {
   AlignToDword();
   AddDword(style | WS_CHILD | WS_VISIBLE);
   AddDword(exStyle);
@@ -35,9 +35,7 @@ void DialogTemplate::AddControl(std::wstring_view className, WORD id, DWORD styl
   ++words_[kCountOffset];
 }
 
-const DLGTEMPLATE* DialogTemplate::get() const {
-  return reinterpret_cast<const DLGTEMPLATE*>(words_.data());
-}
+const DLGTEMPLATE* DialogTemplate::get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
 
 void DialogTemplate::AlignToDword() {
   if (words_.size() % 2 != 0) AddWord(0);

@@ -11,12 +11,10 @@ namespace velcorin {
 class DialogTemplate {
  public:
   // The dialog's own size is set later, in pixels, so the template leaves it 0.
-  DialogTemplate(DWORD style, DWORD exStyle, std::wstring_view caption,
-                 WORD fontPoints, std::wstring_view fontName);
+  DialogTemplate(DWORD style, DWORD exStyle, std::wstring_view caption, WORD fontPoints, std::wstring_view fontName);
 
   // A control of a class given by name; controls are created in the order added.
-  void AddControl(std::wstring_view className, WORD id, DWORD style, DWORD exStyle,
-                  std::wstring_view text = {});
+  void AddControl(std::wstring_view className, WORD id, DWORD style, DWORD exStyle, std::wstring_view text = {});
 
   const DLGTEMPLATE* get() const;
 

@@ -37,9 +37,7 @@ ComPtr<T> Create(const wchar_t* progId) {
   return object;
 }
 
-std::u16string Text(const Bstr& text) {
-  return {reinterpret_cast<const char16_t*>(text.view().data()), text.length()};
-}
+std::u16string Text(const Bstr& text) { return {reinterpret_cast<const char16_t*>(text.view().data()), text.length()}; }
 
 template <class Getter>
 std::u16string ReadText(Getter get) {
@@ -221,7 +219,8 @@ NamedValues Constants(ITypeInfo* type) {
     const ScopeExit releaseVar([&] { type->ReleaseVarDesc(var); });
     Bstr name;
     Variant value;
-    if (var->varkind != VAR_CONST || FAILED(type->GetDocumentation(var->memid, name.out(), nullptr, nullptr, nullptr)) ||
+    if (var->varkind != VAR_CONST ||
+        FAILED(type->GetDocumentation(var->memid, name.out(), nullptr, nullptr, nullptr)) ||
         FAILED(VariantChangeType(value.get(), var->lpvarValue, 0, VT_I4)))
       continue;
     out.push_back({Text(name), V_I4(value.get())});
@@ -233,7 +232,9 @@ std::string FileVersion(const std::wstring& file) {
   DWORD ignored = 0;
   std::vector<std::uint8_t> data(GetFileVersionInfoSizeW(file.c_str(), &ignored));
   if (data.empty() || !GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(data.size()), data.data())) return "";
-  struct Translation { WORD language, codePage; };
+  struct Translation {
+    WORD language, codePage;
+  };
   Translation* translation = nullptr;
   UINT size = 0;
   if (!VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) ||
@@ -250,7 +251,9 @@ int Bits(HMODULE module) {
   const auto* base = reinterpret_cast<const std::uint8_t*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  return nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64 ? 64 : nt->FileHeader.Machine == IMAGE_FILE_MACHINE_I386 ? 32 : 0;
+  return nt->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64  ? 64
+         : nt->FileHeader.Machine == IMAGE_FILE_MACHINE_I386 ? 32
+                                                             : 0;
 }
 
 }  // namespace
@@ -443,7 +446,8 @@ LoadedDll Component::Dll() {
     return {};
   LoadedDll dll;
   std::vector<wchar_t> path(MAX_PATH);
-  for (DWORD length; (length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
+  for (DWORD length;
+       (length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
     path.resize(path.size() * 2);
   dll.path = path.data();
   dll.version = FileVersion(dll.path);

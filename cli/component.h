@@ -42,7 +42,7 @@ struct LoadedDll {
 
 class Component {
  public:
-  Component();  // throws ComError when the classes cannot be created
+  Component();   // throws ComError when the classes cannot be created
   ~Component();  // closes the instrument: releasing a Device leaves its handle open
   Component(const Component&) = delete;
   Component& operator=(const Component&) = delete;

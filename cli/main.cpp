@@ -71,10 +71,11 @@ Instrument Find(Component& component, std::u16string_view device, bool open) {
   switch (match.how) {
     case Found::Missing: throw Failure(MissingMessage(list, device));
     case Found::Ambiguous:
-      throw UsageError("more than one instrument has the serial number '" + Utf8(device) + "' in some case; give it exactly");
+      throw UsageError("more than one instrument has the serial number '" + Utf8(device) +
+                       "' in some case; give it exactly");
     case Found::Unusable:
-      throw Failure("instrument " + std::to_string(match.instrument->index) + " (" + Shown(match.instrument->plainPath) +
-                    ") is " + std::string(kUnavailable));
+      throw Failure("instrument " + std::to_string(match.instrument->index) + " (" +
+                    Shown(match.instrument->plainPath) + ") is " + std::string(kUnavailable));
     case Found::Usable: break;
   }
   if (open) CheckOpened(component.Open(match.instrument->path, true), Named(*match.instrument));
@@ -102,7 +103,8 @@ std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.fin
 
 std::wstring ProgramPath() {
   std::vector<wchar_t> path(MAX_PATH);
-  for (DWORD length; (length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
+  for (DWORD length;
+       (length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
     path.resize(path.size() * 2);
   return path.data();
 }
@@ -112,10 +114,11 @@ std::string Utf8Of(const std::wstring& text) { return Utf8(std::u16string(text.b
 DWORD VersionCommand(Context& c) {
   Print("velcorin " VELCORIN_VERSION_TEXT " (" + Bitness(sizeof(void*) * 8) + ")\n");
   const LoadedDll dll = c.Get().Dll();
-  const bool beside = c.assembly.active() && CompareStringOrdinal(FolderOf(dll.path).c_str(), -1,
-                                                                  FolderOf(ProgramPath()).c_str(), -1, TRUE) == CSTR_EQUAL;
-  Print("Velcorin.dll " + (dll.version.empty() ? std::string("(no version)") : dll.version) + " (" +
-        Bitness(dll.bits) + ")\n  " + Utf8Of(dll.path) + "\n  " +
+  const bool beside =
+      c.assembly.active() &&
+      CompareStringOrdinal(FolderOf(dll.path).c_str(), -1, FolderOf(ProgramPath()).c_str(), -1, TRUE) == CSTR_EQUAL;
+  Print("Velcorin.dll " + (dll.version.empty() ? std::string("(no version)") : dll.version) + " (" + Bitness(dll.bits) +
+        ")\n  " + Utf8Of(dll.path) + "\n  " +
         (beside ? "beside velcorin.exe, through " + Utf8Of(kAssemblyManifest) : std::string("registered")) + "\n");
   return kDone;
 }
@@ -332,9 +335,9 @@ DWORD ShellCommand(Context& c) {
 // The commands and what runs them; their names, words and help are in Commands().
 const std::vector<std::pair<Verb, std::function<DWORD(Context&)>>>& Handlers() {
   static const std::vector<std::pair<Verb, std::function<DWORD(Context&)>>> handlers = {
-      {Verb::Help, HelpCommand},   {Verb::Version, VersionCommand}, {Verb::List, ListCommand},
-      {Verb::Info, InfoCommand},   {Verb::Query, QueryCommand},     {Verb::Cal, CalCommand},
-      {Verb::Choose, ChooseCommand}, {Verb::Watch, WatchCommand},   {Verb::Shell, ShellCommand},
+      {Verb::Help, HelpCommand},     {Verb::Version, VersionCommand}, {Verb::List, ListCommand},
+      {Verb::Info, InfoCommand},     {Verb::Query, QueryCommand},     {Verb::Cal, CalCommand},
+      {Verb::Choose, ChooseCommand}, {Verb::Watch, WatchCommand},     {Verb::Shell, ShellCommand},
   };
   return handlers;
 }
@@ -348,7 +351,9 @@ DWORD Run(Context& c) {
 class Apartment {
  public:
   Apartment() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~Apartment() { if (SUCCEEDED(hr_)) CoUninitialize(); }
+  ~Apartment() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
   HRESULT hr() const { return hr_; }
 
  private:

@@ -14,8 +14,9 @@ const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const 
 
 // Shared for writing too: a trace can be read while a program still writes it.
 bool ReadWholeFile(const std::u16string& path, std::string& text) {
-  const UniqueKernelHandle file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueKernelHandle file(CreateFileW(Wide(path), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   char chunk[65536];
   DWORD got = 0;
@@ -37,7 +38,8 @@ int TraceShowCommand(const TraceShowOptions& options) {
   const auto events = trace::ParseTrace(text, &skipped);
   Print(ShowTrace(events, options));
   if (skipped)
-    PrintError("velcorin: " + std::to_string(skipped) + " line(s) of " + Utf8(options.file) + " are not trace events\n");
+    PrintError("velcorin: " + std::to_string(skipped) + " line(s) of " + Utf8(options.file) +
+               " are not trace events\n");
   return 0;
 }
 

@@ -84,9 +84,12 @@ class Items {
   void KeepCursorAcross(Iter at) {
     const bool first = at == list_.begin(), last = std::next(at) == list_.end();
     if (at == cursor_) {
-      if (!last) cursor_ = std::next(at);  // the next item takes its index
-      else if (!first) cursor_ = std::prev(at), --cursorIndex_;
-      else cursorValid_ = false;
+      if (!last)
+        cursor_ = std::next(at);  // the next item takes its index
+      else if (!first)
+        cursor_ = std::prev(at), --cursorIndex_;
+      else
+        cursorValid_ = false;
     } else if (first || std::next(at) == cursor_) {
       --cursorIndex_;  // before it
     } else if (!last && at != std::next(cursor_)) {
@@ -111,8 +114,7 @@ bool IsMissing(const VARIANT* arg) {
 // For Each runs can never invalidate the walk.
 class Enumerator final : public ComObject<IEnumVARIANT> {
  public:
-  Enumerator(std::shared_ptr<const std::vector<Variant>> items, size_t next)
-      : items_(std::move(items)), next_(next) {}
+  Enumerator(std::shared_ptr<const std::vector<Variant>> items, size_t next) : items_(std::move(items)), next_(next) {}
 
   STDMETHODIMP Next(ULONG wanted, VARIANT* out, ULONG* fetched) override {
     if (!out || (!fetched && wanted != 1)) return E_POINTER;

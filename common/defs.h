@@ -7,7 +7,9 @@ namespace velcorin {
 
 // The smaller of two values; for equal values the first one.
 template <class T>
-constexpr T MinOf(T a, T b) { return a > b ? b : a; }
+constexpr T MinOf(T a, T b) {
+  return a > b ? b : a;
+}
 
 constexpr bool IsNegative(std::int32_t value) { return value < 0; }
 

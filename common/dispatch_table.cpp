@@ -54,10 +54,12 @@ bool ValueType(ITypeInfo* info, const TYPEDESC& type, DispatchTable::Param& para
     case VT_PTR: {
       if (type.lptdesc->vt != VT_USERDEFINED) return false;
       const auto attr = AttrOfReferenced(info, type.lptdesc->hreftype);
-      if (attr->typekind == TKIND_DISPATCH) param.vt = VT_DISPATCH;
+      if (attr->typekind == TKIND_DISPATCH)
+        param.vt = VT_DISPATCH;
       else if (attr->typekind == TKIND_INTERFACE)
         param.vt = (attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
-      else return false;
+      else
+        return false;
       param.iid = attr->guid;
       return true;
     }
@@ -103,9 +105,7 @@ bool Describe(ITypeInfo* info, const FUNCDESC& func, DispatchTable::Member& memb
 }
 
 // The argument that goes with parameter `index` of a call the table serves.
-const VARIANT& ArgumentFor(const DISPPARAMS& params, size_t index) {
-  return params.rgvarg[params.cArgs - 1 - index];
-}
+const VARIANT& ArgumentFor(const DISPPARAMS& params, size_t index) { return params.rgvarg[params.cArgs - 1 - index]; }
 
 bool HoldsObject(VARTYPE vt) {
   vt &= static_cast<VARTYPE>(~VT_BYREF);
@@ -282,13 +282,12 @@ HRESULT DispatchTable::Invoke(void* object, DISPID id, WORD flags, DISPPARAMS& p
                               EXCEPINFO* exception, UINT* badArgument) const noexcept {
   constexpr WORD kServed[] = {DISPATCH_METHOD, DISPATCH_PROPERTYGET, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
                               DISPATCH_PROPERTYPUT, DISPATCH_PROPERTYPUTREF};
-  const Member* member = std::find(std::begin(kServed), std::end(kServed), flags) != std::end(kServed)
-                             ? Find(id, flags)
-                             : nullptr;
+  const Member* member =
+      std::find(std::begin(kServed), std::end(kServed), flags) != std::end(kServed) ? Find(id, flags) : nullptr;
   if (member && member->direct && params.cArgs == member->params.size()) {
     const bool put = IsPut(member->invokeKind);
-    const bool namedAsCalled = put ? params.cNamedArgs == 1 && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT
-                                   : params.cNamedArgs == 0;
+    const bool namedAsCalled =
+        put ? params.cNamedArgs == 1 && params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT : params.cNamedArgs == 0;
     if (namedAsCalled) {
       const HRESULT hr = CallDirect(*member, object, params, result, exception);
       if (hr != S_FALSE) return hr;

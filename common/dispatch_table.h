@@ -56,7 +56,7 @@ class DispatchTable {
     DISPID id = DISPID_UNKNOWN;
     WORD invokeKind = 0;
     unsigned slot = 0;
-    bool direct = false;  // of a shape called here; otherwise the type library's way
+    bool direct = false;        // of a shape called here; otherwise the type library's way
     std::vector<Param> params;  // those a caller passes, in order
     VARTYPE result = VT_EMPTY;  // the retval's type; VT_EMPTY without one
   };

@@ -17,9 +17,7 @@ Bstr Bstr::Copy(BSTR raw) {
   return b;
 }
 
-Variant::Variant(const Variant& other) : Variant() {
-  ThrowIfFailed(VariantCopy(&value_, other.AsInput()));
-}
+Variant::Variant(const Variant& other) : Variant() { ThrowIfFailed(VariantCopy(&value_, other.AsInput())); }
 
 Variant Variant::CopyOf(const VARIANT& source) {
   Variant v;

@@ -16,15 +16,25 @@ class Bstr {
  public:
   Bstr() = default;
   explicit Bstr(std::wstring_view text);
-  static Bstr Attach(BSTR raw) { Bstr b; b.value_ = raw; return b; }
+  static Bstr Attach(BSTR raw) {
+    Bstr b;
+    b.value_ = raw;
+    return b;
+  }
   static Bstr Copy(BSTR raw);  // keeps embedded U+0000: copies by length
   Bstr(const Bstr& other) : Bstr(Copy(other.value_)) {}
   Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
-  Bstr& operator=(Bstr other) noexcept { std::swap(value_, other.value_); return *this; }
+  Bstr& operator=(Bstr other) noexcept {
+    std::swap(value_, other.value_);
+    return *this;
+  }
   ~Bstr() { SysFreeString(value_); }
 
   BSTR get() const { return value_; }
-  BSTR* out() { Reset(); return &value_; }
+  BSTR* out() {
+    Reset();
+    return &value_;
+  }
   BSTR Detach() { return std::exchange(value_, nullptr); }
   BSTR CopyOut() const { return Copy(value_).Detach(); }
   UINT length() const { return SysStringLen(value_); }
@@ -61,7 +71,10 @@ class Variant {
   }
   Variant(const Variant& other);
   Variant(Variant&& other) noexcept : Variant() { std::swap(value_, other.value_); }
-  Variant& operator=(Variant other) noexcept { std::swap(value_, other.value_); return *this; }
+  Variant& operator=(Variant other) noexcept {
+    std::swap(value_, other.value_);
+    return *this;
+  }
   ~Variant() { VariantClear(&value_); }
 
   // A copy with every by-reference level resolved.
@@ -70,9 +83,15 @@ class Variant {
   VARIANT* get() { return &value_; }
   const VARIANT* get() const { return &value_; }
   VARIANT* AsInput() const { return velcorin::AsInput(value_); }
-  VARIANT* out() { VariantClear(&value_); return &value_; }
+  VARIANT* out() {
+    VariantClear(&value_);
+    return &value_;
+  }
   VARTYPE vt() const { return V_VT(&value_); }
-  void DetachTo(VARIANT* target) { *target = value_; VariantInit(&value_); }
+  void DetachTo(VARIANT* target) {
+    *target = value_;
+    VariantInit(&value_);
+  }
 
  private:
   VARIANT value_;
@@ -81,12 +100,21 @@ class Variant {
 class SafeArray {
  public:
   SafeArray() = default;
-  static SafeArray Attach(SAFEARRAY* raw) { SafeArray a; a.value_ = raw; return a; }
+  static SafeArray Attach(SAFEARRAY* raw) {
+    SafeArray a;
+    a.value_ = raw;
+    return a;
+  }
   SafeArray(const SafeArray&) = delete;
   SafeArray& operator=(const SafeArray&) = delete;
   SafeArray(SafeArray&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
-  SafeArray& operator=(SafeArray&& other) noexcept { std::swap(value_, other.value_); return *this; }
-  ~SafeArray() { if (value_) SafeArrayDestroy(value_); }
+  SafeArray& operator=(SafeArray&& other) noexcept {
+    std::swap(value_, other.value_);
+    return *this;
+  }
+  ~SafeArray() {
+    if (value_) SafeArrayDestroy(value_);
+  }
 
   SAFEARRAY* get() const { return value_; }
   SAFEARRAY* Detach() { return std::exchange(value_, nullptr); }

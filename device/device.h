@@ -30,8 +30,7 @@ class Device final : public DispatchObject<_Device> {
   // running while the instruments are examined: `examined` runs, on another
   // thread, once the enumeration is ready to finish.
   std::unique_ptr<Enumeration> StartEnumeration(std::function<void()> examined);
-  HRESULT FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter,
-                            VARIANT_BOOL* listed);
+  HRESULT FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter, VARIANT_BOOL* listed);
 
  private:
   bool Open(BSTR devPath);

@@ -15,9 +15,7 @@ bool InstrumentLink::Open(std::u16string_view devPath) {
   return handle_.Open(name.c_str());
 }
 
-bool InstrumentLink::Write(const PacketFields& packet) {
-  return handle_.Write(BuildCommandReport(packet, AnsiCodeOf));
-}
+bool InstrumentLink::Write(const PacketFields& packet) { return handle_.Write(BuildCommandReport(packet, AnsiCodeOf)); }
 
 bool InstrumentLink::Read(PacketFields& packet) {
   ReplyReport reply;

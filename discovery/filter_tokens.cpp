@@ -58,19 +58,23 @@ std::int64_t WholeNumberOf(const DECIMAL& value) {
 
 std::optional<double> NumberInText(BSTR text) {
   double value = 0;
-  if (FAILED(VarR8FromStr(text ? text : const_cast<BSTR>(L""), LOCALE_USER_DEFAULT, 0, &value)))
-    return std::nullopt;
+  if (FAILED(VarR8FromStr(text ? text : const_cast<BSTR>(L""), LOCALE_USER_DEFAULT, 0, &value))) return std::nullopt;
   return value;
 }
 
 // Scalars VarCmp compares with a number by value or by its fixed rule.
 bool IsComparableScalar(VARTYPE type) {
   switch (type) {
-    case VT_EMPTY: case VT_NULL: case VT_BOOL: case VT_R4: case VT_R8:
-    case VT_CY: case VT_DATE: case VT_DECIMAL: case VT_BSTR:
-      return true;
-    default:
-      return false;
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_BOOL:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_DECIMAL:
+    case VT_BSTR: return true;
+    default: return false;
   }
 }
 

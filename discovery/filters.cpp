@@ -46,8 +46,8 @@ ComPtr<IUnknown> TokensOf(_EnumFilter& filter) {
   DISPPARAMS none{};
   EXCEPINFO exception{};
   Variant late;
-  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                     late.out(), &exception, nullptr);
+  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.out(),
+                     &exception, nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
   if (late.vt() != VT_DISPATCH && late.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);
   return V_UNKNOWN(late.get());

@@ -33,8 +33,7 @@ static_assert(kDetailRecordSize == 6, "the 32-bit platform packs the detail reco
 
 std::optional<PresentInterfaces> PresentInterfaces::List() {
   GUID interfaceClass{};
-  const HRESULT converted =
-      CLSIDFromString(reinterpret_cast<LPCOLESTR>(kInterfaceClassGuid), &interfaceClass);
+  const HRESULT converted = CLSIDFromString(reinterpret_cast<LPCOLESTR>(kInterfaceClassGuid), &interfaceClass);
   if (IsNegative(converted)) return std::nullopt;
   UniqueDeviceInfoList list(
       SetupDiGetClassDevsW(&interfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));

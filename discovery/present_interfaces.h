@@ -26,9 +26,7 @@ class PresentInterfaces {
   bool Next(std::optional<std::u16string>& path);
 
  private:
-
-  PresentInterfaces(GUID interfaceClass, UniqueDeviceInfoList list)
-      : class_(interfaceClass), list_(std::move(list)) {}
+  PresentInterfaces(GUID interfaceClass, UniqueDeviceInfoList list) : class_(interfaceClass), list_(std::move(list)) {}
   std::optional<std::u16string> PathOf(SP_DEVICE_INTERFACE_DATA& interfaceData) const;
 
   GUID class_;

@@ -3,9 +3,9 @@
 // and the installer's build all expand this list.
 #pragma once
 
-#define VELCORIN_CREATABLE_CLASSES(X)   \
-  X(Device, L"Velcorin.Device")         \
-  X(Packet, L"Velcorin.Packet")         \
-  X(Chooser, L"Velcorin.Chooser")       \
-  X(DevInfo, L"Velcorin.DevInfo")       \
+#define VELCORIN_CREATABLE_CLASSES(X) \
+  X(Device, L"Velcorin.Device")       \
+  X(Packet, L"Velcorin.Packet")       \
+  X(Chooser, L"Velcorin.Chooser")     \
+  X(DevInfo, L"Velcorin.DevInfo")     \
   X(EnumFilter, L"Velcorin.EnumFilter")

@@ -19,8 +19,8 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 constexpr MarshalledInterface kInterfaces[] = {
-    {&IID__Chooser, true}, {&IID__EnumFilter, true}, {&IID__Device, false}, {&IID__Packet, false},
-    {&IID__DevInfo, false},
+    {&IID__Chooser, true}, {&IID__EnumFilter, true}, {&IID__Device, false},
+    {&IID__Packet, false}, {&IID__DevInfo, false},
 };
 
 constexpr CLSID kProxyStubClsid = PROXY_CLSID_IS;
@@ -37,14 +37,12 @@ bool UsesOwnProxyStub(REFIID iid) {
 
 std::wstring ProxyStubFor(TYPEKIND kind, const TYPEATTR& attr) {
   if (UsesOwnProxyStub(attr.guid)) return GuidText(kProxyStubClsid);
-  return kind == TKIND_INTERFACE || (attr.wTypeFlags & TYPEFLAG_FDUAL) ? kTypeLibraryMarshaller
-                                                                      : kDispatchMarshaller;
+  return kind == TKIND_INTERFACE || (attr.wTypeFlags & TYPEFLAG_FDUAL) ? kTypeLibraryMarshaller : kDispatchMarshaller;
 }
 
 // The system registers every dispinterface (duals included) and every
 // oleautomation interface; a plain interface such as _Collection is not ours to register.
-HRESULT AppendInterfaceRows(ITypeLib* lib, UINT index, const registration::Library& library,
-                            registration::Rows& out) {
+HRESULT AppendInterfaceRows(ITypeLib* lib, UINT index, const registration::Library& library, registration::Rows& out) {
   TYPEKIND kind{};
   HRESULT hr = lib->GetTypeInfoType(index, &kind);
   if (FAILED(hr) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH)) return hr;

@@ -48,8 +48,7 @@ std::string Unquote(std::string_view quoted, int line) {
       out += c;
     } else if (c == '0') {
       out += '\0';
-    } else if (c == 'x' && i + 2 < quoted.size() && HexDigit(quoted[i + 1]) >= 0 &&
-               HexDigit(quoted[i + 2]) >= 0) {
+    } else if (c == 'x' && i + 2 < quoted.size() && HexDigit(quoted[i + 1]) >= 0 && HexDigit(quoted[i + 2]) >= 0) {
       out += static_cast<char>(HexDigit(quoted[i + 1]) * 16 + HexDigit(quoted[i + 2]));
       i += 2;
     } else {
@@ -109,8 +108,8 @@ std::set<std::int64_t> NumberList(std::string_view text, int line) {
 bool IsValidSerial(std::string_view serial) {
   if (serial.empty() || serial.size() > 64) return false;
   return std::all_of(serial.begin(), serial.end(), [](unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-           c == '-' || c == '.';
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' ||
+           c == '.';
   });
 }
 
@@ -143,8 +142,7 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
          if (word != "noreply" && word != "empty") Fail(l, "fail_mode is noreply or empty");
          c.failMode = word == "noreply" ? FailMode::NoReply : FailMode::EmptyMessage;
        }},
-      {"delay_ms",
-       [](auto& c, auto& v, int l) { c.delayMs = static_cast<std::uint32_t>(IntegerIn(v, 0, 600000, l)); }},
+      {"delay_ms", [](auto& c, auto& v, int l) { c.delayMs = static_cast<std::uint32_t>(IntegerIn(v, 0, 600000, l)); }},
       {"delay_transfers", [](auto& c, auto& v, int l) { c.delayTransfers = NumberList(v, l); }},
       {"devtype_text", [](auto& c, auto& v, int) { c.devTypeText = v; }},
       {"chanct_text", [](auto& c, auto& v, int) { c.chanCtText = v; }},
@@ -218,8 +216,7 @@ std::vector<InstrumentConfig> ParseConfig(std::string_view text) {
     const auto equals = line.find('=');
     if (equals == std::string_view::npos) Fail(lineNumber, "expected key = value");
     if (!current) Fail(lineNumber, "key before the first [section]");
-    ApplyKey(*current, Trim(line.substr(0, equals)), ValueText(Trim(line.substr(equals + 1)), lineNumber),
-             lineNumber);
+    ApplyKey(*current, Trim(line.substr(0, equals)), ValueText(Trim(line.substr(equals + 1)), lineNumber), lineNumber);
   }
   finishSection();
   return instruments;

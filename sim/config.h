@@ -48,10 +48,10 @@ struct InstrumentConfig {
   std::optional<std::string> devTypeText;
   std::optional<std::string> chanCtText;
   bool answerChannels = true;
-  bool randomReplies = false;  // seeded random bytes instead of the answers
-  bool randomSizes = false;    // random replies of random length
-  std::uint64_t randomSeed = 1;  // each connection starts the same sequence again
-  std::set<std::int64_t> randomTransfers;  // empty: every reply is random
+  bool randomReplies = false;               // seeded random bytes instead of the answers
+  bool randomSizes = false;                 // random replies of random length
+  std::uint64_t randomSeed = 1;             // each connection starts the same sequence again
+  std::set<std::int64_t> randomTransfers;   // empty: every reply is random
   std::optional<std::int64_t> unplugAfter;  // the request after which it unplugs itself
 
   // Replaying a trace: the path the trace saw, and the replies it recorded,

@@ -12,8 +12,8 @@
 
 #include "sim/naming.h"
 
-extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access,
-                                                     POBJECT_ATTRIBUTES attributes, PUNICODE_STRING target);
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                                                     PUNICODE_STRING target);
 extern "C" NTSTATUS NTAPI NtOpenSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
 
 namespace velcorin::sim {
@@ -65,22 +65,20 @@ std::string NarrowAscii(const wchar_t* text) {
 
 UniqueRegKey CreateKey(const std::wstring& path, DWORD options) {
   UniqueRegKey key;
-  const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS,
-                                         nullptr, key.out(), nullptr);
+  const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
+                                         key.out(), nullptr);
   if (status != ERROR_SUCCESS) Fail("cannot create registry key", status);
   return key;
 }
 
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  const LSTATUS status =
-      RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+  const LSTATUS status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
   if (status != ERROR_SUCCESS) Fail("cannot write registry value", status);
 }
 
 void SetDword(HKEY key, const wchar_t* name, DWORD value) {
-  const LSTATUS status =
-      RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  const LSTATUS status = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   if (status != ERROR_SUCCESS) Fail("cannot write registry value", status);
 }
 
@@ -89,8 +87,8 @@ void DeleteIfEmpty(const std::wstring& path) {
   UniqueRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return;
   DWORD subkeys = 0, values = 0;
-  if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                       nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS) {
     return;
   }
   if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());

@@ -11,18 +11,19 @@ namespace {
 constexpr DWORD kPipeBufferSize = 4096;
 
 std::wstring MakePipeName(const InstrumentConfig& config, unsigned generation) {
-  return L"\\\\.\\pipe\\velcorin-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         WidenAscii(config.serial) + L"-" + std::to_wstring(generation);
+  return L"\\\\.\\pipe\\velcorin-sim-" + std::to_wstring(GetCurrentProcessId()) + L"-" + WidenAscii(config.serial) +
+         L"-" + std::to_wstring(generation);
 }
 
-UniqueKernelHandle MakeEvent(bool manualReset) { return UniqueKernelHandle(CreateEventW(nullptr, manualReset, FALSE, nullptr)); }
+UniqueKernelHandle MakeEvent(bool manualReset) {
+  return UniqueKernelHandle(CreateEventW(nullptr, manualReset, FALSE, nullptr));
+}
 
 // One instance only: a second open of the device is then refused, as for a real one.
 UniqueKernelHandle CreatePipe(const std::wstring& name) {
-  UniqueKernelHandle pipe(CreateNamedPipeW(name.c_str(),
-                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-                                     PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferSize,
-                                     kPipeBufferSize, 0, nullptr));
+  UniqueKernelHandle pipe(CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+      PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBufferSize, kPipeBufferSize, 0, nullptr));
   if (!pipe) throw std::runtime_error("cannot create pipe (error " + std::to_string(GetLastError()) + ")");
   return pipe;
 }
@@ -64,9 +65,7 @@ void Instrument::UnplugItself() {
   unplugged_ = true;
 }
 
-bool Instrument::StopRequested(DWORD waitMs) const {
-  return WaitForSingleObject(stop_.get(), waitMs) == WAIT_OBJECT_0;
-}
+bool Instrument::StopRequested(DWORD waitMs) const { return WaitForSingleObject(stop_.get(), waitMs) == WAIT_OBJECT_0; }
 
 void Instrument::Serve() {
   while (ConnectClient()) {
@@ -93,8 +92,7 @@ Instrument::IoOutcome Instrument::Await(OVERLAPPED& overlapped, BOOL completedAt
       return outcome;
     }
   }
-  outcome.error =
-      GetOverlappedResult(pipe_.get(), &overlapped, &outcome.bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
+  outcome.error = GetOverlappedResult(pipe_.get(), &overlapped, &outcome.bytes, FALSE) ? ERROR_SUCCESS : GetLastError();
   return outcome;
 }
 

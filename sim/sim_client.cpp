@@ -9,7 +9,8 @@ constexpr wchar_t kExecutableName[] = L"velcorin-sim.exe";
 constexpr int kFoldersUp = 3;
 
 void WriteWholeFile(const std::wstring& path, std::string_view text) {
-  UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueKernelHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
       written != text.size()) {
@@ -102,8 +103,7 @@ void SimClient::Start(const std::wstring& instruments) {
   startup.hStdInput = childStdin.get();
   startup.hStdOutput = childStdout.get();
   startup.hStdError = childStdout.get();
-  std::wstring commandLine =
-      Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + instruments;
+  std::wstring commandLine = Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + instruments;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &startup, &process)) {
@@ -150,8 +150,7 @@ std::optional<std::string> SimClient::ReadLine(DWORD timeoutMs) {
 bool SimClient::Send(std::string_view line) {
   const std::string text = std::string(line) + "\n";
   DWORD written = 0;
-  return toSim_ &&
-         WriteFile(toSim_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+  return toSim_ && WriteFile(toSim_.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
 }
 
 std::string SimClient::Command(std::string_view line, DWORD timeoutMs) {
@@ -177,8 +176,8 @@ bool SimClient::WaitUntilFree(std::string_view serial, DWORD timeoutMs) {
 
 std::string SimClient::ReadLogFile() const {
   UniqueKernelHandle file(CreateFileW(log_.Path().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string text;
   if (!file) return text;
   char buffer[4096];

@@ -164,7 +164,8 @@ int Run() {
   }
   std::vector<InstrumentConfig> configs;
   try {
-    configs = options->replay.empty() ? ParseConfig(ReadFile(options->config)) : ReplayConfigs(ReadFile(options->replay));
+    configs =
+        options->replay.empty() ? ParseConfig(ReadFile(options->config)) : ReplayConfigs(ReadFile(options->replay));
   } catch (const std::exception& error) {
     Say(std::string("ERR config: ") + error.what());
     return 2;

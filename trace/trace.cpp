@@ -38,7 +38,8 @@ struct Clock {
   }
   std::int64_t Micros(LARGE_INTEGER count) const {
     const std::int64_t elapsed = count.QuadPart - baseCount.QuadPart;
-    return baseTime + elapsed / frequency.QuadPart * 1000000 + elapsed % frequency.QuadPart * 1000000 / frequency.QuadPart;
+    return baseTime + elapsed / frequency.QuadPart * 1000000 +
+           elapsed % frequency.QuadPart * 1000000 / frequency.QuadPart;
   }
 };
 

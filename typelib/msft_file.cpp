@@ -58,9 +58,7 @@ std::uint16_t MsftFile::vtableSize(std::size_t type) const {
   return static_cast<std::uint16_t>(i16(typeRecord(type) + kVtableSizeAt));
 }
 
-void MsftFile::setVtableSize(std::size_t type, std::uint16_t size) {
-  put16(typeRecord(type) + kVtableSizeAt, size);
-}
+void MsftFile::setVtableSize(std::size_t type, std::uint16_t size) { put16(typeRecord(type) + kVtableSizeAt, size); }
 
 int MsftFile::typeKind(std::size_t type) const { return i32(typeRecord(type)) & 0xF; }
 
@@ -73,8 +71,10 @@ std::vector<StoredFunction> MsftFile::functions(std::size_t type) const {
   std::vector<StoredFunction> result;
   for (std::size_t f = 0; f < layout.functionCount; ++f) {
     const std::size_t record = functionRecord(layout, f);
-    StoredFunction fn{i32(layout.memidsBegin + 4 * f), (i32(record + kRecordFkccicAt) >> 3) & 0xF,
-                      static_cast<std::int16_t>(i16(record + kRecordVtableOffsetAt) & ~1), {}};
+    StoredFunction fn{i32(layout.memidsBegin + 4 * f),
+                      (i32(record + kRecordFkccicAt) >> 3) & 0xF,
+                      static_cast<std::int16_t>(i16(record + kRecordVtableOffsetAt) & ~1),
+                      {}};
     const auto argCount = static_cast<std::size_t>(std::max<std::int16_t>(0, i16(record + kRecordArgCountAt)));
     for (std::size_t p = 0; p < argCount; ++p) {
       const std::int32_t nameOffset = i32(parameterInfo(record, p) + kParameterNameAt);
@@ -153,8 +153,8 @@ std::u16string MsftFile::readName(std::int32_t nameOffset) const {
 
 std::int32_t MsftFile::i32(std::size_t at) const {
   require(at, 4);
-  const std::uint32_t v = bytes_[at] | (bytes_[at + 1] << 8) | (bytes_[at + 2] << 16) |
-                          (static_cast<std::uint32_t>(bytes_[at + 3]) << 24);
+  const std::uint32_t v =
+      bytes_[at] | (bytes_[at + 1] << 8) | (bytes_[at + 2] << 16) | (static_cast<std::uint32_t>(bytes_[at + 3]) << 24);
   return static_cast<std::int32_t>(v);
 }
 

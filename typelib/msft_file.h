@@ -23,7 +23,7 @@ struct StoredParameter {
 
 struct StoredFunction {
   std::int32_t memid;
-  int invkind;               // INVOKE_* bits
+  int invkind;                // INVOKE_* bits
   std::int16_t vtableOffset;  // bytes; the low bit the writer sets is dropped
   std::vector<StoredParameter> params;
 };
@@ -35,19 +35,18 @@ class MsftFile {
 
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   std::size_t typeCount() const { return typeCount_; }
-  std::int32_t libraryFlags() const;  // as stored, before any loader adds its own
+  std::int32_t libraryFlags() const;   // as stored, before any loader adds its own
   std::int32_t namesLocale() const;    // the locale of names and help text
   std::int32_t libraryLocale() const;  // what TLIBATTR reports and registration uses
 
   std::uint16_t vtableSize(std::size_t type) const;
   void setVtableSize(std::size_t type, std::uint16_t size);
-  int typeKind(std::size_t type) const;  // TKIND_*
+  int typeKind(std::size_t type) const;               // TKIND_*
   std::int32_t instanceSize(std::size_t type) const;  // cbSizeInstance
   void setInstanceSize(std::size_t type, std::int32_t size);
 
   std::vector<StoredFunction> functions(std::size_t type) const;
-  void setParameterNameOffset(std::size_t type, std::size_t function, std::size_t param,
-                              std::int32_t nameOffset);
+  void setParameterNameOffset(std::size_t type, std::size_t function, std::size_t param, std::int32_t nameOffset);
 
   // The name-table offset some parameter already uses for this name.
   std::optional<std::int32_t> findParameterName(const std::u16string& name) const;

@@ -5,10 +5,9 @@
 namespace velcorin::tlb {
 
 inline constexpr const wchar_t* kPublishedOrder[] = {
-    L"_Device",        L"Device",           L"_Packet",         L"Packet",
-    L"_Chooser",       L"Chooser",          L"_DevInfo",        L"DevInfo",
-    L"_EnumFilter",    L"EnumFilter",       L"OpCodeBaseEnum",  L"EndCodeBaseEnum",
-    L"OpTypeEnum",     L"FilterActionEnum", L"FilterTargetEnum",
+    L"_Device",        L"Device",          L"_Packet",    L"Packet",           L"_Chooser",
+    L"Chooser",        L"_DevInfo",        L"DevInfo",    L"_EnumFilter",      L"EnumFilter",
+    L"OpCodeBaseEnum", L"EndCodeBaseEnum", L"OpTypeEnum", L"FilterActionEnum", L"FilterTargetEnum",
     L"_Collection",  // ours, not part of the published surface: kept last
 };
 

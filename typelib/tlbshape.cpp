@@ -63,8 +63,8 @@ std::wstring FullPath(const wchar_t* path) {
 // One type as widl wrote it and as it is being rebuilt.
 struct TypePair {
   std::wstring name;
-  ComPtr<ITypeInfo> source;       // as loaded: a dual interface's dispatch half
-  ComPtr<ITypeInfo> sourceBody;   // what to copy from: a dual's vtable half
+  ComPtr<ITypeInfo> source;      // as loaded: a dual interface's dispatch half
+  ComPtr<ITypeInfo> sourceBody;  // what to copy from: a dual's vtable half
   ComPtr<ICreateTypeInfo2> target;
   TYPEKIND kind;
 };
@@ -73,8 +73,7 @@ bool IsDual(const TYPEATTR& a) { return a.typekind == TKIND_DISPATCH && (a.wType
 
 class Shaper {
  public:
-  Shaper(const std::wstring& sourcePath, const std::wstring& targetPath)
-      : sourceFile_(ReadFileBytes(sourcePath)) {
+  Shaper(const std::wstring& sourcePath, const std::wstring& targetPath) : sourceFile_(ReadFileBytes(sourcePath)) {
     Check(LoadTypeLibEx(sourcePath.c_str(), REGKIND_NONE, &source_), "LoadTypeLibEx(source)");
     DeleteFileW(targetPath.c_str());
     Check(CreateTypeLib2(kTargetSysKind, targetPath.c_str(), &target_), "CreateTypeLib2");
@@ -352,7 +351,8 @@ void Patch(const std::wstring& path, const std::map<std::wstring, WORD>& vtableS
   }
   // The writer sizes an enumeration like a pointer; its values are 32-bit on every platform.
   for (std::size_t type = 0; type < file.typeCount(); ++type)
-    if (file.typeKind(type) == TKIND_ENUM && file.instanceSize(type) != kEnumSize) file.setInstanceSize(type, kEnumSize);
+    if (file.typeKind(type) == TKIND_ENUM && file.instanceSize(type) != kEnumSize)
+      file.setInstanceSize(type, kEnumSize);
   std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(file.bytes().data()), static_cast<std::streamsize>(file.bytes().size()));
   if (!out.flush()) throw Fail("cannot write the library");
@@ -365,8 +365,7 @@ void Verify(const std::wstring& path, const std::map<std::wstring, WORD>& vtable
   for (const auto& [name, size] : vtableSizes) {
     ComPtr<ITypeInfo> info;
     Check(lib->GetTypeInfo(static_cast<UINT>(PublishedIndex(name)), &info), "GetTypeInfo");
-    if (GetAttr(VtableHalfOf(info.Get()).Get())->cbSizeVft != size)
-      throw Fail(Narrow(name) + ": vtable size wrong");
+    if (GetAttr(VtableHalfOf(info.Get()).Get())->cbSizeVft != size) throw Fail(Narrow(name) + ": vtable size wrong");
   }
   for (UINT type = 0; type < lib->GetTypeInfoCount(); ++type) {
     ComPtr<ITypeInfo> info;

@@ -24,8 +24,7 @@ namespace velcorin::tlb {
 using Microsoft::WRL::ComPtr;
 
 struct ComFailure : std::runtime_error {
-  ComFailure(const std::string& what, HRESULT hr)
-      : std::runtime_error(what + " failed: 0x" + Hex(hr)), hr(hr) {}
+  ComFailure(const std::string& what, HRESULT hr) : std::runtime_error(what + " failed: 0x" + Hex(hr)), hr(hr) {}
   HRESULT hr;
 
  private:

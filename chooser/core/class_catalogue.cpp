@@ -12,8 +12,7 @@ std::u16string MakeClassKey(std::int16_t dc) {
   return key;
 }
 
-void DevClassInfo::SetData(std::int16_t dc, std::u16string desc, std::int32_t imgSel,
-                           std::int32_t imgUnsel) {
+void DevClassInfo::SetData(std::int16_t dc, std::u16string desc, std::int32_t imgSel, std::int32_t imgUnsel) {
   DeviceClass = dc;
   Description = std::move(desc);
   SelectedImageId = imgSel;
@@ -58,8 +57,8 @@ std::vector<DevClassInfo> BuildCatalogue() {
 }
 
 const DevClassInfo* FindDeviceClass(std::span<const DevClassInfo> catalogue, std::int16_t n) {
-  auto found = std::find_if(catalogue.begin(), catalogue.end(),
-                            [n](const DevClassInfo& info) { return info.DeviceClass == n; });
+  auto found =
+      std::find_if(catalogue.begin(), catalogue.end(), [n](const DevClassInfo& info) { return info.DeviceClass == n; });
   return found == catalogue.end() ? nullptr : &*found;
 }
 

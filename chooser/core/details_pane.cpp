@@ -13,9 +13,7 @@ namespace {
 
 constexpr std::u16string_view kFiveSpaces = u"     ";
 
-bool IsBlank(std::u16string_view text) {
-  return text.find_first_not_of(u' ') == std::u16string_view::npos;
-}
+bool IsBlank(std::u16string_view text) { return text.find_first_not_of(u' ') == std::u16string_view::npos; }
 
 std::u16string OrNoneAssigned(const std::u16string& text) {
   return IsBlank(text) ? std::u16string(kNoneAssigned) : text;
@@ -29,8 +27,7 @@ std::u16string Decimal(std::int64_t value) {
 std::u16string ChannelName(const DeviceRecord& record, std::int32_t channel) {
   const auto& names = record.ChannelNames;
   const auto index = static_cast<std::size_t>(channel - 1);
-  return names && index < names->size() ? OrNoneAssigned((*names)[index])
-                                        : std::u16string(kNoneAssigned);
+  return names && index < names->size() ? OrNoneAssigned((*names)[index]) : std::u16string(kNoneAssigned);
 }
 
 std::int32_t ChannelRowCount(std::int32_t channelCount) {
@@ -56,8 +53,7 @@ std::vector<DetailRow> DetailRows(const DeviceRecord& record) {
   return rows;
 }
 
-std::array<float, 2> ColumnWidths(std::span<const DetailRow> rows,
-                                  const std::array<std::u16string_view, 2>& headers,
+std::array<float, 2> ColumnWidths(std::span<const DetailRow> rows, const std::array<std::u16string_view, 2>& headers,
                                   const MeasureText& measure) {
   std::array<float, 2> widths{0.0f, 0.0f};
   for (const auto& row : rows) {
@@ -69,15 +65,13 @@ std::array<float, 2> ColumnWidths(std::span<const DetailRow> rows,
   return widths;
 }
 
-const DeviceRecord* FindDeviceByPath(std::span<const DeviceRecord> devices,
-                                     std::u16string_view key) {
+const DeviceRecord* FindDeviceByPath(std::span<const DeviceRecord> devices, std::u16string_view key) {
   auto found = std::find_if(devices.begin(), devices.end(),
                             [key](const DeviceRecord& device) { return device.DevicePath == key; });
   return found == devices.end() ? nullptr : &*found;
 }
 
-NodeClickPlan PlanNodeClick(std::span<const DeviceRecord> devices, std::u16string_view key,
-                            const MeasureText& measure,
+NodeClickPlan PlanNodeClick(std::span<const DeviceRecord> devices, std::u16string_view key, const MeasureText& measure,
                             const std::array<std::u16string_view, 2>& headers) {
   NodeClickPlan plan;
   if (!IsDeviceNodeKey(key)) return plan;
@@ -87,11 +81,9 @@ NodeClickPlan PlanNodeClick(std::span<const DeviceRecord> devices, std::u16strin
   return plan;
 }
 
-std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers,
-                                      const MeasureText& measure) {
+std::array<float, 2> FillColumnWidths(const std::array<std::u16string_view, 2>& headers, const MeasureText& measure) {
   std::array<float, 2> widths{};
-  for (std::size_t i = 0; i < headers.size(); ++i)
-    widths[i] = measure(std::u16string(headers[i]) + u"     ");
+  for (std::size_t i = 0; i < headers.size(); ++i) widths[i] = measure(std::u16string(headers[i]) + u"     ");
   return widths;
 }
 

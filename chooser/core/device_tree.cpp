@@ -10,8 +10,7 @@ namespace velcorin {
 namespace {
 
 bool HasKey(std::span<const NodePlan> nodes, std::u16string_view key) {
-  return std::any_of(nodes.begin(), nodes.end(),
-                     [key](const NodePlan& node) { return node.key == key; });
+  return std::any_of(nodes.begin(), nodes.end(), [key](const NodePlan& node) { return node.key == key; });
 }
 
 DevClassInfo ClassRecordFor(std::span<const DevClassInfo> catalogue, std::int16_t n) {
@@ -25,16 +24,15 @@ NodePlan GroupNode(const DevClassInfo& info) {
   return {std::u16string(kRootKey), info.ClassKey(), info.Description, kGroupImage, kGroupImage};
 }
 
-void AddDevice(TreePlan& plan, std::span<const DevClassInfo> catalogue,
-               const DeviceRecord& device) {
+void AddDevice(TreePlan& plan, std::span<const DevClassInfo> catalogue, const DeviceRecord& device) {
   const std::int16_t n = ClassOf(device.ProductID);
   const DevClassInfo info = ClassRecordFor(catalogue, n);
   const NodePlan* group = FindClassNode(plan.nodes, n);
   std::u16string parentKey = group ? group->key : info.ClassKey();
   if (HasKey(plan.nodes, device.DevicePath) || (!group && parentKey == device.DevicePath)) return;
   if (!group) plan.nodes.push_back(GroupNode(info));
-  plan.nodes.push_back({std::move(parentKey), device.DevicePath, device.ModelNumber,
-                        info.UnselectedImageId, info.SelectedImageId});
+  plan.nodes.push_back(
+      {std::move(parentKey), device.DevicePath, device.ModelNumber, info.UnselectedImageId, info.SelectedImageId});
 }
 
 std::vector<std::u16string> ExpandedKeys(std::span<const NodePlan> nodes) {
@@ -49,16 +47,13 @@ std::vector<std::u16string> ExpandedKeys(std::span<const NodePlan> nodes) {
 
 const NodePlan* FindClassNode(std::span<const NodePlan> nodes, std::int16_t n) {
   const std::u16string key = MakeClassKey(n);
-  auto found = std::find_if(nodes.begin(), nodes.end(),
-                            [&key](const NodePlan& node) { return node.key == key; });
+  auto found = std::find_if(nodes.begin(), nodes.end(), [&key](const NodePlan& node) { return node.key == key; });
   return found == nodes.end() ? nullptr : &*found;
 }
 
-TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue,
-                        std::span<const DeviceRecord> devices) {
+TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue, std::span<const DeviceRecord> devices) {
   TreePlan plan;
-  plan.nodes.push_back({u"", std::u16string(kRootKey), std::u16string(kRootText), kRootImage,
-                        kRootImage});
+  plan.nodes.push_back({u"", std::u16string(kRootKey), std::u16string(kRootText), kRootImage, kRootImage});
   for (const auto& device : devices) AddDevice(plan, catalogue, device);
   plan.expandedKeys = ExpandedKeys(plan.nodes);
   return plan;

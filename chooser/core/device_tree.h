@@ -36,8 +36,7 @@ struct TreePlan {
 // of the group it would create) is left out, with no group made for it.
 // A class missing from the catalogue gets a group of its own titled and
 // pictured as a fresh DevClassInfo.
-TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue,
-                        std::span<const DeviceRecord> devices);
+TreePlan PlanDeviceTree(std::span<const DevClassInfo> catalogue, std::span<const DeviceRecord> devices);
 
 // First node, in tree order, whose key is the class key of n; nullptr if none.
 const NodePlan* FindClassNode(std::span<const NodePlan> nodes, std::int16_t n);

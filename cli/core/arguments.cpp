@@ -24,9 +24,12 @@ std::optional<std::uint32_t> DigitsValue(std::u16string_view digits, unsigned ba
   std::uint64_t value = 0;
   for (char16_t c : digits) {
     unsigned digit = 0;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (base == 16 && Lower(c) >= u'a' && Lower(c) <= u'f') digit = Lower(c) - u'a' + 10;
-    else return std::nullopt;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (base == 16 && Lower(c) >= u'a' && Lower(c) <= u'f')
+      digit = Lower(c) - u'a' + 10;
+    else
+      return std::nullopt;
     if (digit >= base) return std::nullopt;
     value = value * base + digit;
     if (value > limit) return std::nullopt;
@@ -70,8 +73,8 @@ void AddFilter(Invocation& in, bool exclude, bool byId, std::int32_t token) {
 
 void CheckData(std::u16string_view data) {
   if (data.size() > kReportDataSize)
-    throw UsageError("--data holds at most " + std::to_string(kReportDataSize) + " characters (a packet's data field), not " +
-                     std::to_string(data.size()));
+    throw UsageError("--data holds at most " + std::to_string(kReportDataSize) +
+                     " characters (a packet's data field), not " + std::to_string(data.size()));
 }
 
 const std::vector<OptionDefinition>& Options() {
@@ -125,9 +128,12 @@ void ApplyOption(Invocation& in, std::u16string_view arg, const std::vector<std:
     return;
   }
   std::u16string_view value;
-  if (equals != std::u16string_view::npos) value = arg.substr(equals + 1);
-  else if (i + 1 < args.size()) value = args[++i];
-  else throw UsageError(shownName + " needs " + std::string(option->value));
+  if (equals != std::u16string_view::npos)
+    value = arg.substr(equals + 1);
+  else if (i + 1 < args.size())
+    value = args[++i];
+  else
+    throw UsageError(shownName + " needs " + std::string(option->value));
   if (option->kind == Kind::Text) return option->apply(in, 0, value);
   const auto number = ParseNumber(value);
   if (!number)
@@ -161,7 +167,8 @@ void TakeWords(Invocation& in, const std::vector<std::u16string>& words) {
       throw UsageError(name + " needs DEVICE (a serial number, an index from list or a device path)");
     throw UsageError(name + " needs " + std::string(command.words));
   }
-  if (in.verb == Verb::Cal) TakeCalWords(in, words);
+  if (in.verb == Verb::Cal)
+    TakeCalWords(in, words);
   else if (words.size() > command.maxWords)
     throw UsageError("unexpected argument '" + Utf8(words[command.maxWords]) + "' for " + name);
   if (!words.empty() && command.words.starts_with("DEVICE")) in.device = words[0];
@@ -185,10 +192,12 @@ std::vector<std::u16string> SplitWords(std::u16string_view line) {
     std::u16string word;
     bool quoted = false;
     for (; i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t')); ++i) {
-      if (line[i] == u'"') quoted = !quoted;
+      if (line[i] == u'"')
+        quoted = !quoted;
       else if (quoted && line[i] == u'\\' && i + 1 < line.size() && (line[i + 1] == u'"' || line[i + 1] == u'\\'))
         word += line[++i];
-      else word += line[i];
+      else
+        word += line[i];
     }
     if (quoted) throw UsageError("a quote is not closed");
     words.push_back(std::move(word));
@@ -258,7 +267,8 @@ std::string CommandHelp(Verb verb, const Enumerations* names) {
                     " [options]\n" + std::string(c.details) + "options:\n" + OptionsHelp(verb);
   if (verb == Verb::Shell) out += ShellHelpText();
   if (verb != Verb::Query && verb != Verb::Shell) return out;
-  if (!names) return out + "(the names of op types, op codes and end codes come from Velcorin.dll, which did not load)\n";
+  if (!names)
+    return out + "(the names of op types, op codes and end codes come from Velcorin.dll, which did not load)\n";
   return out + "OP and CODE are numbers or these names (any case, with or without the prefix):\n" +
          NamesList("op types (--op)", names->opTypes) + NamesList("op codes (--code)", names->opCodes) +
          NamesList("end codes (in the reply)", names->endCodes);
@@ -388,9 +398,11 @@ ShellLine ParseShellLine(std::u16string_view line) {
     out.verb = ShellVerb::CalExit;
     return out;
   }
-  const struct { std::u16string_view name; ShellVerb verb; } plain[] = {
-      {u"read", ShellVerb::Read}, {u"info", ShellVerb::Info}, {u"help", ShellVerb::Help}, {u"?", ShellVerb::Help},
-      {u"quit", ShellVerb::Quit}, {u"exit", ShellVerb::Quit}};
+  const struct {
+    std::u16string_view name;
+    ShellVerb verb;
+  } plain[] = {{u"read", ShellVerb::Read}, {u"info", ShellVerb::Info}, {u"help", ShellVerb::Help},
+               {u"?", ShellVerb::Help},    {u"quit", ShellVerb::Quit}, {u"exit", ShellVerb::Quit}};
   for (const auto& p : plain)
     if (SameNoCase(verb, p.name)) {
       NoMoreThan(words, 1);
@@ -431,7 +443,11 @@ std::u16string FromUtf8(std::string_view bytes) {
   std::u16string out;
   for (std::size_t i = 0; i < bytes.size();) {
     const auto lead = static_cast<unsigned char>(bytes[i]);
-    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    const std::size_t length = lead < 0x80         ? 1
+                               : (lead >> 5) == 6  ? 2
+                               : (lead >> 4) == 14 ? 3
+                               : (lead >> 3) == 30 ? 4
+                                                   : 0;
     char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
     bool good = length > 0 && i + length <= bytes.size();
     for (std::size_t k = 1; good && k < length; ++k) {

@@ -24,7 +24,7 @@ enum class Verb { Help, Version, List, Info, Query, Cal, Choose, Watch, Shell };
 struct CommandDefinition {
   std::u16string_view name;
   Verb verb;
-  std::string_view words;    // as the synopsis shows them, e.g. "DEVICE"
+  std::string_view words;  // as the synopsis shows them, e.g. "DEVICE"
   std::size_t minWords, maxWords;
   std::string_view summary;  // one line for the overview
   std::string_view details;  // the paragraph of `velcorin help NAME`
@@ -54,7 +54,7 @@ struct Invocation {
   std::vector<FilterOption> filters;  // in the order given
   PacketOptions packet;
   std::uint32_t repeat = 1;
-  bool enterCalMode = false;  // cal: enter or exit
+  bool enterCalMode = false;               // cal: enter or exit
   std::optional<std::u16string> password;  // cal enter: asked for when missing
 };
 

@@ -41,8 +41,8 @@ std::string Columns(const std::vector<std::vector<std::string>>& rows) {
 
 std::vector<std::string> ListRow(const Instrument& i) {
   if (!i.usable) return {std::to_string(i.index), std::string(kUnavailable) + ": " + Shown(i.plainPath)};
-  return {std::to_string(i.index), Shown(i.model), Shown(i.serial), Shown(i.firmware), Hex(i.type),
-          std::to_string(i.channels)};
+  return {std::to_string(i.index), Shown(i.model), Shown(i.serial),
+          Shown(i.firmware),       Hex(i.type),    std::to_string(i.channels)};
 }
 
 std::string Field(std::string_view name, const std::string& json) { return "\"" + std::string(name) + "\": " + json; }
@@ -59,8 +59,8 @@ std::string ExactJson(const Instrument& i) {
   if (!i.usable) return "{" + Field("DevicePath", JsonString(i.path)) + "}";
   return "{" + Field("ModelNumber", JsonString(i.model)) + ", " + Field("SerialNumber", JsonString(i.serial)) + ", " +
          Field("FirmwareVersion", JsonString(i.firmware)) + ", " + Field("Description", JsonString(i.description)) +
-         ", " + Field("DevicePath", JsonString(i.path)) + ", " + Field("ChannelNames", Strings(i.channelNames, JsonString)) +
-         "}";
+         ", " + Field("DevicePath", JsonString(i.path)) + ", " +
+         Field("ChannelNames", Strings(i.channelNames, JsonString)) + "}";
 }
 
 std::string InstrumentJson(const Instrument& i) {
@@ -152,7 +152,10 @@ std::string Shown(std::u16string_view text) {
 std::string JsonString(std::u16string_view text) {
   std::string out = "\"";
   std::u16string plain;
-  auto flush = [&] { out += Utf8(plain); plain.clear(); };
+  auto flush = [&] {
+    out += Utf8(plain);
+    plain.clear();
+  };
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
@@ -162,8 +165,12 @@ std::string JsonString(std::u16string_view text) {
       plain += text[++i];
       continue;
     }
-    const char* named = c == u'"' ? "\\\"" : c == u'\\' ? "\\\\" : c == u'\n' ? "\\n" : c == u'\r' ? "\\r"
-                      : c == u'\t' ? "\\t" : nullptr;
+    const char* named = c == u'"'    ? "\\\""
+                        : c == u'\\' ? "\\\\"
+                        : c == u'\n' ? "\\n"
+                        : c == u'\r' ? "\\r"
+                        : c == u'\t' ? "\\t"
+                                     : nullptr;
     if (!named && !IsControl(c) && !high && !low) {
       plain += c;
       continue;
@@ -190,11 +197,14 @@ std::string ListJson(const std::vector<Instrument>& list) {
 }
 
 std::string InfoText(const Instrument& i) {
-  std::vector<std::vector<std::string>> rows = {
-      {"Model:", Shown(i.model)},     {"Serial:", Shown(i.serial)},
-      {"Firmware:", Shown(i.firmware)}, {"Type:", Hex(i.type)},
-      {"Vendor:", Hex(i.vendor)},     {"Channels:", std::to_string(i.channels)},
-      {"Description:", Shown(i.description)}, {"Path:", Shown(i.plainPath)}};
+  std::vector<std::vector<std::string>> rows = {{"Model:", Shown(i.model)},
+                                                {"Serial:", Shown(i.serial)},
+                                                {"Firmware:", Shown(i.firmware)},
+                                                {"Type:", Hex(i.type)},
+                                                {"Vendor:", Hex(i.vendor)},
+                                                {"Channels:", std::to_string(i.channels)},
+                                                {"Description:", Shown(i.description)},
+                                                {"Path:", Shown(i.plainPath)}};
   if (i.index) rows.insert(rows.begin(), {"Index:", std::to_string(i.index)});
   for (std::size_t n = 0; n < i.channelNames.size(); ++n)
     rows.push_back({"Channel " + std::to_string(n + 1) + ":", Shown(i.channelNames[n])});
@@ -224,7 +234,8 @@ std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing, c
                     Field("OpCodeName", NameJson(r.opCode, names ? &names->opCodes : nullptr)) + ", " +
                     Field("EndCode", std::to_string(r.endCode)) + ", " +
                     Field("EndCodeName", NameJson(r.endCode, names ? &names->endCodes : nullptr)) + ", " +
-                    Field("Data", Shown16(r.data)) + ", " + Field("Exact", "{" + Field("Data", JsonString(r.data)) + "}");
+                    Field("Data", Shown16(r.data)) + ", " +
+                    Field("Exact", "{" + Field("Data", JsonString(r.data)) + "}");
   if (timing)
     out += ", " + Field("RoundTripMs", "{" + Field("runs", std::to_string(timing->runs)) + ", " +
                                            Field("min", Milliseconds(timing->minMs)) + ", " +

@@ -15,7 +15,7 @@
 namespace velcorin::cli {
 
 struct Instrument {
-  int index = 0;  // position in the system's device list, from 1; 0 when not in it
+  int index = 0;       // position in the system's device list, from 1; 0 when not in it
   bool usable = true;  // false: present, but in use or not answering
   std::u16string model, serial, firmware, description;
   std::u16string path;       // the device path string, as the component hands it out

@@ -60,7 +60,8 @@ std::string DataText(const TraceEvent& event, const trace::ReportFields& fields)
 
 std::string CommandText(const TraceEvent& write) {
   const auto f = trace::DecodeReport(write.bytes, false);
-  std::string text = trace::CodeName(trace::CodeKind::OpType, f.opType) + " " + trace::CodeName(trace::CodeKind::OpCode, f.opCode);
+  std::string text =
+      trace::CodeName(trace::CodeKind::OpType, f.opType) + " " + trace::CodeName(trace::CodeKind::OpCode, f.opCode);
   if (f.channel != 0) text += " ch " + std::to_string(f.channel);
   if (f.devType != 0) text += " type " + Hex(f.devType);
   if (write.masked || !f.data.empty()) text += " " + DataText(write, f);
@@ -109,7 +110,9 @@ std::string TimeOfDay(std::int64_t micros) {
   return text;
 }
 
-std::int64_t DayStart(std::int64_t micros) { return micros - (((micros % kMicrosPerDay) + kMicrosPerDay) % kMicrosPerDay); }
+std::int64_t DayStart(std::int64_t micros) {
+  return micros - (((micros % kMicrosPerDay) + kMicrosPerDay) % kMicrosPerDay);
+}
 
 bool Digits(std::u16string_view text, std::size_t at, std::size_t count, int& value) {
   if (at + count > text.size()) return false;
@@ -156,7 +159,8 @@ class RowBuilder {
     LearnSerials(events);
     for (const TraceEvent& event : events) Take(event);
     for (auto& [id, open] : openings_) FlushWrite(open);
-    std::stable_sort(rows_.begin(), rows_.end(), [](const Row& a, const Row& b) { return a.first->time < b.first->time; });
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [](const Row& a, const Row& b) { return a.first->time < b.first->time; });
     return std::move(rows_);
   }
 
@@ -234,8 +238,10 @@ class RowBuilder {
       case EventKind::Write: {
         Opening& open = openings_[id];
         FlushWrite(open);
-        if (e.outcome == Outcome::Done) open.pendingWrite = &e;
-        else Exchange(open, e, nullptr);  // no read follows a failed write
+        if (e.outcome == Outcome::Done)
+          open.pendingWrite = &e;
+        else
+          Exchange(open, e, nullptr);  // no read follows a failed write
         break;
       }
       case EventKind::Read: {
@@ -299,10 +305,10 @@ std::string Field(std::string_view name, const std::string& json) { return "\"" 
 
 std::string ReportJson(const TraceEvent& event, bool reply) {
   const auto f = trace::DecodeReport(event.bytes, reply);
-  std::string out = "{" + Field("DevType", std::to_string(f.devType)) + "," + Field("Channel", std::to_string(f.channel)) +
-                    "," + Field("OpType", std::to_string(f.opType)) + "," +
-                    Field("OpTypeName", trace::JsonText(trace::CodeName(trace::CodeKind::OpType, f.opType))) + "," +
-                    Field("OpCode", std::to_string(f.opCode)) + "," +
+  std::string out = "{" + Field("DevType", std::to_string(f.devType)) + "," +
+                    Field("Channel", std::to_string(f.channel)) + "," + Field("OpType", std::to_string(f.opType)) +
+                    "," + Field("OpTypeName", trace::JsonText(trace::CodeName(trace::CodeKind::OpType, f.opType))) +
+                    "," + Field("OpCode", std::to_string(f.opCode)) + "," +
                     Field("OpCodeName", trace::JsonText(trace::CodeName(trace::CodeKind::OpCode, f.opCode)));
   if (reply)
     out += "," + Field("EndCode", std::to_string(f.endCode)) + "," +

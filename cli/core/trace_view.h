@@ -14,7 +14,7 @@ namespace velcorin::cli {
 
 struct TraceShowOptions {
   std::u16string file;
-  std::u16string instrument;           // serial number; empty: all
+  std::u16string instrument;            // serial number; empty: all
   std::optional<std::u16string> since;  // as given: HH:MM:SS[.ffffff] or YYYY-MM-DDTHH:MM:SS[.ffffff], UTC
   bool json = false;
 };

@@ -14,9 +14,7 @@ std::u16string_view TrimView(std::u16string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-std::u16string_view UpToFirstZero(std::u16string_view text) {
-  return text.substr(0, text.find(u'\0'));
-}
+std::u16string_view UpToFirstZero(std::u16string_view text) { return text.substr(0, text.find(u'\0')); }
 
 bool IsAsciiDigit(char16_t unit) { return unit >= u'0' && unit <= u'9'; }
 

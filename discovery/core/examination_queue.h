@@ -17,9 +17,7 @@ namespace velcorin {
 // crowded bus still answers each one within its time limit.
 inline constexpr std::size_t kMaxConcurrentExaminations = 8;
 
-inline std::size_t ExaminerCount(std::size_t instruments) {
-  return std::min(instruments, kMaxConcurrentExaminations);
-}
+inline std::size_t ExaminerCount(std::size_t instruments) { return std::min(instruments, kMaxConcurrentExaminations); }
 
 template <class Outcome>
 class ExaminationQueue {

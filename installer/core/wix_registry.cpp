@@ -32,7 +32,9 @@ std::string Attribute(const std::wstring& text) {
 }  // namespace
 
 std::string WixRegistryInclude(const registration::Rows& rows, bool firstIsKeyPath) {
-  std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- Generated at build time from the component's own registration. -->\n<Include>\n";
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- Generated at build time from the component's own registration. "
+      "-->\n<Include>\n";
   bool keyPath = firstIsKeyPath;
   for (const registration::Row& row : rows) {
     out += "  <RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\" + Attribute(row.key) + "\"";

@@ -27,12 +27,13 @@ password = secret
 wrong_password_code = 7
 )";
 
-std::vector<std::uint8_t> Request(std::int32_t devType, std::int32_t channel, std::int32_t opType,
-                                  std::int32_t opCode, std::string data = {}) {
+std::vector<std::uint8_t> Request(std::int32_t devType, std::int32_t channel, std::int32_t opType, std::int32_t opCode,
+                                  std::string data = {}) {
   std::vector<std::uint8_t> bytes(kRequestSize, 0);
   const std::int32_t fields[] = {devType, channel, opType, opCode};
   for (int f = 0; f < 4; ++f) {
-    for (int i = 0; i < 4; ++i) bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
   }
   std::copy_n(data.begin(), std::min(data.size(), kDataSize), bytes.begin() + kRequestDataOffset);
   return bytes;
@@ -82,7 +83,9 @@ TEST(SimConfig, RecognisesInterfaceKeysOfASerial) {
 
 TEST(SimConfig, QuotedValuesTakeEscapes) {
   const auto config = Parse("[x]\nserial=A\ndevtype_text=\"1\\x002\\\\\\\"\"\nchanct_text=\"\"\n");
-  EXPECT_EQ(config.devTypeText, std::string("1\0" "2\\\"", 5));
+  EXPECT_EQ(config.devTypeText, std::string("1\0"
+                                            "2\\\"",
+                                            5));
   EXPECT_EQ(config.chanCtText, "");
 }
 
@@ -175,11 +178,9 @@ TEST(SimResponder, JudgesThePassword) {
     std::int32_t endCode;
     bool calMode;
   } steps[] = {
-      {2, 14, "secrets", 7, false},
-      {2, 14, "secret", 0, true},
+      {2, 14, "secrets", 7, false}, {2, 14, "secret", 0, true},
       {2, 14, "wrong", 7, true},  // a wrong try does not end calibration
-      {2, 15, "", 0, false},
-      {1, 14, "secret", 3, false},
+      {2, 15, "", 0, false},        {1, 14, "secret", 3, false},
       {2, 14, "", 7, false},
   };
   Responder responder(config);

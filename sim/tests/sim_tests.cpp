@@ -50,14 +50,15 @@ Bytes Request(std::int32_t devType, std::int32_t opCode, std::int32_t channel = 
   Bytes bytes(36, 0);
   const std::int32_t fields[] = {devType, channel, opType, opCode};
   for (int f = 0; f < 4; ++f) {
-    for (int i = 0; i < 4; ++i) bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
   }
   return bytes;
 }
 
 UniqueKernelHandle Open(const std::string& path, DWORD flags = 0) {
   return UniqueKernelHandle(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | flags, nullptr));
+                                        FILE_ATTRIBUTE_NORMAL | flags, nullptr));
 }
 
 bool Write(HANDLE device, const Bytes& bytes) {
@@ -106,9 +107,8 @@ std::vector<std::string> PresentPaths() {
     std::vector<std::uint8_t> buffer(size + 1, 0);
     const DWORD fixedPart = 6;  // sizeof on i686 would say 8, which the call refuses
     std::memcpy(buffer.data(), &fixedPart, sizeof fixedPart);
-    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(list, &entry,
-                                                 reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data()),
-                                                 size, nullptr, nullptr));
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(
+        list, &entry, reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data()), size, nullptr, nullptr));
     std::string path;
     for (DWORD at = 4; at + 1 < size && buffer[at] != 0; at += 2) path += static_cast<char>(buffer[at]);
     EXPECT_EQ(size, 4 + 2 * (path.size() + 1));
@@ -225,9 +225,9 @@ TEST_F(SimTest, QuitLeavesNoRegistryEntries) {
 
 void WriteKey(const std::wstring& path, const wchar_t* name, const std::wstring& text, DWORD options = 0) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   if (name != nullptr) {
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -240,8 +240,8 @@ TEST(SimStart, RemovesEntriesThatADeadSimulatorLeft) {
   const std::wstring guid = L"{F27100C7-A139-4C98-9E18-70208A118C03}";
   const std::wstring instance = L"USB\\VID_6A5B&PID_0999\\SIMT0001";
   const std::wstring enumKey = L"System\\CurrentControlSet\\Enum\\" + instance;
-  const std::wstring interfaceKey = L"System\\CurrentControlSet\\Control\\DeviceClasses\\" + guid +
-                                    L"\\##?#USB#VID_6A5B&PID_0999#SIMT0001#" + guid;
+  const std::wstring interfaceKey =
+      L"System\\CurrentControlSet\\Control\\DeviceClasses\\" + guid + L"\\##?#USB#VID_6A5B&PID_0999#SIMT0001#" + guid;
   WriteKey(enumKey, L"ClassGUID", L"{36FC9E60-C465-11CF-8056-444553540000}");
   WriteKey(interfaceKey, L"DeviceInstance", instance);
   WriteKey(interfaceKey + L"\\#\\Control", nullptr, L"", REG_OPTION_VOLATILE);
@@ -269,8 +269,7 @@ std::string FaultyConfig(const std::string& keys) {
 // One instrument with the given fault keys, opened for overlapped reads.
 struct FaultyInstrument {
   explicit FaultyInstrument(const std::string& keys)
-      : sim(FaultyConfig(keys)),
-        device(Open(sim.DevicePath("SIMF0001"), FILE_FLAG_OVERLAPPED)) {}
+      : sim(FaultyConfig(keys)), device(Open(sim.DevicePath("SIMF0001"), FILE_FLAG_OVERLAPPED)) {}
 
   std::optional<Bytes> Query(std::int32_t opCode, DWORD timeoutMs) {
     Bytes request = Request(0, opCode);

@@ -61,7 +61,8 @@ Side Batched(Op op) {
 }
 
 // For calls of a millisecond or so: each timed alone, after whatever `before` waits for.
-Side OneByOne(std::function<void()> op, std::function<void()> before = [] {}) {
+Side OneByOne(
+    std::function<void()> op, std::function<void()> before = [] {}) {
   return [op = std::move(op), before = std::move(before)](int count) {
     double micros = 0;
     for (int i = 0; i < count; ++i) {
@@ -91,9 +92,12 @@ double Median(std::vector<double> values) {
 
 std::string PerCall(double micros) {
   char text[32];
-  if (micros < 1) snprintf(text, sizeof text, "%.1f ns", micros * 1000);
-  else if (micros < 1000) snprintf(text, sizeof text, "%.1f us", micros);
-  else snprintf(text, sizeof text, "%.2f ms", micros / 1000);
+  if (micros < 1)
+    snprintf(text, sizeof text, "%.1f ns", micros * 1000);
+  else if (micros < 1000)
+    snprintf(text, sizeof text, "%.1f us", micros);
+  else
+    snprintf(text, sizeof text, "%.2f ms", micros / 1000);
   return text;
 }
 
@@ -135,8 +139,17 @@ Row MakeRow(std::string subject, std::string baseline, int count, Side s, Side b
             Side shared = nullptr) {
   // Calls of a millisecond or less alternate in turns of a fifth of the round.
   const int slices = count >= 5 && count < 1000 ? 5 : 1;
-  return Row{std::move(subject), std::move(baseline), std::move(goal), count, slices, std::move(s), std::move(b),
-             std::move(shared), {}, {}, {}};
+  return Row{std::move(subject),
+             std::move(baseline),
+             std::move(goal),
+             count,
+             slices,
+             std::move(s),
+             std::move(b),
+             std::move(shared),
+             {},
+             {},
+             {}};
 }
 
 void RunRounds(std::vector<Row>& rows) {
@@ -574,9 +587,10 @@ std::vector<Row> CollectionRows() {
                   Collections::TenLists(Collections::KeyedAddAndItem), "< 10"),
           MakeRow("Collection: Remove(1), 100,000", tenths, 100000, Collections::RemoveFirst,
                   Collections::TenLists(Collections::RemoveFirst), "< 10"),
-          MakeRow("Collection: middle down, Item+odd Remove, 200,000", "the same steps at 20,000", 2000,
-                  [](int steps) { return Collections::MiddleDown(200000, steps); },
-                  [](int steps) { return Collections::MiddleDown(20000, steps); }, "<= 2")};
+          MakeRow(
+              "Collection: middle down, Item+odd Remove, 200,000", "the same steps at 20,000", 2000,
+              [](int steps) { return Collections::MiddleDown(200000, steps); },
+              [](int steps) { return Collections::MiddleDown(20000, steps); }, "<= 2")};
 }
 
 int Run() {

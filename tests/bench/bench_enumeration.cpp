@@ -108,7 +108,8 @@ struct Lab {
     ComPtr<_Collection> found = NewList(), filters = NewList();
     VARIANT_BOOL ok = VARIANT_FALSE;
     device->EnumDevices(found.Get(), filters.Get(), &ok);
-    if (CountOf(found.Get()) != expected) problems.push_back("EnumDevices listed " + std::to_string(CountOf(found.Get())));
+    if (CountOf(found.Get()) != expected)
+      problems.push_back("EnumDevices listed " + std::to_string(CountOf(found.Get())));
   }
   // The examination EnumDevices makes of one instrument: open, identity query, close.
   void Examine(int n, bool answers) {
@@ -128,7 +129,9 @@ Row LatencyRow(Lab& lab) {
              [&lab] { lab.Enumerate(kInstruments); },
              [&lab] { lab.Examine(kInstruments - 1, true); },
              [&lab] { lab.Settle(); },
-             {}, {}, {}};
+             {},
+             {},
+             {}};
 }
 
 Row SilentRow(Lab& lab) {
@@ -139,7 +142,9 @@ Row SilentRow(Lab& lab) {
              [&lab] { lab.Enumerate(kInstruments); },
              [&lab] { lab.Examine(kInstruments, false); },
              [&lab] { lab.Settle(); },
-             {}, {}, {}};
+             {},
+             {},
+             {}};
 }
 
 int Run() {

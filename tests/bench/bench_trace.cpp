@@ -47,7 +47,8 @@ class Component {
     if (!CopyFileW(source.c_str(), copy.c_str(), FALSE)) throw std::runtime_error("cannot copy the DLL");
     module_ = LoadLibraryW(copy.c_str());
     if (!module_) throw std::runtime_error("cannot load a copy of the DLL");
-    const auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    const auto get =
+        reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     SetEnvironmentVariableW(L"VELCORIN_TRACE", trace.empty() ? nullptr : trace.c_str());
     get(CLSID_Device, IID_IClassFactory, reinterpret_cast<void**>(devices_.GetAddressOf()));
     SetEnvironmentVariableW(L"VELCORIN_TRACE", nullptr);
@@ -122,8 +123,10 @@ struct Row {
 
   void Round(int round) {
     double s = 0, b = 0;
-    if (round % 2 == 0) b = runBaseline(kBatch), s = runSubject(kBatch);
-    else s = runSubject(kBatch), b = runBaseline(kBatch);
+    if (round % 2 == 0)
+      b = runBaseline(kBatch), s = runSubject(kBatch);
+    else
+      s = runSubject(kBatch), b = runBaseline(kBatch);
     ratios.push_back(s / b);
     subjectMicros.push_back(s / kBatch);
   }

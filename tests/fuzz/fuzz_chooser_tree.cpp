@@ -22,8 +22,8 @@ namespace {
 // Mostly short texts from a few characters, so that paths collide with each other
 // and with the keys "COMPUTER" and "CLASS_xxxx" often enough to matter.
 std::u16string Text(FuzzedDataProvider& in) {
-  static const std::u16string kPieces[] = {u"",  u"COMPUTER", u"CLASS_", u"3000", u"CLASS_3000",
-                                           u" ", std::u16string(1, u'\0'), u"a"};
+  static const std::u16string kPieces[] = {
+      u"", u"COMPUTER", u"CLASS_", u"3000", u"CLASS_3000", u" ", std::u16string(1, u'\0'), u"a"};
   std::u16string text;
   const int pieces = in.ConsumeIntegralInRange(0, 3);
   for (int i = 0; i < pieces; ++i) {

@@ -11,21 +11,42 @@ std::vector<std::u16string> Words(std::u16string_view line) {
   std::vector<std::u16string> words;
   std::u16string word;
   for (char16_t c : line) {
-    if (c == u' ') { if (!word.empty()) words.push_back(std::move(word)); word.clear(); }
-    else word += c;
+    if (c == u' ') {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else
+      word += c;
   }
   if (!word.empty()) words.push_back(word);
   return words;
 }
 
 TEST(CliArguments, NumbersInEveryNotationAndNothingElse) {
-  const struct { std::u16string_view text; std::optional<std::int32_t> value; } cases[] = {
-      {u"12", 12}, {u"-12", -12}, {u"+7", 7}, {u"0x3001", 0x3001}, {u"0X3001", 0x3001}, {u"&H3000", 0x3000},
-      {u"&hff", 255}, {u"2147483647", 2147483647}, {u"-2147483648", INT32_MIN}, {u"0xFFFFFFFF", -1},
-      {u"&H80000000", INT32_MIN}, {u"2147483648", std::nullopt}, {u"0x100000000", std::nullopt},
-      {u"0x", std::nullopt}, {u"&H", std::nullopt}, {u"", std::nullopt}, {u"-", std::nullopt},
-      {u"12a", std::nullopt}, {u"0x12g", std::nullopt}, {u" 1", std::nullopt}, {u"1.5", std::nullopt},
-      {u"\uFF11", std::nullopt}};
+  const struct {
+    std::u16string_view text;
+    std::optional<std::int32_t> value;
+  } cases[] = {{u"12", 12},
+               {u"-12", -12},
+               {u"+7", 7},
+               {u"0x3001", 0x3001},
+               {u"0X3001", 0x3001},
+               {u"&H3000", 0x3000},
+               {u"&hff", 255},
+               {u"2147483647", 2147483647},
+               {u"-2147483648", INT32_MIN},
+               {u"0xFFFFFFFF", -1},
+               {u"&H80000000", INT32_MIN},
+               {u"2147483648", std::nullopt},
+               {u"0x100000000", std::nullopt},
+               {u"0x", std::nullopt},
+               {u"&H", std::nullopt},
+               {u"", std::nullopt},
+               {u"-", std::nullopt},
+               {u"12a", std::nullopt},
+               {u"0x12g", std::nullopt},
+               {u" 1", std::nullopt},
+               {u"1.5", std::nullopt},
+               {u"\uFF11", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(ParseNumber(c.text), c.value) << Utf8(c.text);
 }
 
@@ -57,11 +78,15 @@ TEST(CliArguments, GoodCommandLines) {
 }
 
 TEST(CliArguments, EveryWayToAskForHelp) {
-  const struct { std::u16string_view line; std::optional<Verb> about; } cases[] = {
-      {u"--help", std::nullopt}, {u"-h", std::nullopt}, {u"/?", std::nullopt}, {u"help", std::nullopt},
-      {u"help query", Verb::Query}, {u"HELP Cal", Verb::Cal}, {u"watch --help", Verb::Watch},
-      {u"query -H", Verb::Query}, {u"info /?", Verb::Info}, {u"cal DEV enter --help", Verb::Cal},
-      {u"--help shell", Verb::Shell}};
+  const struct {
+    std::u16string_view line;
+    std::optional<Verb> about;
+  } cases[] = {{u"--help", std::nullopt},      {u"-h", std::nullopt},
+               {u"/?", std::nullopt},          {u"help", std::nullopt},
+               {u"help query", Verb::Query},   {u"HELP Cal", Verb::Cal},
+               {u"watch --help", Verb::Watch}, {u"query -H", Verb::Query},
+               {u"info /?", Verb::Info},       {u"cal DEV enter --help", Verb::Cal},
+               {u"--help shell", Verb::Shell}};
   for (const auto& c : cases) {
     const auto in = ParseArguments(Words(c.line));
     EXPECT_EQ(in.verb, Verb::Help) << Utf8(c.line);
@@ -74,11 +99,15 @@ TEST(CliArguments, EveryWayToAskForHelp) {
     EXPECT_NE(query.find(part), std::string::npos) << part;
   EXPECT_NE(HelpText(Verb::Query, nullptr).find("did not load"), std::string::npos);
   EXPECT_EQ(HelpText(Verb::List, &names).find("--op"), std::string::npos);
-  for (const auto& command : Commands()) EXPECT_NE(HelpText(std::nullopt, nullptr).find(Utf8(command.name)), std::string::npos);
+  for (const auto& command : Commands())
+    EXPECT_NE(HelpText(std::nullopt, nullptr).find(Utf8(command.name)), std::string::npos);
 }
 
 TEST(CliArguments, BadUsageNamesWhatIsWrong) {
-  const struct { std::u16string_view line; const char* message; } cases[] = {
+  const struct {
+    std::u16string_view line;
+    const char* message;
+  } cases[] = {
       {u"", "a command is needed"},
       {u"lst", "unknown command 'lst'"},
       {u"help lst", "unknown command 'lst'"},
@@ -112,9 +141,11 @@ TEST(CliArguments, BadUsageNamesWhatIsWrong) {
 
 TEST(CliArguments, OpAndCodeByNumberOrName) {
   const NamedValues codes = {{u"CmdModel", 0}, {u"CmdFwVer", 2}, {u"CmdPasswd", 14}};
-  const struct { std::u16string_view text; std::optional<std::int32_t> value; } cases[] = {
-      {u"2", 2}, {u"&HE", 14}, {u"CmdFwVer", 2}, {u"cmdfwver", 2}, {u"FwVer", 2}, {u"PASSWD", 14},
-      {u"Model", 0}, {u"Cmd", std::nullopt}, {u"FwVe", std::nullopt}, {u"", std::nullopt}};
+  const struct {
+    std::u16string_view text;
+    std::optional<std::int32_t> value;
+  } cases[] = {{u"2", 2},       {u"&HE", 14},  {u"CmdFwVer", 2},       {u"cmdfwver", 2},        {u"FwVer", 2},
+               {u"PASSWD", 14}, {u"Model", 0}, {u"Cmd", std::nullopt}, {u"FwVe", std::nullopt}, {u"", std::nullopt}};
   for (const auto& c : cases) {
     try {
       EXPECT_EQ(NumberOrName(c.text, codes, "CODE"), c.value) << Utf8(c.text);
@@ -128,7 +159,12 @@ TEST(CliArguments, OpAndCodeByNumberOrName) {
 }
 
 TEST(CliArguments, ShellLines) {
-  const struct { std::u16string_view line; ShellVerb verb; std::u16string_view data; const char* error; } cases[] = {
+  const struct {
+    std::u16string_view line;
+    ShellVerb verb;
+    std::u16string_view data;
+    const char* error;
+  } cases[] = {
       {u"", ShellVerb::Nothing, u"", nullptr},
       {u"   # a comment", ShellVerb::Nothing, u"", nullptr},
       {u"QUERY read FwVer", ShellVerb::Query, u"", nullptr},
@@ -160,8 +196,8 @@ TEST(CliArguments, ShellLines) {
     }
   }
   EXPECT_EQ(ParseShellLine(u"cal enter pw").password, u"pw");
-  const auto packet = Resolve(ParseShellLine(u"query read fwver 0x1102 3").packet,
-                              {{{u"TypeRead", 1}}, {{u"CmdFwVer", 2}}, {}});
+  const auto packet =
+      Resolve(ParseShellLine(u"query read fwver 0x1102 3").packet, {{{u"TypeRead", 1}}, {{u"CmdFwVer", 2}}, {}});
   EXPECT_EQ(packet.opType, 1);
   EXPECT_EQ(packet.opCode, 2);
   EXPECT_EQ(packet.devType, 0x1102);
@@ -171,7 +207,9 @@ TEST(CliArguments, ShellLines) {
 TEST(CliArguments, Utf8BothWays) {
   const std::u16string text = u"a\u00e9\u65e5\U0001F600";
   EXPECT_EQ(FromUtf8(Utf8(text)), text);
-  EXPECT_EQ(FromUtf8("\xff" "a\xc3"), u"\uFFFDa\uFFFD");
+  EXPECT_EQ(FromUtf8("\xff"
+                     "a\xc3"),
+            u"\uFFFDa\uFFFD");
   EXPECT_EQ(FromUtf8("\xc0\x80"), u"\uFFFD\uFFFD");  // an overlong zero is not a zero
 }
 
@@ -188,8 +226,18 @@ TEST(CliReport, TextsShownPlainAndJsonExact) {
 }
 
 Instrument Sample() {
-  return {1, true, u"LDI-3001", std::u16string(u"DEMO3001\0", 9), u"2.14", u"LD", std::u16string(u"\\\0\\\0?\0", 6),
-          u"\\\\?", 0x3001, 0x6A5B, 2, {u"Laser A", std::u16string(u"Laser B\0", 8)}};
+  return {1,
+          true,
+          u"LDI-3001",
+          std::u16string(u"DEMO3001\0", 9),
+          u"2.14",
+          u"LD",
+          std::u16string(u"\\\0\\\0?\0", 6),
+          u"\\\\?",
+          0x3001,
+          0x6A5B,
+          2,
+          {u"Laser A", std::u16string(u"Laser B\0", 8)}};
 }
 
 Instrument Unusable(int index, std::u16string path) {
@@ -217,18 +265,20 @@ TEST(CliReport, ListInfoAndReplyForms) {
             "\"Exact\": {\"ModelNumber\": \"LDI-3001\", \"SerialNumber\": \"DEMO3001\\u0000\", \"FirmwareVersion\": "
             "\"2.14\", \"Description\": \"LD\", \"DevicePath\": \"\\\\\\u0000\\\\\\u0000?\\u0000\", \"ChannelNames\": "
             "[\"Laser A\", \"Laser B\\u0000\"]}}\n");
-  EXPECT_EQ(ListJson({busy}), "[{\"Index\": 2, \"State\": \"unavailable\", \"DevicePath\": "
-                              "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\", \"Exact\": {\"DevicePath\": "
-                              "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\"}}]\n");
+  EXPECT_EQ(ListJson({busy}),
+            "[{\"Index\": 2, \"State\": \"unavailable\", \"DevicePath\": "
+            "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\", \"Exact\": {\"DevicePath\": "
+            "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\"}}]\n");
   EXPECT_EQ(ListJson({}), "[]\n");
   const Enumerations names{{{u"TypeRead", 1}}, {{u"CmdFwVer", 2}}, {{u"ErrOk", 0}}};
   const Reply r{0x3001, 0, 1, 2, 0, std::u16string(u"2.14\0  ", 7)};
   const auto timing = Summarize({3.0, 1.0, 2.0, 10.0});
   EXPECT_EQ(timing.runs, 4u);
   EXPECT_EQ(timing.medianMs, 2.5);
-  EXPECT_EQ(ReplyText(r, timing, &names),
-            "DevType:  12289 (0x3001)\nChannel:  0\nOpType:   1 (TypeRead)\nOpCode:   2 (CmdFwVer)\nEndCode:  0 (ErrOk)\n"
-            "Data:     2.14\nRound trip over 4 queries: min 1.000 ms, median 2.500 ms, max 10.000 ms\n");
+  EXPECT_EQ(
+      ReplyText(r, timing, &names),
+      "DevType:  12289 (0x3001)\nChannel:  0\nOpType:   1 (TypeRead)\nOpCode:   2 (CmdFwVer)\nEndCode:  0 (ErrOk)\n"
+      "Data:     2.14\nRound trip over 4 queries: min 1.000 ms, median 2.500 ms, max 10.000 ms\n");
   EXPECT_NE(ReplyText(r, std::nullopt, nullptr).find("OpType:   1\nOpCode:   2\nEndCode:  0\n"), std::string::npos);
   EXPECT_EQ(ReplyJson(r, std::nullopt, &names),
             "{\"DevType\": 12289, \"Channel\": 0, \"OpType\": 1, \"OpTypeName\": \"TypeRead\", \"OpCode\": 2, "
@@ -245,11 +295,15 @@ TEST(CliReport, DeviceNamedBySerialIndexOrPath) {
   list[2] = Unusable(3, u"p3");
   list[3] = {4, true, u"", u"ab", u"", u"", u"p4", u"p4", 0, 0, 0, {}};
   list[4] = {5, true, u"", u"AB", u"", u"", u"p5", u"p5", 0, 0, 0, {}};
-  const struct { std::u16string_view device; Found how; int index; } cases[] = {
-      {u"S1", Found::Usable, 1}, {u"s1", Found::Usable, 1}, {u"3", Found::Usable, 2}, {u"2", Found::Usable, 2},
-      {u"1", Found::Usable, 1}, {u"\\\\?\\usb", Found::Usable, 1}, {path, Found::Usable, 1},
-      {u"3 ", Found::Missing, 0}, {u"p3", Found::Unusable, 3}, {u"AB", Found::Usable, 5}, {u"ab", Found::Usable, 4},
-      {u"Ab", Found::Ambiguous, 0}, {u"6", Found::Missing, 0}, {u"0x1", Found::Missing, 0}, {u"", Found::Missing, 0}};
+  const struct {
+    std::u16string_view device;
+    Found how;
+    int index;
+  } cases[] = {{u"S1", Found::Usable, 1}, {u"s1", Found::Usable, 1},   {u"3", Found::Usable, 2},
+               {u"2", Found::Usable, 2},  {u"1", Found::Usable, 1},    {u"\\\\?\\usb", Found::Usable, 1},
+               {path, Found::Usable, 1},  {u"3 ", Found::Missing, 0},  {u"p3", Found::Unusable, 3},
+               {u"AB", Found::Usable, 5}, {u"ab", Found::Usable, 4},   {u"Ab", Found::Ambiguous, 0},
+               {u"6", Found::Missing, 0}, {u"0x1", Found::Missing, 0}, {u"", Found::Missing, 0}};
   for (const auto& c : cases) {
     const Match match = FindInstrument(list, c.device);
     EXPECT_EQ(match.how, c.how) << Utf8(c.device);

@@ -41,7 +41,11 @@ TEST(Calibration, RequestsOnTheWire) {
 }
 
 TEST(Calibration, ResultFollowsTransferAndEndCode) {
-  struct Case { bool transferOk; std::int32_t endCode; bool result; };
+  struct Case {
+    bool transferOk;
+    std::int32_t endCode;
+    bool result;
+  };
   for (const Case& c : {Case{true, 0, true}, Case{true, 9, false}, Case{true, -1, false}, Case{false, 0, false}}) {
     RecordingPort port;
     port.transferOk = c.transferOk;

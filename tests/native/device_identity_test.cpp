@@ -42,8 +42,8 @@ class ScriptedInstrument : public PacketPort {
 
 ScriptedInstrument TwoChannelInstrument() {
   ScriptedInstrument device;
-  device.texts = {{{CmdModel, 0}, " LD-5"},   {{CmdSerial, 0}, "SN 42"}, {{CmdFwVer, 0}, "  1.2.3"},
-                  {{CmdChanCt, 0}, "  2"},     {{CmdDevType, 0}, "4660"}, {{CmdDevDesc, 0}, " Laser driver"},
+  device.texts = {{{CmdModel, 0}, " LD-5"},      {{CmdSerial, 0}, "SN 42"},   {{CmdFwVer, 0}, "  1.2.3"},
+                  {{CmdChanCt, 0}, "  2"},       {{CmdDevType, 0}, "4660"},   {{CmdDevDesc, 0}, " Laser driver"},
                   {{CmdDevDesc, 1}, " Diode A"}, {{CmdDevDesc, 2}, "Diode B"}};
   return device;
 }
@@ -69,7 +69,8 @@ TEST(QueryDeviceInfo, SpacePaddedTwoChannelInstrument) {
   EXPECT_EQ(id.description, u"Laser driver");
   EXPECT_EQ(id.channelNames, (std::vector<std::u16string>{u"Diode A", u"Diode B"}));
 
-  const std::int32_t wireOrder[] = {CmdModel, CmdSerial, CmdFwVer, CmdChanCt, CmdDevType, CmdDevDesc, CmdDevDesc, CmdDevDesc};
+  const std::int32_t wireOrder[] = {CmdModel,   CmdSerial,  CmdFwVer,   CmdChanCt,
+                                    CmdDevType, CmdDevDesc, CmdDevDesc, CmdDevDesc};
   ASSERT_EQ(device.requests.size(), std::size(wireOrder));
   for (std::size_t i = 0; i < device.requests.size(); ++i) {
     const PacketFields& request = device.requests[i];
@@ -93,7 +94,11 @@ TEST(QueryDeviceInfo, FailedIdentityExchangeStillSendsAllSixAndLeavesOutUntouche
 }
 
 TEST(QueryDeviceInfo, ChannelFailuresLeaveNamesEmptyAndThreeInARowStop) {
-  struct Case { std::set<std::int32_t> failing; std::size_t requestsSent; std::vector<std::u16string> names; };
+  struct Case {
+    std::set<std::int32_t> failing;
+    std::size_t requestsSent;
+    std::vector<std::u16string> names;
+  };
   const Case cases[] = {
       {{2}, 6 + 5, {u"C1", u"", u"C3", u"C4", u"C5"}},
       {{1, 2, 4, 5}, 6 + 5, {u"", u"", u"C3", u"", u""}},
@@ -112,7 +117,11 @@ TEST(QueryDeviceInfo, ChannelFailuresLeaveNamesEmptyAndThreeInARowStop) {
 }
 
 TEST(QueryDeviceInfo, ChannelCountLimits) {
-  struct Case { std::string count; std::int32_t error; std::size_t names; };
+  struct Case {
+    std::string count;
+    std::int32_t error;
+    std::size_t names;
+  };
   const Case cases[] = {{"0", 0, 0}, {"32767", 0, 32767}, {"-1", kErrSubscript, 0}, {"32768", kErrOverflow, 0}};
   for (const Case& c : cases) {
     ScriptedInstrument device = TwoChannelInstrument();

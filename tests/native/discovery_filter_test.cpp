@@ -52,8 +52,7 @@ TEST(FilterDecision, DecidedFilterIgnoresLaterOnes) {
   decision.Apply(0, true);
   EXPECT_TRUE(decision.Decided());
   EXPECT_FALSE(decision.Listed());
-  EXPECT_EQ(ClassSetOf(std::vector<std::int64_t>{61441, 0x1'0000'0105LL}),
-            (std::vector<std::int16_t>{-4096, 0x0100}));
+  EXPECT_EQ(ClassSetOf(std::vector<std::int64_t>{61441, 0x1'0000'0105LL}), (std::vector<std::int16_t>{-4096, 0x0100}));
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ namespace {
 
 TEST(NameTable, FindsAnyCaseAndRefusesWhatItCannotJudge) {
   NameTable table;
-  const char16_t* names[] = {u"DevType", u"Channel", u"OpType", u"OpCode", u"EndCode", u"Data", u"_NewEnum",
-                             u"ChannelCount", u"ChannelNames", u"QueryInterface", u"A1", u"x"};
+  const char16_t* names[] = {u"DevType",  u"Channel",      u"OpType",       u"OpCode",         u"EndCode", u"Data",
+                             u"_NewEnum", u"ChannelCount", u"ChannelNames", u"QueryInterface", u"A1",      u"x"};
   for (int i = 0; i < 12; ++i) ASSERT_TRUE(table.Add(names[i], 100 + i));
   EXPECT_FALSE(table.Add(u"Dev-Type", 1));
   EXPECT_FALSE(table.Add(u"", 1));
@@ -20,9 +20,21 @@ TEST(NameTable, FindsAnyCaseAndRefusesWhatItCannotJudge) {
     const char16_t* name;
     int want;  // -1: not found here
   } cases[] = {
-      {u"DevType", 100},      {u"devtype", 100},  {u"DEVTYPE", 100}, {u"_newenum", 106}, {u"channelnames", 108},
-      {u"ChannelName", -1},   {u"ChannelNamesX", -1}, {u"Channel", 101}, {u"a1", 110},   {u"X", 111},
-      {u"", -1},              {u"Dev Type", -1},  {u"DevTyp\u00e9", -1}, {u"Dev\u0000Type", -1}, {u"OpCode\u212a", -1},
+      {u"DevType", 100},
+      {u"devtype", 100},
+      {u"DEVTYPE", 100},
+      {u"_newenum", 106},
+      {u"channelnames", 108},
+      {u"ChannelName", -1},
+      {u"ChannelNamesX", -1},
+      {u"Channel", 101},
+      {u"a1", 110},
+      {u"X", 111},
+      {u"", -1},
+      {u"Dev Type", -1},
+      {u"DevTyp\u00e9", -1},
+      {u"Dev\u0000Type", -1},
+      {u"OpCode\u212a", -1},
   };
   for (const auto& c : cases) {
     const auto found = table.Find(c.name);

@@ -54,12 +54,15 @@ TEST(WixRegistryInclude, ValuesUnderTheClassesRootEscapedForXml) {
   const std::string keyed = installer::WixRegistryInclude(rows, true);
   EXPECT_NE(keyed.find("<RegistryValue Root=\"HKLM\" Key=\"Software\\Classes\\Velcorin.Device\" "
                        "Value=\"a&amp;b&lt;c&gt;&quot;d&quot; &#xE9;\" Type=\"string\" KeyPath=\"yes\"/>"),
-            std::string::npos) << keyed;
+            std::string::npos)
+      << keyed;
   EXPECT_NE(keyed.find("Key=\"Software\\Classes\\TypeLib\\{L}\\30.0\\0\\win32\" Value=\"[#Dll32]\" Type=\"string\"/>"),
-            std::string::npos) << keyed;
+            std::string::npos)
+      << keyed;
   EXPECT_NE(keyed.find("Key=\"Software\\Classes\\CLSID\\{C}\\InprocServer32\" Name=\"ThreadingModel\" "
                        "Value=\"Apartment\" Type=\"string\"/>"),
-            std::string::npos) << keyed;
+            std::string::npos)
+      << keyed;
   EXPECT_EQ(installer::WixRegistryInclude(rows, false).find("KeyPath"), std::string::npos);
   EXPECT_TRUE(keyed.starts_with("<?xml") && keyed.ends_with("</Include>\n"));
 }

@@ -13,11 +13,13 @@
 namespace velcorin::trace {
 namespace {
 
-std::vector<std::uint8_t> Command(std::int32_t opType, std::int32_t opCode, std::string data = "", std::int32_t channel = 0) {
+std::vector<std::uint8_t> Command(std::int32_t opType, std::int32_t opCode, std::string data = "",
+                                  std::int32_t channel = 0) {
   std::vector<std::uint8_t> bytes(kCommandReportSize, 0);
   const std::int32_t fields[] = {0, channel, opType, opCode};
   for (int f = 0; f < 4; ++f)
-    for (int i = 0; i < 4; ++i) bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
   std::copy(data.begin(), data.end(), bytes.begin() + kCommandDataOffset);
   return bytes;
 }
@@ -31,7 +33,8 @@ std::vector<std::uint8_t> Reply(const std::vector<std::uint8_t>& command, std::i
   return bytes;
 }
 
-TraceEvent Transfer(EventKind kind, std::uint32_t handle, std::vector<std::uint8_t> bytes, Outcome outcome = Outcome::Done) {
+TraceEvent Transfer(EventKind kind, std::uint32_t handle, std::vector<std::uint8_t> bytes,
+                    Outcome outcome = Outcome::Done) {
   TraceEvent e;
   e.kind = kind;
   e.pid = 7;
@@ -69,8 +72,8 @@ TEST(TraceLine, EveryKindOfEventReadsBackAsWritten) {
   TraceEvent close;
   close.kind = EventKind::Close;
   close.handle = 3;
-  const std::vector<TraceEvent> events = {walk, refused, busy, Transfer(EventKind::Write, 3, Command(1, 1)), late,
-                                          shortReply, close, LimitEvent(100)};
+  const std::vector<TraceEvent> events = {walk, refused,    busy,  Transfer(EventKind::Write, 3, Command(1, 1)),
+                                          late, shortReply, close, LimitEvent(100)};
   std::string text;
   for (TraceEvent e : events) {
     e.time = 1796716818123456;
@@ -161,7 +164,7 @@ TEST(ReplayBook, RepliesInRecordedOrderThenTheLastAgain) {
   exchange(model, Transfer(EventKind::Read, 1, Reply(model, 0, "third")));
   exchange(password, Transfer(EventKind::Read, 1, Reply(password, 0, "")));
   exchange(refused, Transfer(EventKind::Read, 1, {}, Outcome::Failed));
-  events.push_back(Transfer(EventKind::Write, 1, Command(1, 43)));  // no read followed
+  events.push_back(Transfer(EventKind::Write, 1, Command(1, 43)));     // no read followed
   events.push_back(Opened(2, "\\\\?\\USB#VID_6A5B&PID_3001#SN#{G}"));  // the same instrument, another case
 
   auto instruments = ReplayInstruments(events);

@@ -94,18 +94,27 @@ std::vector<TraceEvent> TroubledTrace() {
 
 TEST(TraceShow, OneLinePerExchangeWithTroubleMarked) {
   const std::string expected[] = {
-      "Time (UTC)       Instrument  Command                                              Reply                           ms        Outcome",
+      "Time (UTC)       Instrument  Command                                              Reply                         "
+      "  ms        Outcome",
       "07:40:18.001000  DEMO3001    found " + kPath,
       "07:40:18.002000  DEMO3001    open " + kPath + "                                   0.120",
-      "07:40:18.003000  DEMO3001    TypeRead CmdSerial                                   ErrOk \"DEMO3001\"                0.250",
-      "07:40:18.005000  DEMO3001    TypeRead CmdModel                                                                    1000.040  ! no reply (timed out)",
-      "07:40:18.007000  DEMO3001    TypeRead CmdFwVer                                    ErrOk \"LDI-3001\" (to CmdModel)  0.100",
-      "07:40:18.009000  DEMO3001    TypeWrite CmdPasswd (withheld)                       ErrCalMode (withheld)           0.240",
-      "07:40:18.011000  DEMO3001    TypeRead CmdChanCt                                                                   0.030     ! write failed (error 232)",
-      "07:40:18.012000  DEMO3001    TypeRead CmdDevDesc ch 2                                                             0.060     ! read failed (error 109)",
-      "07:40:18.014000  DEMO3001    TypeRead CmdDevType                                  ErrOk \"\"                        0.240     ! short reply (12 bytes)",
+      "07:40:18.003000  DEMO3001    TypeRead CmdSerial                                   ErrOk \"DEMO3001\"            "
+      "    0.250",
+      "07:40:18.005000  DEMO3001    TypeRead CmdModel                                                                  "
+      "  1000.040  ! no reply (timed out)",
+      "07:40:18.007000  DEMO3001    TypeRead CmdFwVer                                    ErrOk \"LDI-3001\" (to "
+      "CmdModel)  0.100",
+      "07:40:18.009000  DEMO3001    TypeWrite CmdPasswd (withheld)                       ErrCalMode (withheld)         "
+      "  0.240",
+      "07:40:18.011000  DEMO3001    TypeRead CmdChanCt                                                                 "
+      "  0.030     ! write failed (error 232)",
+      "07:40:18.012000  DEMO3001    TypeRead CmdDevDesc ch 2                                                           "
+      "  0.060     ! read failed (error 109)",
+      "07:40:18.014000  DEMO3001    TypeRead CmdDevType                                  ErrOk \"\"                    "
+      "    0.240     ! short reply (12 bytes)",
       "07:40:18.016000  DEMO3001    close",
-      "07:40:18.017000  DEMO3001    open " + kPath + "                                   0.090     ! in use (error 231)",
+      "07:40:18.017000  DEMO3001    open " + kPath +
+          "                                   0.090     ! in use (error 231)",
       "07:40:18.018000              trace stopped: size limit of 100 MB reached",
   };
   std::string table;
@@ -129,7 +138,8 @@ TEST(TraceShow, NarrowedByInstrumentAndTimeOrPassedOnAsJson) {
   const std::string json = ShowTrace(events, {u"f", u"", std::nullopt, true});
   EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 12);
   EXPECT_NE(json.find("\"OpCodeName\":\"CmdFwVer\""), std::string::npos);
-  EXPECT_NE(json.find("\"EndCode\":9,\"EndCodeName\":\"ErrCalMode\",\"Data\":null,\"withheld\":true"), std::string::npos);
+  EXPECT_NE(json.find("\"EndCode\":9,\"EndCodeName\":\"ErrCalMode\",\"Data\":null,\"withheld\":true"),
+            std::string::npos);
 }
 
 TEST(TraceShow, Arguments) {
@@ -141,14 +151,19 @@ TEST(TraceShow, Arguments) {
   args = {u"--trace"};
   EXPECT_THROW(TakeTraceOption(args), UsageError);
 
-  const auto options = ParseTraceShow({u"trace", u"show", u"t.jsonl", u"--instrument", u"SN1", u"--since=07:00:00", u"--json"});
+  const auto options =
+      ParseTraceShow({u"trace", u"show", u"t.jsonl", u"--instrument", u"SN1", u"--since=07:00:00", u"--json"});
   EXPECT_EQ(options.file, u"t.jsonl");
   EXPECT_EQ(options.instrument, u"SN1");
   EXPECT_EQ(options.since, u"07:00:00");
   EXPECT_TRUE(options.json);
-  for (const std::vector<std::u16string>& bad : std::vector<std::vector<std::u16string>>{
-           {u"trace"}, {u"trace", u"list"}, {u"trace", u"show"}, {u"trace", u"show", u"a", u"b"},
-           {u"trace", u"show", u"a", u"--since"}, {u"trace", u"show", u"a", u"--colour"}})
+  for (const std::vector<std::u16string>& bad :
+       std::vector<std::vector<std::u16string>>{{u"trace"},
+                                                {u"trace", u"list"},
+                                                {u"trace", u"show"},
+                                                {u"trace", u"show", u"a", u"b"},
+                                                {u"trace", u"show", u"a", u"--since"},
+                                                {u"trace", u"show", u"a", u"--colour"}})
     EXPECT_THROW(ParseTraceShow(bad), UsageError);
 }
 

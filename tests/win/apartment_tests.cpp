@@ -101,7 +101,8 @@ std::wstring Across(Home home, const std::function<ComPtr<IUnknown>()>& make, co
     CoInitializeEx(nullptr, home == Home::Sta ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED);
     WaitForSingleObject(ready, INFINITE);
     ComPtr<IUnknown> proxy;
-    if (stream && SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, &proxy))) transcript = use(proxy.Get());
+    if (stream && SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, &proxy)))
+      transcript = use(proxy.Get());
     proxy.Reset();
     CoUninitialize();
     SetEvent(done);
@@ -114,7 +115,8 @@ std::wstring Across(Home home, const std::function<ComPtr<IUnknown>()>& make, co
 }
 
 std::wstring Across(Home home, REFCLSID clsid, const Use& use) {
-  return Across(home, [&] { return MakeHere(clsid); }, use);
+  return Across(
+      home, [&] { return MakeHere(clsid); }, use);
 }
 
 std::wstring TextOf(VARIANT& value) {
@@ -179,9 +181,11 @@ std::wstring Sweep(IUnknown* object, REFIID iid, bool early) {
   for (UINT call = 0; call < 2 * count; ++call) {
     FUNCDESC* func = nullptr;
     info->GetFuncDesc(call % count, &func);
-    const SHORT retval = func->cParams && (func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL);
+    const SHORT retval =
+        func->cParams && (func->lprgelemdescParam[func->cParams - 1].paramdesc.wParamFlags & PARAMFLAG_FRETVAL);
     std::vector<VARIANT> args;
-    for (SHORT p = 0; p < func->cParams - retval; ++p) args.push_back(Sample(info.Get(), func->lprgelemdescParam[p].tdesc));
+    for (SHORT p = 0; p < func->cParams - retval; ++p)
+      args.push_back(Sample(info.Get(), func->lprgelemdescParam[p].tdesc));
     VARIANT result{};
     HRESULT hr = E_FAIL;
     if (early) {
@@ -201,7 +205,10 @@ std::wstring Sweep(IUnknown* object, REFIID iid, bool early) {
       hr = V_ERROR(&returned);
       if (retval && SUCCEEDED(hr)) {
         const VARTYPE vt = func->lprgelemdescParam[func->cParams - 1].tdesc.lptdesc->vt;
-        V_VT(&slot) = vt == VT_BSTR || vt == VT_BOOL ? vt : vt == VT_PTR ? VT_DISPATCH : vt == VT_SAFEARRAY ? VT_ARRAY | VT_BSTR : VT_I4;
+        V_VT(&slot) = vt == VT_BSTR || vt == VT_BOOL ? vt
+                      : vt == VT_PTR                 ? VT_DISPATCH
+                      : vt == VT_SAFEARRAY           ? VT_ARRAY | VT_BSTR
+                                                     : VT_I4;
         result = slot;
       }
     } else {
@@ -295,28 +302,31 @@ TEST(CrossApartment, TokensEarlyBoundWithAndWithoutAMarshaller) {
 // The dialog's calls to a Filter in the MTA pump sent messages, and a slow
 // instrument holds a fill up: a Refresh during it runs once it is done.
 TEST(CrossApartment, RefreshDuringAFillLeavesOneConsistentTree) {
-  velcorin::sim::SimClient sim("[a]\nserial = APT3001\nmodel = LDI-A\ntype = 0x3001\ndelay_ms = 150\n"
-                               "[b]\nserial = APT3002\nmodel = LDI-B\ntype = 0x3002\n");
+  velcorin::sim::SimClient sim(
+      "[a]\nserial = APT3001\nmodel = LDI-A\ntype = 0x3001\ndelay_ms = 150\n"
+      "[b]\nserial = APT3002\nmodel = LDI-B\ntype = 0x3002\n");
   std::vector<std::wstring> texts;
-  Across(Home::Mta, [] { return NewCollectionHere(0); }, [&](IUnknown* filter) {
-    ComPtr<IDispatch> chooser, filterDispatch;
-    MakeHere(CLSID_Chooser).As(&chooser);
-    filter->QueryInterface(IID_PPV_ARGS(&filterDispatch));
-    InvokeResult set, shown;
-    std::vector<VARIANT> args{Obj(filterDispatch.Get())};
-    Invoke(set, chooser.Get(), L"Filter", DISPATCH_PROPERTYPUTREF, args);
-    ClearArgs(args);
-    DialogDriver driver([&](const Dialog& d) {
-      PostMessageW(d.refresh, BM_CLICK, 0, 0);
-      Sleep(300);
-      SendMessageW(d.refresh, BM_CLICK, 0, 0);
-      ASSERT_TRUE(WaitUntilFilled(d));
-      for (const TreeNode& node : TreeNodes(d.tree)) texts.push_back(node.text);
-      SendMessageW(d.cancel, BM_CLICK, 0, 0);
-    });
-    Invoke(shown, chooser.Get(), L"ShowDialog", DISPATCH_METHOD);
-    return std::wstring(set.hr == S_OK && shown.hr == S_OK ? L"ok" : L"failed");
-  });
+  Across(
+      Home::Mta, [] { return NewCollectionHere(0); },
+      [&](IUnknown* filter) {
+        ComPtr<IDispatch> chooser, filterDispatch;
+        MakeHere(CLSID_Chooser).As(&chooser);
+        filter->QueryInterface(IID_PPV_ARGS(&filterDispatch));
+        InvokeResult set, shown;
+        std::vector<VARIANT> args{Obj(filterDispatch.Get())};
+        Invoke(set, chooser.Get(), L"Filter", DISPATCH_PROPERTYPUTREF, args);
+        ClearArgs(args);
+        DialogDriver driver([&](const Dialog& d) {
+          PostMessageW(d.refresh, BM_CLICK, 0, 0);
+          Sleep(300);
+          SendMessageW(d.refresh, BM_CLICK, 0, 0);
+          ASSERT_TRUE(WaitUntilFilled(d));
+          for (const TreeNode& node : TreeNodes(d.tree)) texts.push_back(node.text);
+          SendMessageW(d.cancel, BM_CLICK, 0, 0);
+        });
+        Invoke(shown, chooser.Get(), L"ShowDialog", DISPATCH_METHOD);
+        return std::wstring(set.hr == S_OK && shown.hr == S_OK ? L"ok" : L"failed");
+      });
   EXPECT_EQ(texts, (std::vector<std::wstring>{L"My Computer", L"Laser Diode Driver Instruments", L"LDI-A", L"LDI-B"}));
 }
 

@@ -233,7 +233,7 @@ TEST(LateBound, StoredPropertiesByNameAndReadOnlyOnes) {
 TEST(LateBound, NamedArgumentsReachTheMember) {
   auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
   for (const wchar_t* name : {L"Passwd", L"outList", L"Filter", L"DevPath", L"Pkt"}) {
-    const wchar_t* member = wcscmp(name, L"Passwd") == 0   ? L"EnterCalMode"
+    const wchar_t* member = wcscmp(name, L"Passwd") == 0    ? L"EnterCalMode"
                             : wcscmp(name, L"DevPath") == 0 ? L"OpenDev"
                             : wcscmp(name, L"Pkt") == 0     ? L"QueryDev"
                                                             : L"EnumDevices";

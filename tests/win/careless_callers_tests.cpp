@@ -221,8 +221,8 @@ TEST_F(InvokeSweep, OpenDevice) {
 TEST(NameLookup, AnswersAsTheTypeLibrary) {
   Objects o;
   auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
-  for (IDispatch* object : {o.packet.Get(), o.devInfo.Get(), o.enumFilter.Get(), o.chooser.Get(), o.collection.Get(),
-                            device.Get()}) {
+  for (IDispatch* object :
+       {o.packet.Get(), o.devInfo.Get(), o.enumFilter.Get(), o.chooser.Get(), o.collection.Get(), device.Get()}) {
     ComPtr<ITypeInfo> info;
     object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info);
     std::set<std::wstring> names = {L"", L"x", L"Dev Type", L"Dev-Type", L"DevTyp\u00e9", L"Count\u212a", L"RHS"};
@@ -262,8 +262,8 @@ struct Expected {
   const wchar_t* member;
   WORD flags;
   std::function<VARIANT()> arg;
-  HRESULT hr;     // S_OK, or the error the component raises
-  int result;     // for S_OK: the truth value returned (-2: not looked at)
+  HRESULT hr;  // S_OK, or the error the component raises
+  int result;  // for S_OK: the truth value returned (-2: not looked at)
 };
 
 void ExpectOutcomes(IDispatch* object, const std::vector<Expected>& table) {
@@ -301,27 +301,29 @@ VARIANT EmbeddedNul() {
 TEST(Outcomes, DeviceMembersOnAClosedAndAnOpenDevice) {
   auto closed = CreateByProgId<IDispatch>(L"Velcorin.Device");
   auto nothing = [] { return Obj(nullptr); };
-  ExpectOutcomes(closed.Get(), {
-      {"closed QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, S_OK, 0},
-      {"closed ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, S_OK, 0},
-      {"closed WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, S_OK, 0},
-      {"OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
-      {"OpenDev(embedded nul)", L"OpenDev", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
-      {"OpenDev(null BSTR)", L"OpenDev", DISPATCH_METHOD, [] { return Typed(VT_BSTR); }, S_OK, 0},
-      {"closed EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
-  });
+  ExpectOutcomes(closed.Get(),
+                 {
+                     {"closed QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, S_OK, 0},
+                     {"closed ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, S_OK, 0},
+                     {"closed WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, S_OK, 0},
+                     {"OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
+                     {"OpenDev(embedded nul)", L"OpenDev", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
+                     {"OpenDev(null BSTR)", L"OpenDev", DISPATCH_METHOD, [] { return Typed(VT_BSTR); }, S_OK, 0},
+                     {"closed EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
+                 });
 
   OpenRig rig("CARELESS2");
   ASSERT_TRUE(rig.Open());
   auto open = AsDispatch(rig.device.Get());
-  ExpectOutcomes(open.Get(), {
-      {"open QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, kErr(91), 0},
-      {"open ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, kErr(91), 0},
-      {"open WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, kErr(91), 0},
-      {"open OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
-      {"open EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
-      {"open EnterCalMode(embedded nul)", L"EnterCalMode", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
-  });
+  ExpectOutcomes(open.Get(),
+                 {
+                     {"open QueryDev(Nothing)", L"QueryDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+                     {"open ReadDev(Nothing)", L"ReadDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+                     {"open WriteDev(Nothing)", L"WriteDev", DISPATCH_METHOD, nothing, kErr(91), 0},
+                     {"open OpenDev(million)", L"OpenDev", DISPATCH_METHOD, MillionChars, S_OK, 0},
+                     {"open EnterCalMode(million)", L"EnterCalMode", DISPATCH_METHOD, MillionChars, S_OK, 0},
+                     {"open EnterCalMode(embedded nul)", L"EnterCalMode", DISPATCH_METHOD, EmbeddedNul, S_OK, 0},
+                 });
   EXPECT_TRUE(IsOpen(rig.device.Get()));
   EXPECT_TRUE(rig.QueryWorks());
 }
@@ -348,9 +350,9 @@ TEST(Outcomes, StringPropertiesKeepEveryCharacter) {
   struct Case {
     const wchar_t* progId;
     const wchar_t* property;
-  } cases[] = {{L"Velcorin.Packet", L"Data"},           {L"Velcorin.DevInfo", L"Description"},
-               {L"Velcorin.DevInfo", L"DevicePath"},    {L"Velcorin.DevInfo", L"FirmwareVersion"},
-               {L"Velcorin.DevInfo", L"ModelNumber"},   {L"Velcorin.DevInfo", L"SerialNumber"}};
+  } cases[] = {{L"Velcorin.Packet", L"Data"},         {L"Velcorin.DevInfo", L"Description"},
+               {L"Velcorin.DevInfo", L"DevicePath"},  {L"Velcorin.DevInfo", L"FirmwareVersion"},
+               {L"Velcorin.DevInfo", L"ModelNumber"}, {L"Velcorin.DevInfo", L"SerialNumber"}};
   const std::wstring values[] = {std::wstring(1000000, L'm'), std::wstring(L"a\0b\0\0", 5), std::wstring()};
   for (const Case& c : cases)
     for (const std::wstring& value : values)
@@ -389,7 +391,12 @@ TEST(Outcomes, ChannelNamesArrays) {
     bool stored;
     std::vector<LONG> dims;
   } cases[] = {
-      {"1-D strings", [] { return Array(VT_BSTR, Strings({L"a", L"b", L"c"})); }, true, {3}},
+      {"1-D strings",
+       [] {
+         return Array(VT_BSTR, Strings({L"a", L"b", L"c"}));
+       },
+       true,
+       {3}},
       {"2-D strings", [] { return Array(VT_BSTR, StringMatrix()); }, true, {2, 3}},
       {"no array", [] { return Array(VT_BSTR, nullptr); }, true, {}},
       {"longs", [] { return Array(VT_I4, Longs()); }, false, {}},
@@ -554,8 +561,7 @@ TEST(Outcomes, EnumDevicesFiltersOfEveryShape) {
       {"a filter without tokens", [] { return ListOf({Obj(FilterWithTokens(0, nullptr).Get())}); }, kAnyDefined},
       {"class tokens of every shape", [&] { return ListOf({Obj(FilterWithTokens(0, oddTokens()).Get())}); },
        kAnyDefined},
-      {"id tokens of every shape", [&] { return ListOf({Obj(FilterWithTokens(1, oddTokens()).Get())}); },
-       kAnyDefined},
+      {"id tokens of every shape", [&] { return ListOf({Obj(FilterWithTokens(1, oddTokens()).Get())}); }, kAnyDefined},
   };
   auto device = CreateByProgId<IDispatch>(L"Velcorin.Device");
   for (const FilterCase& c : cases) {
@@ -630,7 +636,6 @@ struct VtableCall {
   std::shared_ptr<FUNCDESC> func;  // owns what the parameter descriptions point into
   ComPtr<ITypeInfo> info;
 };
-
 
 // Fills one parameter with a good value (null == false) or a null pointer.
 void Prepare(ITypeInfo* info, const ELEMDESC& desc, bool null, VtableParam& p, const Objects& objects) {
@@ -707,8 +712,9 @@ std::vector<VtableCall> VtableMembers(IDispatch* object) {
     VtableCall call;
     BSTR name = nullptr;
     info->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr);
-    call.name = std::wstring(name ? name : L"?") +
-                (func->invkind == INVOKE_PROPERTYGET ? L" get" : func->invkind == INVOKE_FUNC ? L"" : L" put");
+    call.name = std::wstring(name ? name : L"?") + (func->invkind == INVOKE_PROPERTYGET ? L" get"
+                                                    : func->invkind == INVOKE_FUNC      ? L""
+                                                                                        : L" put");
     SysFreeString(name);
     call.offset = static_cast<ULONG_PTR>(func->oVft);
     call.params.assign(func->lprgelemdescParam, func->lprgelemdescParam + func->cParams);

@@ -65,8 +65,7 @@ void TreeWalk(HWND tree, HTREEITEM item, int level, std::vector<TreeNode>& nodes
     info.pszText = text;
     info.cchTextMax = 256;
     TreeView_GetItem(tree, &info);
-    nodes.push_back({item, level, text, info.iImage + 1, info.iSelectedImage + 1,
-                     (info.state & TVIS_EXPANDED) != 0});
+    nodes.push_back({item, level, text, info.iImage + 1, info.iSelectedImage + 1, (info.state & TVIS_EXPANDED) != 0});
     TreeWalk(tree, TreeView_GetChild(tree, item), level + 1, nodes);
   }
 }
@@ -163,22 +162,20 @@ bool RunUnix(const std::string& command) {
   static int serial = 0;
   wchar_t folder[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, folder);
-  const std::wstring base = std::wstring(folder) + L"\\chooser-unix-" +
-                            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+  const std::wstring base = std::wstring(folder) + L"\\chooser-unix-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(++serial);
   const std::wstring script = base + L".sh", done = base + L".done";
   const std::string unixDone = UnixPath(done);
   {
     std::ofstream file(std::filesystem::path(script), std::ios::binary);
-    file << command << "\necho $? > '" << unixDone << ".part' && mv '" << unixDone << ".part' '" << unixDone
-         << "'\n";
+    file << command << "\necho $? > '" << unixDone << ".part' && mv '" << unixDone << ".part' '" << unixDone << "'\n";
   }
   const std::string unixScript = UnixPath(script);
   std::wstring commandLine = L"start.exe /unix /bin/sh " + std::wstring(unixScript.begin(), unixScript.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process))
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return false;
   WaitForSingleObject(process.hProcess, 10000);
   CloseHandle(process.hThread);

@@ -71,6 +71,5 @@ POINT WindowCentre(HWND window);
 POINT CloseBox(HWND window);
 bool ClickAt(POINT point);
 
-
 // Visible top-level windows of this process: the dialog alone means no message box.
 int VisibleWindowsOfThisProcess();

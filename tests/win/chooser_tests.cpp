@@ -176,10 +176,10 @@ TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
     ASSERT_EQ(PixelsX(1440), ExpectedDpi());
   }
   // The caller's own windows: an enabled one is disabled while the dialog shows.
-  const HWND enabled = CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
-                                       nullptr, nullptr, nullptr);
-  const HWND disabled = CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE | WS_DISABLED, 60, 0, 50,
-                                        50, nullptr, nullptr, nullptr, nullptr);
+  const HWND enabled =
+      CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
+  const HWND disabled = CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE | WS_DISABLED, 60, 0, 50, 50,
+                                        nullptr, nullptr, nullptr, nullptr);
   const bool selected = Show([&](const Dialog& d) {
     EXPECT_FALSE(IsWindowEnabled(enabled));
     EXPECT_EQ(TextOf(d.window), L"Select Device");
@@ -201,9 +201,12 @@ TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
 
     // Every control in tab-index order: class, caption, twips rectangle.
     const std::tuple<const wchar_t*, const wchar_t*, int, int, int, int> controls[] = {
-        {L"SysTreeView32", L"", 240, 480, 3495, 3720},     {L"SysListView32", L"", 3840, 480, 5310, 3720},
-        {L"Button", L"&Open", 240, 4320, 1245, 450},        {L"Static", L"Devices Detected:", 240, 240, 2175, 255},
-        {L"Static", L"Device Properties:", 3840, 240, 3975, 255}, {L"Button", L"&Cancel", 1560, 4320, 1245, 450},
+        {L"SysTreeView32", L"", 240, 480, 3495, 3720},
+        {L"SysListView32", L"", 3840, 480, 5310, 3720},
+        {L"Button", L"&Open", 240, 4320, 1245, 450},
+        {L"Static", L"Devices Detected:", 240, 240, 2175, 255},
+        {L"Static", L"Device Properties:", 3840, 240, 3975, 255},
+        {L"Button", L"&Cancel", 1560, 4320, 1245, 450},
         {L"Button", L"&Refresh", 7905, 4320, 1245, 450}};
     HWND child = GetWindow(d.window, GW_CHILD);
     for (const auto& [kind, caption, left, top, width, height] : controls) {
@@ -233,8 +236,8 @@ TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
 
     // The controls come from common controls 6 of this process's architecture
     // (Wine reports the same version for every copy: only the path tells).
-    const std::wstring controls6 = sizeof(void*) == 8 ? L"\\amd64_microsoft.windows.common-controls_6" :
-                                                        L"\\x86_microsoft.windows.common-controls_6";
+    const std::wstring controls6 = sizeof(void*) == 8 ? L"\\amd64_microsoft.windows.common-controls_6"
+                                                      : L"\\x86_microsoft.windows.common-controls_6";
     const auto loaded = LoadedCommonControls();
     EXPECT_TRUE(std::any_of(loaded.begin(), loaded.end(), [&](const std::wstring& path) {
       return path.find(controls6) != std::wstring::npos;
@@ -337,10 +340,11 @@ type = 0x4001
 )");
   const auto listed = Enumerate();
   ASSERT_EQ(listed.size(), 5u);
-  const std::map<long, std::pair<std::wstring, int>> classOf = {
-      {0x0001, {L"Development and Diagnostics Tools", 1}}, {0x0105, {L"Laser Diode Driver Components", 6}},
-      {0x0342, {L"HVXUSB Compatible Device", 5}},          {0x1102, {L"Temperature Controller Modules", 7}},
-      {0x4001, {L"Hybrid/System Solutions", 5}}};
+  const std::map<long, std::pair<std::wstring, int>> classOf = {{0x0001, {L"Development and Diagnostics Tools", 1}},
+                                                                {0x0105, {L"Laser Diode Driver Components", 6}},
+                                                                {0x0342, {L"HVXUSB Compatible Device", 5}},
+                                                                {0x1102, {L"Temperature Controller Modules", 7}},
+                                                                {0x4001, {L"Hybrid/System Solutions", 5}}};
   // Groups in the order their first device was listed (one device per class here).
   std::vector<std::tuple<int, std::wstring, int, bool>> expected = {{0, L"My Computer", 2, true}};
   for (const Listed& entry : listed) {
@@ -389,8 +393,11 @@ description = Ten
 )");
   auto fixed = [](std::wstring model, std::wstring serial, std::wstring firmware, std::wstring description,
                   std::wstring count) {
-    return Rows{{L"Model Number", model},  {L"Serial Number", serial},        {L"Firmware Version", firmware},
-                {L"Description", description}, {L"Number of Channels", count}};
+    return Rows{{L"Model Number", model},
+                {L"Serial Number", serial},
+                {L"Firmware Version", firmware},
+                {L"Description", description},
+                {L"Number of Channels", count}};
   };
   Rows one = fixed(L"EVB-1", L"DET2001", L"1.0", L"(None Assigned)", L"1");
   one.emplace_back(L"Channel 1 Description", L"Solo");
@@ -540,8 +547,8 @@ class LogPixelsOverride {
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
                     nullptr);
     DWORD size = sizeof(old_);
-    hadValue_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) ==
-                ERROR_SUCCESS;
+    hadValue_ =
+        RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_), &size) == ERROR_SUCCESS;
     RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
   }
   ~LogPixelsOverride() {
@@ -564,14 +571,14 @@ TEST(ChooserDialogAtAnotherResolution, LayoutAndColumnWidthsAt144Dpi) {
   const LogPixelsOverride dpi(144);
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring commandLine = L"\"" + std::wstring(self) +
-                             L"\" --gtest_filter=ChooserDialog.FormLayout*:ChooserDialog.DetailsRows*";
+  std::wstring commandLine =
+      L"\"" + std::wstring(self) + L"\" --gtest_filter=ChooserDialog.FormLayout*:ChooserDialog.DetailsRows*";
   SetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", L"144");
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION child{};
-  const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                      &startup, &child);
+  const BOOL started =
+      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
   SetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", nullptr);
   ASSERT_TRUE(started);
   WaitForSingleObject(child.hProcess, 120000);

@@ -77,7 +77,8 @@ class Tool {
   // The exit status, or 99 when it had to be ended after the time limit.
   DWORD Wait(DWORD timeoutMs = 60000) {
     DWORD status = 99;
-    if (started_ && WaitForSingleObject(p_.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p_.hProcess, &status);
+    if (started_ && WaitForSingleObject(p_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+      GetExitCodeProcess(p_.hProcess, &status);
     return status;
   }
   std::string Out() const { return Slurp(out_.Path()); }
@@ -161,36 +162,55 @@ void Check(const Case& c, Tool& tool) {
   EXPECT_TRUE(std::regex_search(err, std::regex(c.err))) << name << " complained:\n" << err;
 }
 
-const std::string kBusyRow = "\\d  in use or not answering: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#\\{[-0-9a-f]+\\}\n";
+const std::string kBusyRow =
+    "\\d  in use or not answering: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#\\{[-0-9a-f]+\\}\n";
 const std::string kRow = "\\d  ";
-const std::string kDemoRows = "(\\d  (LDI-3001  DEMO3001  2\\.14      0x3001  2|TCM-1102  DEMO1102  1\\.07      0x1102  1|"
-                              "LDC-0105  DEMO0105  0\\.93      0x0105  3)\n|" + kBusyRow + "){4}$";
+const std::string kDemoRows =
+    "(\\d  (LDI-3001  DEMO3001  2\\.14      0x3001  2|TCM-1102  DEMO1102  1\\.07      0x1102  1|"
+    "LDC-0105  DEMO0105  0\\.93      0x0105  3)\n|" +
+    kBusyRow + "){4}$";
 
 TEST_F(Cli, CommandLinesWhatTheyPrintAndTheirStatus) {
   ASSERT_TRUE(busy_->held());
   const Case cases[] = {
       {L"list", "", 0, "^#  Model     Serial    Firmware  Type    Channels\n" + kDemoRows, "^$"},
       {L"list --class 0x3000", "", 0, "^#.*\n(" + kRow + "LDI-3001 [^\n]*\n|" + kBusyRow + "){2}$", "^$"},
-      {L"LIST --Exclude-Class &H3000", "", 0, "^#.*\n(" + kRow + "(TCM-1102|LDC-0105) [^\n]*\n|" + kBusyRow + "){3}$", "^$"},
-      {L"list --exclude-id 0x1102 --class 0x1100 --json", "", 1, "^\\[\\{\"Index\": \\d, \"State\": \"unavailable\", "
-       "\"DevicePath\": \"[^\"]*busy7001[^\"]*\", \"Exact\": \\{\"DevicePath\": \"(\\\\\\\\\\\\u0000){2}\\?\\\\u0000[^\"]*\"\\}\\}\\]\n$",
+      {L"LIST --Exclude-Class &H3000", "", 0, "^#.*\n(" + kRow + "(TCM-1102|LDC-0105) [^\n]*\n|" + kBusyRow + "){3}$",
+       "^$"},
+      {L"list --exclude-id 0x1102 --class 0x1100 --json", "", 1,
+       "^\\[\\{\"Index\": \\d, \"State\": \"unavailable\", "
+       "\"DevicePath\": \"[^\"]*busy7001[^\"]*\", \"Exact\": \\{\"DevicePath\": "
+       "\"(\\\\\\\\\\\\u0000){2}\\?\\\\u0000[^\"]*\"\\}\\}\\]\n$",
        "^velcorin: every instrument found is in use or not answering\n$"},
-      {L"list --id 4354 --json", "", 0, "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": \"TCM-1102\", "
+      {L"list --id 4354 --json", "", 0,
+       "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": \"TCM-1102\", "
        "\"SerialNumber\": \"DEMO1102\", \"FirmwareVersion\": \"1\\.07\", \"ProductID\": 4354, \"VendorID\": 27227, "
-       "\"ChannelCount\": 1, \"Description\": \"TEC Module\", \"DevicePath\": \"\\\\\\\\\\\\\\\\\\?\\\\\\\\usb#vid_6a5b&pid_1102#"
+       "\"ChannelCount\": 1, \"Description\": \"TEC Module\", \"DevicePath\": "
+       "\"\\\\\\\\\\\\\\\\\\?\\\\\\\\usb#vid_6a5b&pid_1102#"
        "demo1102#[^\"]+\", \"ChannelNames\": \\[\"TEC\"\\], \"Exact\": \\{\"ModelNumber\": \"TCM-1102(\\\\u0000){9}\", "
-       "\"SerialNumber\": \"DEMO1102(\\\\u0000){9}\", .*\"ChannelNames\": \\[\"TEC(\\\\u0000){14}\"\\]\\}\\}", "^$"},
-      {L"info DEMO1102", "", 0, "^Index:        \\d\nModel:        TCM-1102\nSerial:       DEMO1102\nFirmware:     1\\.07\n"
-       "Type:         0x1102\nVendor:       0x6A5B\nChannels:     1\nDescription:  TEC Module\nPath:         \\\\\\\\\\?\\\\usb#"
-       "vid_6a5b&pid_1102#demo1102#\\{[-0-9a-f]+\\}\nChannel 1:    TEC\n$", "^$"},
+       "\"SerialNumber\": \"DEMO1102(\\\\u0000){9}\", .*\"ChannelNames\": \\[\"TEC(\\\\u0000){14}\"\\]\\}\\}",
+       "^$"},
+      {L"info DEMO1102", "", 0,
+       "^Index:        \\d\nModel:        TCM-1102\nSerial:       DEMO1102\nFirmware:     1\\.07\n"
+       "Type:         0x1102\nVendor:       0x6A5B\nChannels:     1\nDescription:  TEC Module\nPath:         "
+       "\\\\\\\\\\?\\\\usb#"
+       "vid_6a5b&pid_1102#demo1102#\\{[-0-9a-f]+\\}\nChannel 1:    TEC\n$",
+       "^$"},
       {L"Info demo1102", "", 0, "Serial:       DEMO1102\n", "^$"},
-      {L"info {path:DEMO0105} --JSON", "", 0, "\"SerialNumber\": \"DEMO0105\".*\"ChannelNames\": \\[\"Bias\", \"Modulation\", \"Monitor\"\\]", "^$"},
-      {L"query DEMO3001 --op 1 --code 2", "", 0, "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\n"
-       "OpCode:   2 \\(CmdFwVer\\)\nEndCode:  0 \\(ErrOk\\)\nData:     2\\.14\n$", "^$"},
-      {L"query DEMO1102 --op read --code FWVER --type 0x1102 --json", "", 0, "^\\{\"DevType\": 4354, \"Channel\": 0, \"OpType\": 1, "
-       "\"OpTypeName\": \"TypeRead\", \"OpCode\": 2, \"OpCodeName\": \"CmdFwVer\", \"EndCode\": 0, \"EndCodeName\": \"ErrOk\", "
-       "\"Data\": \"1\\.07\", \"Exact\": \\{\"Data\": \"1\\.07(\\\\u0000){13}\"\\}\\}\n$", "^$"},
-      {L"query DEMO3001 --op 1 --code 7 --data \"echo \\\"me\\\"\" --json", "", 0, "\"Data\": \"echo \\\\\"me\\\\\"\"", "^$"},
+      {L"info {path:DEMO0105} --JSON", "", 0,
+       "\"SerialNumber\": \"DEMO0105\".*\"ChannelNames\": \\[\"Bias\", \"Modulation\", \"Monitor\"\\]", "^$"},
+      {L"query DEMO3001 --op 1 --code 2", "", 0,
+       "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\n"
+       "OpCode:   2 \\(CmdFwVer\\)\nEndCode:  0 \\(ErrOk\\)\nData:     2\\.14\n$",
+       "^$"},
+      {L"query DEMO1102 --op read --code FWVER --type 0x1102 --json", "", 0,
+       "^\\{\"DevType\": 4354, \"Channel\": 0, \"OpType\": 1, "
+       "\"OpTypeName\": \"TypeRead\", \"OpCode\": 2, \"OpCodeName\": \"CmdFwVer\", \"EndCode\": 0, \"EndCodeName\": "
+       "\"ErrOk\", "
+       "\"Data\": \"1\\.07\", \"Exact\": \\{\"Data\": \"1\\.07(\\\\u0000){13}\"\\}\\}\n$",
+       "^$"},
+      {L"query DEMO3001 --op 1 --code 7 --data \"echo \\\"me\\\"\" --json", "", 0, "\"Data\": \"echo \\\\\"me\\\\\"\"",
+       "^$"},
       {L"query DEMO3001 --op 1 --code 7 --data \u00e9t\u00e9 --json", "", 0, "\"Data\": \"\xC3\xA9t\xC3\xA9\"", "^$"},
       {L"query DEMO3001 --op 1 --code 7 --data \u65E5", "", 0, "Data:     \\?\n",
        "^velcorin: warning: '\xE6\x97\xA5' has no byte of its own in code page \\d+ and goes out as '\\?'\n$"},
@@ -198,18 +218,23 @@ TEST_F(Cli, CommandLinesWhatTheyPrintAndTheirStatus) {
        "^velcorin: --data holds at most 17 characters \\(a packet's data field\\), not 18; see velcorin --help\n$"},
       {L"query DEMO3001 --op 1 --code 6 --channel 9", "", 1, "EndCode:  2 \\(ErrChannel\\)\n",
        "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2 \\(ErrChannel\\)\n$"},
-      {L"query DEMO3001 --op 1 --code 0 --repeat 5", "", 0, "Data:     LDI-3001\nRound trip over 5 queries: min \\d+\\.\\d{3} ms, "
-       "median \\d+\\.\\d{3} ms, max \\d+\\.\\d{3} ms\n$", "^$"},
+      {L"query DEMO3001 --op 1 --code 0 --repeat 5", "", 0,
+       "Data:     LDI-3001\nRound trip over 5 queries: min \\d+\\.\\d{3} ms, "
+       "median \\d+\\.\\d{3} ms, max \\d+\\.\\d{3} ms\n$",
+       "^$"},
       {L"query DEMO3001 --op frob --code 0", "", 2, "^$", "^velcorin: OP: 'frob' is neither a number nor a name"},
-      {L"cal DEMO3001 enter wrong", "", 1, "^$", "^velcorin: LDI-3001 DEMO3001 refused the password or did not reply\n$"},
+      {L"cal DEMO3001 enter wrong", "", 1, "^$",
+       "^velcorin: LDI-3001 DEMO3001 refused the password or did not reply\n$"},
       {L"cal DEMO3001 enter", "factory\r\n", 0, "^calibration mode entered\n$", "^$"},
       {L"cal DEMO3001 exit --json", "", 0, "^\\{\"CalibrationMode\": false\\}\n$", "^$"},
       {L"cal DEMO3001 enter", "", 2, "^$", "no PASSWORD given and none on standard input"},
       {L"cal DEMO3001 exit extra", "", 2, "^$", "^velcorin: unexpected argument 'extra' after cal DEVICE exit; see"},
-      {L"info NOSUCH", "", 1, "^$", "^velcorin: no attached instrument has the serial number or index 'NOSUCH'; 1 present "
+      {L"info NOSUCH", "", 1, "^$",
+       "^velcorin: no attached instrument has the serial number or index 'NOSUCH'; 1 present "
        "instrument is in use or not answering \\(velcorin list shows it\\)\n$"},
       {L"info 9", "", 1, "^$", "'9'"},
-      {L"info {path:BUSY7001}", "", 1, "^$", "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#[^ ]+ is in use by another program\n$"},
+      {L"info {path:BUSY7001}", "", 1, "^$",
+       "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7001#busy7001#[^ ]+ is in use by another program\n$"},
       {L"query {path:BUSY7001} --op 1 --code 0", "", 1, "^$", "is in use by another program\n$"},
       {L"info \\\\?\\usb#vid_6a5b&pid_7002#gone7002#{f27100c7-0000-0000-0000-000000000000}", "", 1, "^$",
        "^velcorin: no instrument is attached at \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7002#gone7002#"},
@@ -222,15 +247,24 @@ TEST_F(Cli, CommandLinesWhatTheyPrintAndTheirStatus) {
       {L"/?", "", 0, "^usage: velcorin COMMAND", "^$"},
       {L"help query", "", 0, "^usage: velcorin query DEVICE \\[options\\]\n[^]*CmdFwVer=2[^]*ErrChannel=2", "^$"},
       {L"Watch -h", "", 0, "^usage: velcorin watch \\[options\\]\n", "^$"},
-      {L"--version", "", 0, "^velcorin 1\\.00\\.0001 \\((\\d\\d)-bit\\)\nVelcorin\\.dll 1\\.00\\.0001 \\(\\1-bit\\)\n  "
-       "[A-Z]:\\\\[^\n]*\\\\Velcorin\\.dll\n  (registered|beside velcorin\\.exe, through Halvern\\.Velcorin\\.manifest)\n$", "^$"},
-      {L"shell DEMO3001", "query read model\nquery 1 6 0 9\n  # a comment\nwrite 1 7 0 0 \"late one\"\nread\ninfo\n"
-       "cal enter\nfactory\ncal exit\nfrob\nquit\nquery 1 0\n", 1,
-       "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\nOpCode:   0 \\(CmdModel\\)\nEndCode:  0 \\(ErrOk\\)\n"
-       "Data:     LDI-3001\n[^]*EndCode:  2 \\(ErrChannel\\)\n[^]*OpCode:   7\nEndCode:  0 \\(ErrOk\\)\nData:     late one\n"
+      {L"--version", "", 0,
+       "^velcorin 1\\.00\\.0001 \\((\\d\\d)-bit\\)\nVelcorin\\.dll 1\\.00\\.0001 \\(\\1-bit\\)\n  "
+       "[A-Z]:\\\\[^\n]*\\\\Velcorin\\.dll\n  (registered|beside velcorin\\.exe, through "
+       "Halvern\\.Velcorin\\.manifest)\n$",
+       "^$"},
+      {L"shell DEMO3001",
+       "query read model\nquery 1 6 0 9\n  # a comment\nwrite 1 7 0 0 \"late one\"\nread\ninfo\n"
+       "cal enter\nfactory\ncal exit\nfrob\nquit\nquery 1 0\n",
+       1,
+       "^DevType:  0 \\(0x0000\\)\nChannel:  0\nOpType:   1 \\(TypeRead\\)\nOpCode:   0 \\(CmdModel\\)\nEndCode:  0 "
+       "\\(ErrOk\\)\n"
+       "Data:     LDI-3001\n[^]*EndCode:  2 \\(ErrChannel\\)\n[^]*OpCode:   7\nEndCode:  0 \\(ErrOk\\)\nData:     late "
+       "one\n"
        "Index:[^]*Serial:       DEMO3001\n[^]*calibration mode entered\ncalibration mode left\n$",
-       "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2 \\(ErrChannel\\)\nvelcorin: unknown command 'frob'; type help\n$"},
-      {L"shell {path:DEMO1102} --json", "query 1 1\n", 0, "^\\{\"DevType\": 0, .*\"Data\": \"DEMO1102\", .*\\}\n$", "^$"},
+       "^velcorin: LDI-3001 DEMO3001 refused the command: end code 2 \\(ErrChannel\\)\nvelcorin: unknown command "
+       "'frob'; type help\n$"},
+      {L"shell {path:DEMO1102} --json", "query 1 1\n", 0, "^\\{\"DevType\": 0, .*\"Data\": \"DEMO1102\", .*\\}\n$",
+       "^$"},
   };
   for (const auto& c : cases) {
     Tool tool(Expand(c.args), c.input);
@@ -244,15 +278,21 @@ TEST_F(Cli, CommandLinesWhatTheyPrintAndTheirStatus) {
 TEST_F(Cli, SilentInstrumentIsPresentButNotAnswering) {
   SimClient silent("[mute]\nserial = MUTE7003\ntype = 0x7003\nsilent = yes\n");
   const Case cases[] = {
-      {L"list", "", 0, "^#.*\n(" + kRow + "[A-Z]{3}-\\d{4} [^\n]*\n|" + kBusyRow + "|\\d  in use or not answering: "
-       "\\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^\n]+\n){5}$", "^$"},
-      {L"info {path:MUTE7003}", "", 1, "^$", "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^ ]+ does not answer\n$"},
-      {L"info MUTE7003", "", 1, "^$", "no attached instrument has the serial number or index 'MUTE7003'; 2 present "
+      {L"list", "", 0,
+       "^#.*\n(" + kRow + "[A-Z]{3}-\\d{4} [^\n]*\n|" + kBusyRow +
+           "|\\d  in use or not answering: "
+           "\\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^\n]+\n){5}$",
+       "^$"},
+      {L"info {path:MUTE7003}", "", 1, "^$",
+       "^velcorin: \\\\\\\\\\?\\\\usb#vid_6a5b&pid_7003#mute7003#[^ ]+ does not answer\n$"},
+      {L"info MUTE7003", "", 1, "^$",
+       "no attached instrument has the serial number or index 'MUTE7003'; 2 present "
        "instruments are in use or not answering"},
   };
   for (const auto& c : cases) {
     std::wstring args = c.args;
-    if (auto at = args.find(L"{path:MUTE7003}"); at != args.npos) args.replace(at, 15, Wide(silent.DevicePath("MUTE7003")));
+    if (auto at = args.find(L"{path:MUTE7003}"); at != args.npos)
+      args.replace(at, 15, Wide(silent.DevicePath("MUTE7003")));
     Tool tool(args);
     Check(c, tool);
     WaitUntilAllFree();
@@ -309,15 +349,18 @@ TEST_F(CtrlC, WatchReportsChangesAndTakenInstrumentsUntilCtrlC) {
   ASSERT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d [^\n]*\n") == 3; }, kPatienceMs)) << watch.Out();
   EXPECT_EQ(lines(at + "! \\d in use or not answering: [^\n]*busy7001"), 1) << watch.Out();
   ASSERT_TRUE(sim_->Unplug("DEMO1102"));
-  EXPECT_TRUE(WaitFor([&] { return lines(at + "- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; }, kPatienceMs)) << watch.Out();
+  EXPECT_TRUE(WaitFor([&] { return lines(at + "- \\d TCM-1102 DEMO1102 1\\.07 0x1102 1\n") == 1; }, kPatienceMs))
+      << watch.Out();
   ASSERT_TRUE(sim_->Plug("DEMO1102"));
   EXPECT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d TCM-1102 DEMO1102 ") == 2; }, kPatienceMs)) << watch.Out();
   {
     sim_->WaitUntilFree("DEMO0105");
     Held taken(sim_->DevicePath("DEMO0105"));
     ASSERT_TRUE(taken.held());
-    EXPECT_TRUE(WaitFor([&] { return lines(at + "! \\d LDC-0105 DEMO0105 0\\.93 0x0105 3 in use or not answering\n") == 1; },
-                        kPatienceMs)) << watch.Out();
+    EXPECT_TRUE(
+        WaitFor([&] { return lines(at + "! \\d LDC-0105 DEMO0105 0\\.93 0x0105 3 in use or not answering\n") == 1; },
+                kPatienceMs))
+        << watch.Out();
   }
   EXPECT_TRUE(WaitFor([&] { return lines(at + "\\+ \\d LDC-0105 DEMO0105 ") == 2; }, kPatienceMs)) << watch.Out();
   EXPECT_EQ(lines(at + "- \\d LDC-0105"), 0) << watch.Out();
@@ -358,10 +401,13 @@ HWND DialogOf(DWORD process) {
 
 // The dialog is another process's: it is found and driven by its window.
 TEST_F(Cli, DialogChoosePrintsThePathOrRecordAndCancelIsStatus1) {
-  const struct { bool open; const wchar_t* args; const char* out; } cases[] = {
-      {false, L"choose --json", "null\n"},
-      {true, L"choose", "\\\\\\\\\\?\\\\usb#[^\n]*\n"},
-      {true, L"choose --json", "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": [^\n]*\\}\n"}};
+  const struct {
+    bool open;
+    const wchar_t* args;
+    const char* out;
+  } cases[] = {{false, L"choose --json", "null\n"},
+               {true, L"choose", "\\\\\\\\\\?\\\\usb#[^\n]*\n"},
+               {true, L"choose --json", "\\{\"Index\": \\d, \"State\": \"ready\", \"ModelNumber\": [^\n]*\\}\n"}};
   for (const auto& c : cases) {
     Tool choose(c.args);
     HWND dialog = nullptr;
@@ -371,10 +417,12 @@ TEST_F(Cli, DialogChoosePrintsThePathOrRecordAndCancelIsStatus1) {
       HWND tree = nullptr;
       HTREEITEM device = nullptr;
       auto next = [&](HTREEITEM from) { return TreeView_GetChild(tree, from); };
-      ASSERT_TRUE(WaitFor([&] {
-        tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
-        return (device = next(next(TreeView_GetRoot(tree)))) != nullptr;
-      }, kPatienceMs));
+      ASSERT_TRUE(WaitFor(
+          [&] {
+            tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+            return (device = next(next(TreeView_GetRoot(tree)))) != nullptr;
+          },
+          kPatienceMs));
       TreeView_SelectItem(tree, device);
       SendMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     } else {
@@ -393,7 +441,8 @@ TEST(CliErrors, ComponentErrorIsStatus3) {
   SimClient sim("[a]\nserial = CP932\n");
   Tool tool(L"query CP932 --op 2 --code 7 --data \u65E5");
   EXPECT_EQ(tool.Wait(), 3u);
-  EXPECT_TRUE(std::regex_search(tool.Err(), std::regex("^velcorin: the component raised error 6: .+\n$"))) << tool.Err();
+  EXPECT_TRUE(std::regex_search(tool.Err(), std::regex("^velcorin: the component raised error 6: .+\n$")))
+      << tool.Err();
 }
 
 // The assembly manifest activated on this thread while the object lives.
@@ -422,7 +471,9 @@ template <class T>
 HRESULT Create(const wchar_t* progId, T** object) {
   CLSID clsid{};
   const HRESULT hr = CLSIDFromProgID(progId, &clsid);
-  return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object));
+  return FAILED(hr)
+             ? hr
+             : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object));
 }
 
 // With nothing registered, the assembly manifest alone makes every class creatable.
@@ -435,8 +486,8 @@ TEST(CliUnregistered, ManifestDeclaresEveryClass) {
   {
     const Activated activated(manifest);
     ASSERT_TRUE(activated.active());
-    for (const wchar_t* progId : {L"Velcorin.Device", L"Velcorin.Packet", L"Velcorin.Chooser", L"Velcorin.DevInfo",
-                                  L"Velcorin.EnumFilter"}) {
+    for (const wchar_t* progId :
+         {L"Velcorin.Device", L"Velcorin.Packet", L"Velcorin.Chooser", L"Velcorin.DevInfo", L"Velcorin.EnumFilter"}) {
       ITypeInfo* type = nullptr;
       ASSERT_EQ(Create(progId, &object), S_OK) << progId;
       EXPECT_EQ(object->GetTypeInfo(0, 0x409, &type), S_OK);

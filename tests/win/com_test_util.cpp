@@ -66,9 +66,7 @@ InvokeResult::~InvokeResult() {
   SysFreeString(exception.bstrHelpFile);
 }
 
-std::wstring InvokeResult::description() const {
-  return exception.bstrDescription ? exception.bstrDescription : L"";
-}
+std::wstring InvokeResult::description() const { return exception.bstrDescription ? exception.bstrDescription : L""; }
 
 DISPID DispIdOf(IDispatch* object, const wchar_t* name) {
   DISPID id = DISPID_UNKNOWN;
@@ -82,8 +80,8 @@ void Invoke(InvokeResult& result, IDispatch* object, const wchar_t* name, WORD f
   std::vector<LPOLESTR> names{const_cast<LPOLESTR>(name)};
   for (auto& n : named) names.push_back(n.data());
   std::vector<DISPID> ids(names.size(), DISPID_UNKNOWN);
-  result.hr = object->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT,
-                                    ids.data());
+  result.hr =
+      object->GetIDsOfNames(IID_NULL, names.data(), static_cast<UINT>(names.size()), LOCALE_USER_DEFAULT, ids.data());
   if (FAILED(result.hr)) return;
   // DISPPARAMS holds arguments in reverse order; named ones first.
   std::vector<VARIANT> reversed(args.rbegin(), args.rend());
@@ -98,8 +96,8 @@ void Invoke(InvokeResult& result, IDispatch* object, const wchar_t* name, WORD f
     params.rgdispidNamedArgs = &put;
     params.cNamedArgs = 1;
   }
-  result.hr = object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result.value,
-                             &result.exception, &result.badArgument);
+  result.hr = object->Invoke(ids[0], IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result.value, &result.exception,
+                             &result.badArgument);
 }
 
 VARIANT I4(long value) {

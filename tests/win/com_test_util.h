@@ -27,7 +27,8 @@ ComPtr<T> CreateByProgId(const wchar_t* progId) {
   CLSID clsid{};
   ComPtr<T> object;
   if (SUCCEEDED(CLSIDFromProgID(progId, &clsid)))
-    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T), reinterpret_cast<void**>(object.GetAddressOf()));
+    CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(T),
+                     reinterpret_cast<void**>(object.GetAddressOf()));
   return object;
 }
 
@@ -60,7 +61,10 @@ class FakeDispatch : public Itf {
     if (!left) delete this;
     return left;
   }
-  STDMETHODIMP GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {

@@ -23,7 +23,8 @@ constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
 std::string Config(const std::string& serial, const std::string& extra = "") {
   return "[i]\nserial = " + serial +
          "\nmodel = LDI-3105\nfirmware = 2.01\ntype = 0x3105\nchannels = 2\n"
-         "description = Test Driver\nchannel1 = Laser A\nchannel2 = Laser B\npassword = secret\n" + extra;
+         "description = Test Driver\nchannel1 = Laser A\nchannel2 = Laser B\npassword = secret\n" +
+         extra;
 }
 
 int32_t Field(const LoggedRequest& r, size_t offset) {
@@ -84,7 +85,8 @@ TEST(OpenDev, IdentityQueryOnTheWireAndInTheRecord) {
     };
     EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_ModelNumber), expect(L"LDI-3105"));
     EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_FirmwareVersion), expect(L"2.01"));
-    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_SerialNumber), expect(std::wstring(rig.serial.begin(), rig.serial.end()).c_str()));
+    EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_SerialNumber),
+              expect(std::wstring(rig.serial.begin(), rig.serial.end()).c_str()));
     EXPECT_EQ(TextOf(info.Get(), &_DevInfo::get_Description), expect(L"Test Driver"));
     EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ProductID), 0x3105);
     EXPECT_EQ(LongOf(info.Get(), &_DevInfo::get_ChannelCount), 2);
@@ -99,7 +101,8 @@ TEST(OpenDev, IdentityQueryOnTheWireAndInTheRecord) {
 TEST(OpenDev, PathsThatNameNoInstrumentDoNotOpen) {
   Rig rig("DEVPATHS");
   const std::string plain = rig.sim.DevicePath(rig.serial);
-  for (std::wstring path : {std::wstring(plain.begin(), plain.end()), std::wstring(), std::wstring(L"\\\0\\\0?\0", 6)}) {
+  for (std::wstring path :
+       {std::wstring(plain.begin(), plain.end()), std::wstring(), std::wstring(L"\\\0\\\0?\0", 6)}) {
     BSTR b = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
     VARIANT_BOOL opened = VARIANT_TRUE;
     EXPECT_EQ(rig.device->OpenDev(b, &opened), S_OK);
@@ -349,7 +352,7 @@ TEST(MultiByteCodePage, ACharacterOfMoreThanOneByteIsAnOverflowAndNothingIsSent)
     BYTE code;
     std::vector<const wchar_t*> longer;
   } pages[] = {
-      {932, L"\uff71", 0xB1, {L"\u3042"}},  // half-width KA; HIRAGANA A takes two bytes
+      {932, L"\uff71", 0xB1, {L"\u3042"}},                      // half-width KA; HIRAGANA A takes two bytes
       {CP_UTF8, L"A", 'A', {L"\u00e9", L"\u3042", L"\xd83d"}},  // two, three bytes; a lone surrogate
   };
   const CodePage* page = nullptr;

@@ -312,8 +312,11 @@ TEST(EnumDevices, LeavesTheCallingDeviceAloneAndMissesWhatItHasOpen) {
 class Filters : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    lab_ = new Lab({{"DISH1201", 0x1201, ""}, {"DISH1202", 0x1202, ""}, {"DISH12FF", 0x12FF, ""},
-                    {"DISH1300", 0x1300, ""}, {"DISH11FF", 0x11FF, ""}});
+    lab_ = new Lab({{"DISH1201", 0x1201, ""},
+                    {"DISH1202", 0x1202, ""},
+                    {"DISH12FF", 0x12FF, ""},
+                    {"DISH1300", 0x1300, ""},
+                    {"DISH11FF", 0x11FF, ""}});
   }
   static void TearDownTestSuite() { delete lab_; }
 
@@ -343,8 +346,9 @@ TEST_F(Filters, FirstMatchingFilterDecides) {
   EXPECT_EQ(With({MakeFilter(kInclude, kById, {I4(0x1300), I4(0x11FF)})}), (Serials_{"DISH11FF", "DISH1300"}));
   EXPECT_EQ(With({MakeFilter(kInclude, kByClass, {I4(0x1300)}), MakeFilter(kInclude, kById, {I4(0x1201)})}),
             (Serials_{"DISH1201", "DISH1300"}));
-  EXPECT_EQ(With({MakeFilter(kExclude, kByClass, {I4(0x1200)}), MakeFilter(kInclude, kByClass, {I4(0x12FF), I4(0x1300)})}),
-            Serials_{"DISH1300"});
+  EXPECT_EQ(
+      With({MakeFilter(kExclude, kByClass, {I4(0x1200)}), MakeFilter(kInclude, kByClass, {I4(0x12FF), I4(0x1300)})}),
+      Serials_{"DISH1300"});
   // Unknown actions include, unknown targets compare ids.
   EXPECT_EQ(With({MakeFilter(7, 5, {I4(0x1202)})}), Serials_{"DISH1202"});
   EXPECT_EQ(With({MakeFilter(-1, -1, {I4(0x1300)})}), Serials_{"DISH1300"});
@@ -353,11 +357,20 @@ TEST_F(Filters, FirstMatchingFilterDecides) {
 // A filter of another implementation whose Tokens is not set.
 class TokenlessFilter final : public FakeDispatch<_EnumFilter> {
  public:
-  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override { *v = IncludeDevs; return S_OK; }
+  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override {
+    *v = IncludeDevs;
+    return S_OK;
+  }
   STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
-  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override { *v = FilterByDeviceClass; return S_OK; }
+  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override {
+    *v = FilterByDeviceClass;
+    return S_OK;
+  }
   STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
-  STDMETHODIMP get_Tokens(_Collection** v) override { *v = nullptr; return S_OK; }
+  STDMETHODIMP get_Tokens(_Collection** v) override {
+    *v = nullptr;
+    return S_OK;
+  }
   STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
   STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
 };
@@ -367,9 +380,10 @@ class TokenlessFilter final : public FakeDispatch<_EnumFilter> {
 class ForeignList final : public FakeDispatch<IDispatch> {
  public:
   explicit ForeignList(bool removeShrinks) : removeShrinks_(removeShrinks) {}
-  ~ForeignList() { for (auto& v : items_) VariantClear(&v); }
-  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                      UINT*) override {
+  ~ForeignList() {
+    for (auto& v : items_) VariantClear(&v);
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*, UINT*) override {
     switch (id) {
       case 1: {  // Add
         VARIANT copy;
@@ -388,8 +402,7 @@ class ForeignList final : public FakeDispatch<IDispatch> {
           items_.erase(items_.begin());
         }
         return S_OK;
-      default:
-        return DISP_E_MEMBERNOTFOUND;
+      default: return DISP_E_MEMBERNOTFOUND;
     }
   }
   std::vector<VARIANT> items_;
@@ -490,8 +503,12 @@ TEST(CallerErrors, AnyCollectionImplementationServesAsOutList) {
 class Tokens : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    lab_ = new Lab({{"TOKA", 0x1234, ""}, {"TOKB", 0x1300, ""}, {"TOKC", 0, ""},
-                    {"TOKD", -1, ""}, {"TOKE", 0xF001, ""}, {"TOKF", -0x1000, ""}});
+    lab_ = new Lab({{"TOKA", 0x1234, ""},
+                    {"TOKB", 0x1300, ""},
+                    {"TOKC", 0, ""},
+                    {"TOKD", -1, ""},
+                    {"TOKE", 0xF001, ""},
+                    {"TOKF", -0x1000, ""}});
   }
   static void TearDownTestSuite() { delete lab_; }
 
@@ -588,7 +605,13 @@ TEST_F(Tokens, EveryVariantTypeHasADefinedOutcome) {
       {"ERROR 0", Of(VT_ERROR, [](VARIANT& v) { V_ERROR(&v) = 0; }), "", ""},
       {"DISPATCH", Obj(devInfo.Get()), "", ""},
       {"DISPATCH Nothing", Obj(nullptr), "", ""},
-      {"UNKNOWN", Of(VT_UNKNOWN, [&](VARIANT& v) { V_UNKNOWN(&v) = devInfo.Get(); devInfo->AddRef(); }), "", ""},
+      {"UNKNOWN",
+       Of(VT_UNKNOWN,
+          [&](VARIANT& v) {
+            V_UNKNOWN(&v) = devInfo.Get();
+            devInfo->AddRef();
+          }),
+       "", ""},
       {"ARRAY", ArrayOf4660(), "", ""},
   };
   for (auto& row : rows) {

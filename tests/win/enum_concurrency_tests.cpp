@@ -43,8 +43,8 @@ std::string Serial(int n) {
 std::string Config(int count, const std::function<std::string(int)>& keys) {
   std::string text;
   for (int n = 0; n < count; ++n)
-    text += "[" + Serial(n) + "]\nserial = " + Serial(n) + "\nmodel = M-" + Serial(n) + "\ntype = " +
-            std::to_string(0x3001 + n) + "\nchannels = 2\n" + keys(n) + "\n";
+    text += "[" + Serial(n) + "]\nserial = " + Serial(n) + "\nmodel = M-" + Serial(n) +
+            "\ntype = " + std::to_string(0x3001 + n) + "\nchannels = 2\n" + keys(n) + "\n";
   return text;
 }
 
@@ -157,9 +157,15 @@ class ReenteringFilter final : public FakeDispatch<_EnumFilter> {
  public:
   ReenteringFilter(_Device* device, ComPtr<_Collection> tokens, int raiseOnCall, std::function<void()> beforeInner)
       : device_(device), tokens_(std::move(tokens)), raiseOnCall_(raiseOnCall), beforeInner_(std::move(beforeInner)) {}
-  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override { *v = IncludeDevs; return S_OK; }
+  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override {
+    *v = IncludeDevs;
+    return S_OK;
+  }
   STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
-  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override { *v = FilterByDeviceId; return S_OK; }
+  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override {
+    *v = FilterByDeviceId;
+    return S_OK;
+  }
   STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
   STDMETHODIMP get_Tokens(_Collection** v) override {
     threads_.insert(GetCurrentThreadId());
@@ -263,9 +269,7 @@ TEST(ConcurrentEnumeration, TheChooserCancelledDuringASilentExaminationLeavesNot
        }},
       {"Esc", [](const Dialog&) { return [] { return Xdo("key Escape"); }; }},
       {"Cancel",
-       [](const Dialog& d) {
-         return [cancel = d.cancel] { return SendMessageW(cancel, BM_CLICK, 0, 0) == 0; };
-       }},
+       [](const Dialog& d) { return [cancel = d.cancel] { return SendMessageW(cancel, BM_CLICK, 0, 0) == 0; }; }},
   };
   DWORD handlesAfterFirst = 0;
   for (const Way& way : ways) {
@@ -298,7 +302,7 @@ TEST(ConcurrentEnumeration, TheChooserCancelledDuringASilentExaminationLeavesNot
     // The abandoned examination ends at once: its worker is gone and the instrument free.
     EXPECT_TRUE(WaitFor([&] { return ThreadsStartedIn(dll) == 0; }, 5000)) << way.name;
     EXPECT_TRUE(sim.WaitUntilFree(silent, 2000)) << way.name;
-    EXPECT_LT(sim.RequestsOf(silent).size(), 6u) << way.name;  // abandoned, not waited out
+    EXPECT_LT(sim.RequestsOf(silent).size(), 6u) << way.name;   // abandoned, not waited out
     if (!handlesAfterFirst) handlesAfterFirst = OpenHandles();  // the first dialog loads what later ones reuse
   }
   EXPECT_TRUE(WaitFor([&] { return OpenHandles() <= handlesAfterFirst + 2; }, 5000))

@@ -29,13 +29,11 @@ using velcorin::sim::SimClient;
 using Clock = std::chrono::steady_clock;
 
 constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
-constexpr double kLimit = 1.0;     // seconds per read, the component's time limit
-constexpr double kSlack = 2.0;     // for a loaded machine under Wine
+constexpr double kLimit = 1.0;  // seconds per read, the component's time limit
+constexpr double kSlack = 2.0;  // for a loaded machine under Wine
 constexpr int kIdentityCommands = 6;
 
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 void Figure(const char* what, double seconds) {
   printf("[ figure ] %s: %.3f s\n", what, seconds);
@@ -55,7 +53,8 @@ std::string ConfigOf(const Plans& plans) {
   for (const Plan& s : plans) {
     text += "[" + s.serial + "]\nserial = " + s.serial + "\nmodel = M-" + s.serial +
             "\nfirmware = 1.0\ntype = 0x3001\nchannels = 2\ndescription = Hostile\n"
-            "channel1 = Laser A\nchannel2 = Laser B\n" + s.keys + "\n";
+            "channel1 = Laser A\nchannel2 = Laser B\n" +
+            s.keys + "\n";
   }
   return text;
 }
@@ -342,8 +341,8 @@ class SentBytes {
 // Replies of 0 to 80 bytes: each read delivers the next bytes in order, zero-filled, or
 // fails and leaves the packet alone; none waits beyond the limit.
 TEST(RandomReplies, EmptyShortAndOverlongRepliesAreReadInOrder) {
-  const Plan plan{"HOSR0002",
-                  "random_replies = yes\nrandom_sizes = yes\nrandom_seed = 5\nrandom_transfers = " + TransferList(9, 300)};
+  const Plan plan{"HOSR0002", "random_replies = yes\nrandom_sizes = yes\nrandom_seed = 5\nrandom_transfers = " +
+                                  TransferList(9, 300)};
   Lab lab(Plans{plan});
   Predictor predict(ConfigOf({plan}));
   auto device = NewDevice();
@@ -446,7 +445,8 @@ TEST(Unplugged, DuringTheChannelWalkTheOpenSucceedsWithoutNames) {
 }
 
 TEST(Unplugged, AnInstrumentThatUnplugsItselfDropsOutOfTheEnumeration) {
-  Lab lab(Plans{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
+  Lab lab(
+      Plans{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
   auto device = NewDevice();
   const Listing listing = Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);

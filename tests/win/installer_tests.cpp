@@ -23,10 +23,13 @@
 namespace {
 
 // Keys Wine rewrites on its own whenever a process starts.
-const std::vector<std::wstring> kWineChurn = {
-    L"HKLM\\Hardware",          L"\\Control\\Video",          L"\\Hardware Profiles",
-    L"\\Control\\DeviceClasses", L"\\Enum",                    L"\\Control\\ServiceCurrent",
-    L"HKCU\\Software\\Wine\\Temporary System Parameters"};
+const std::vector<std::wstring> kWineChurn = {L"HKLM\\Hardware",
+                                              L"\\Control\\Video",
+                                              L"\\Hardware Profiles",
+                                              L"\\Control\\DeviceClasses",
+                                              L"\\Enum",
+                                              L"\\Control\\ServiceCurrent",
+                                              L"HKCU\\Software\\Wine\\Temporary System Parameters"};
 
 // The automation runtime's collection interface belongs to the system: present
 // here as on a machine with that runtime, it must survive us untouched.

@@ -29,7 +29,6 @@ ULONG RefCount(IUnknown* object) {
   return object->Release();
 }
 
-
 VARIANT Typed(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
@@ -140,22 +139,25 @@ std::vector<Sample> Samples(const Objects& o) {
       Scalar("CY", VT_CY, money, [](VARIANT& v, CY x) { V_CY(&v) = x; }),
       Scalar("DATE", VT_DATE, 2958465.99, [](VARIANT& v, DATE x) { V_DATE(&v) = x; }),
       Scalar("BOOL", VT_BOOL, VARIANT_TRUE, [](VARIANT& v, VARIANT_BOOL x) { V_BOOL(&v) = x; }),
-      Scalar("DECIMAL", VT_DECIMAL, big, [](VARIANT& v, DECIMAL x) {
-        V_DECIMAL(&v) = x;
-        V_VT(&v) = VT_DECIMAL;  // the decimal overlays the type field
-      }),
+      Scalar("DECIMAL", VT_DECIMAL, big,
+             [](VARIANT& v, DECIMAL x) {
+               V_DECIMAL(&v) = x;
+               V_VT(&v) = VT_DECIMAL;  // the decimal overlays the type field
+             }),
       Scalar("ERROR missing", VT_ERROR, DISP_E_PARAMNOTFOUND, [](VARIANT& v, SCODE x) { V_ERROR(&v) = x; }),
       Scalar("ERROR fail", VT_ERROR, E_FAIL, [](VARIANT& v, SCODE x) { V_ERROR(&v) = x; }),
       {"BSTR null", [] { return Typed(VT_BSTR); }},
       {"BSTR empty", [] { return Str(L""); }},
       {"BSTR number", [] { return Str(L" 12 "); }},
       {"BSTR text", [] { return Str(L"abc"); }},
-      {"BSTR million", [million] {
+      {"BSTR million",
+       [million] {
          VARIANT v = Typed(VT_BSTR);
          V_BSTR(&v) = Text(million);
          return v;
        }},
-      {"BSTR embedded nul", [embedded] {
+      {"BSTR embedded nul",
+       [embedded] {
          VARIANT v = Typed(VT_BSTR);
          V_BSTR(&v) = Text(embedded);
          return v;
@@ -169,7 +171,10 @@ std::vector<Sample> Samples(const Objects& o) {
       {"UNKNOWN null", [] { return Unknown(nullptr); }},
       {"UNKNOWN Packet", [&o] { return Unknown(o.packet.Get()); }},
       {"UNKNOWN not dispatch", [&o] { return Unknown(o.plainUnknown.Get()); }},
-      {"ARRAY BSTR", [] { return Array(VT_BSTR, Strings({L"one", L"two"})); }},
+      {"ARRAY BSTR",
+       [] {
+         return Array(VT_BSTR, Strings({L"one", L"two"}));
+       }},
       {"ARRAY BSTR from 0", [] { return Array(VT_BSTR, Strings({L"zero"}, 0)); }},
       {"ARRAY BSTR empty", [] { return Array(VT_BSTR, Strings({})); }},
       {"ARRAY BSTR null", [] { return Array(VT_BSTR, nullptr); }},
@@ -184,9 +189,7 @@ const char* Name(Form form) { return form == Form::Value ? "" : form == Form::Re
 Arg::Arg(VARIANT value, Form form) : value_(std::make_unique<VARIANT>(value)) {
   VariantInit(&passed_);
   switch (form) {
-    case Form::Value:
-      passed_ = *value_;
-      break;
+    case Form::Value: passed_ = *value_; break;
     case Form::Ref:
       V_VT(&passed_) = VT_BYREF | V_VT(value_.get());
       V_BYREF(&passed_) = V_VT(value_.get()) == VT_DECIMAL ? static_cast<void*>(&V_DECIMAL(value_.get()))
@@ -300,8 +303,7 @@ void Perform(IDispatch* object, const Request& r, Outcome& out, const Invoker& i
   std::vector<DISPID> named(r.named.rbegin(), r.named.rend());
   if (named.empty() && (r.flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !reversed.empty())
     named.push_back(DISPID_PROPERTYPUT);
-  DISPPARAMS params{reversed.data(), named.data(), static_cast<UINT>(reversed.size()),
-                    static_cast<UINT>(named.size())};
+  DISPPARAMS params{reversed.data(), named.data(), static_cast<UINT>(reversed.size()), static_cast<UINT>(named.size())};
   if (r.badNamedCount) params.cNamedArgs = params.cArgs + 2;
   if (r.nullArgs) params.rgvarg = nullptr;
   if (r.nullNamed) params.rgdispidNamedArgs = nullptr;
@@ -329,7 +331,8 @@ void Perform(IDispatch* object, const Request& r, Outcome& out, const Invoker& i
 
 std::string Describe(const VARIANT& v) {
   std::string text = std::to_string(V_VT(&v)) + ":";
-  if (V_VT(&v) == VT_BSTR) return text + std::to_string(SysStringLen(V_BSTR(&v))) + ":" + Narrow(V_BSTR(&v) ? V_BSTR(&v) : L"");
+  if (V_VT(&v) == VT_BSTR)
+    return text + std::to_string(SysStringLen(V_BSTR(&v))) + ":" + Narrow(V_BSTR(&v) ? V_BSTR(&v) : L"");
   if (V_VT(&v) == VT_DISPATCH || V_VT(&v) == VT_UNKNOWN) return text + (V_UNKNOWN(&v) ? "object" : "null");
   if (V_VT(&v) == (VT_ARRAY | VT_BSTR)) {
     SAFEARRAY* array = V_ARRAY(&v);
@@ -359,11 +362,11 @@ std::string Summary(const Outcome& o) {
 bool IsOurs(HRESULT hr) { return (static_cast<unsigned long>(hr) & 0xFFFF0000u) == 0x800A0000u; }
 
 ::testing::AssertionResult Defined(const Outcome& o) {
-  static const std::set<HRESULT> refusals = {
-      DISP_E_MEMBERNOTFOUND, DISP_E_PARAMNOTFOUND,    DISP_E_TYPEMISMATCH, DISP_E_UNKNOWNNAME,
-      DISP_E_NONAMEDARGS,    DISP_E_BADVARTYPE,       DISP_E_OVERFLOW,     DISP_E_BADPARAMCOUNT,
-      DISP_E_PARAMNOTOPTIONAL, DISP_E_UNKNOWNINTERFACE, DISP_E_BADCALLEE,  DISP_E_NOTACOLLECTION, E_NOINTERFACE,
-      E_INVALIDARG,          E_POINTER};
+  static const std::set<HRESULT> refusals = {DISP_E_MEMBERNOTFOUND,   DISP_E_PARAMNOTFOUND, DISP_E_TYPEMISMATCH,
+                                             DISP_E_UNKNOWNNAME,      DISP_E_NONAMEDARGS,   DISP_E_BADVARTYPE,
+                                             DISP_E_OVERFLOW,         DISP_E_BADPARAMCOUNT, DISP_E_PARAMNOTOPTIONAL,
+                                             DISP_E_UNKNOWNINTERFACE, DISP_E_BADCALLEE,     DISP_E_NOTACOLLECTION,
+                                             E_NOINTERFACE,           E_INVALIDARG,         E_POINTER};
   if (o.hr == S_OK || refusals.count(o.hr)) return ::testing::AssertionSuccess();
   if (o.hr != DISP_E_EXCEPTION) return ::testing::AssertionFailure() << "unexpected HRESULT " << Hex(o.hr);
   if (!FAILED(o.scode)) return ::testing::AssertionFailure() << "exception without a failing code";
@@ -462,17 +465,15 @@ class Sweeper {
       EXPECT_EQ(Summary(o), Summary(slow)) << context << ": the type library's way ends otherwise";
       EXPECT_EQ(State(target_.object.Get()), State(target_.twin.Get())) << context << ": the twins differ";
     }
-    if (Dumping())
-      std::cout << " -> " << Hex(o.hr) << (o.hr == DISP_E_EXCEPTION ? " " + Hex(o.scode) : "") << "\n";
+    if (Dumping()) std::cout << " -> " << Hex(o.hr) << (o.hr == DISP_E_EXCEPTION ? " " + Hex(o.scode) : "") << "\n";
     target_.restore();
   }
 
   // Wine's 64-bit type-library Invoke refuses an array passed by value for an
   // in/out array parameter (E_INVALIDARG), which its 32-bit one and ours take.
   static bool SystemRefusesArrayByValue(const Request& r, const Outcome& ours, const Outcome& system) {
-    const bool arrayByValue = std::any_of(r.args.begin(), r.args.end(), [](const VARIANT& v) {
-      return (V_VT(&v) & (VT_ARRAY | VT_BYREF)) == VT_ARRAY;
-    });
+    const bool arrayByValue = std::any_of(
+        r.args.begin(), r.args.end(), [](const VARIANT& v) { return (V_VT(&v) & (VT_ARRAY | VT_BYREF)) == VT_ARRAY; });
     return sizeof(void*) == 8 && arrayByValue && system.hr == E_INVALIDARG && ours.hr == S_OK;
   }
 
@@ -551,7 +552,8 @@ class Sweeper {
         {"no argument error", [](Request& r) { r.noArgErr = true; }},
         {"nothing at all", [](Request& r) { r.noParams = r.noResult = r.noException = r.noArgErr = true; }},
         {"null argument array", [](Request& r) { r.nullArgs = true; }},
-        {"null name array", [](Request& r) {
+        {"null name array",
+         [](Request& r) {
            r.nullNamed = true;
            r.named = {0};
          }},

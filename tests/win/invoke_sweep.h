@@ -57,7 +57,7 @@ struct Objects {
   ComPtr<IDispatch> devInfo = CreateByProgId<IDispatch>(L"Velcorin.DevInfo");
   ComPtr<IDispatch> enumFilter = CreateByProgId<IDispatch>(L"Velcorin.EnumFilter");
   ComPtr<IDispatch> chooser = CreateByProgId<IDispatch>(L"Velcorin.Chooser");
-  ComPtr<IDispatch> collection;  // ours, as Chooser.Filter hands it out
+  ComPtr<IDispatch> collection;   // ours, as Chooser.Filter hands it out
   ComPtr<IUnknown> plainUnknown;  // no IDispatch at all: a collection's enumerator
 
   Objects();

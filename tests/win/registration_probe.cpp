@@ -31,8 +31,8 @@ std::wstring LoadedFrom(const wchar_t* module) {
 }
 
 void CreateEveryClass(const std::wstring& dll) {
-  for (const wchar_t* progId : {L"Velcorin.Device", L"Velcorin.Packet", L"Velcorin.Chooser", L"Velcorin.DevInfo",
-                                L"Velcorin.EnumFilter"}) {
+  for (const wchar_t* progId :
+       {L"Velcorin.Device", L"Velcorin.Packet", L"Velcorin.Chooser", L"Velcorin.DevInfo", L"Velcorin.EnumFilter"}) {
     CLSID clsid{};
     Check(CLSIDFromProgID(progId, &clsid), "CLSIDFromProgID");
     ComPtr<IDispatch> object;

@@ -21,8 +21,8 @@ class Walker {
     if (Skipped(path)) return;
     out[path] = L"";
     DWORD longestName = 0, longestData = 0;
-    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName,
-                         &longestData, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName, &longestData,
+                         nullptr, nullptr) != ERROR_SUCCESS)
       return;
     std::wstring name(longestName + 1, L'\0');
     std::wstring data(longestData / sizeof(wchar_t) + 1, L'\0');
@@ -52,7 +52,8 @@ class Walker {
   bool Skipped(const std::wstring& path) const {
     if (skip_.empty()) return false;
     const std::wstring lower = Lower(path) + L"\\";
-    return std::any_of(skip_.begin(), skip_.end(), [&](const std::wstring& s) { return lower.find(s) != std::wstring::npos; });
+    return std::any_of(skip_.begin(), skip_.end(),
+                       [&](const std::wstring& s) { return lower.find(s) != std::wstring::npos; });
   }
 
   std::vector<std::wstring> skip_;

@@ -26,7 +26,9 @@ struct Dll {
   HMODULE module = LoadLibraryW(DllPath().c_str());
   ~Dll() { FreeLibrary(module); }
   template <class F>
-  F* Export(const char* name) { return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name))); }
+  F* Export(const char* name) {
+    return reinterpret_cast<F*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  }
 };
 
 // Unregisters the other bitness's DLL, if registered, until the end of the scope.
@@ -79,8 +81,9 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   // The runtime's collection interface belongs to the system: it must survive us.
   HKEY marker;
   DWORD created = 0;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kCollectionInterfaceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &marker, &created), ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, kCollectionInterfaceKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &marker,
+                            &created),
+            ERROR_SUCCESS);
   RegSetValueExW(marker, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"_Collection"), 24);
   RegCloseKey(marker);
 
@@ -98,7 +101,8 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
     EXPECT_EQ(_wcsicmp(ReadString(L"CLSID\\" + clsid + L"\\InprocServer32").c_str(), DllPath().c_str()), 0);
   }
   // Two interfaces marshal through the DLL's own proxy/stub, the others through the type library.
-  const std::wstring ownProxy = L"{F80FC640-C702-4B74-98EF-51F51AB0068B}", typeLibMarshaller = L"{00020424-0000-0000-C000-000000000046}";
+  const std::wstring ownProxy = L"{F80FC640-C702-4B74-98EF-51F51AB0068B}",
+                     typeLibMarshaller = L"{00020424-0000-0000-C000-000000000046}";
   for (auto [iid, proxy] : {std::pair{L"{27649429-6327-4760-B4FB-B88A83ADC12E}", typeLibMarshaller},
                             {L"{59560B6A-F249-47EB-8FE1-B2D17C2E663B}", typeLibMarshaller},
                             {L"{3C4A811D-3722-4F28-8A8B-5D547F84E770}", ownProxy},
@@ -113,7 +117,8 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   // Registered as locale 0 (neutral), version 48.0 written in hex.
   const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   EXPECT_EQ(_wcsicmp(ReadString(L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.0\\0\\" + platform).c_str(),
-                     DllPath().c_str()), 0);
+                     DllPath().c_str()),
+            0);
   EXPECT_EQ(ReadString(kCollectionInterfaceKey), L"_Collection");
 
   // Unregistering removes everything, also a second time and after a registration that broke half way.
@@ -121,8 +126,12 @@ TEST(Registration, RegistersEverythingAndUnregistersToTheSameRegistry) {
   const std::pair<const char*, std::function<void()>> damages[] = {
       {"complete", [] {}},
       {"library key gone", [&] { RegDeleteTreeW(HKEY_CLASSES_ROOT, library.c_str()); }},
-      {"library file gone", [&] { RegSetValueW(HKEY_CLASSES_ROOT, (library + L"\\30.0\\0\\win32").c_str(), REG_SZ, L"C:\\gone.dll", 0); }},
-      {"classes gone", [] { for (const wchar_t* p : {L"Velcorin.Device", L"Velcorin.Chooser"}) RegDeleteTreeW(HKEY_CLASSES_ROOT, p); }},
+      {"library file gone",
+       [&] { RegSetValueW(HKEY_CLASSES_ROOT, (library + L"\\30.0\\0\\win32").c_str(), REG_SZ, L"C:\\gone.dll", 0); }},
+      {"classes gone",
+       [] {
+         for (const wchar_t* p : {L"Velcorin.Device", L"Velcorin.Chooser"}) RegDeleteTreeW(HKEY_CLASSES_ROOT, p);
+       }},
   };
   for (const auto& [name, damage] : damages) {
     if (std::string(name) != "complete") {
@@ -178,7 +187,8 @@ TEST(VersionResource, CarriesTheProductStrings) {
     wchar_t* value = nullptr;
     UINT length = 0;
     std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
-    if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return std::wstring(L"<missing>");
+    if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+      return std::wstring(L"<missing>");
     return std::wstring(value);
   };
   EXPECT_EQ(text(L"FileVersion"), L"1.00.0001");

@@ -19,13 +19,21 @@ struct Bitness {
 };
 
 Bitness Win32() {
-  return {"32-bit", FullPath(VELCORIN_WIN32_DLL), FullPath(VELCORIN_WIN32_PROBE),
-          SystemTool(GetSystemWow64DirectoryW, L"regsvr32.exe"), KEY_WOW64_32KEY, L"win32"};
+  return {"32-bit",
+          FullPath(VELCORIN_WIN32_DLL),
+          FullPath(VELCORIN_WIN32_PROBE),
+          SystemTool(GetSystemWow64DirectoryW, L"regsvr32.exe"),
+          KEY_WOW64_32KEY,
+          L"win32"};
 }
 
 Bitness Win64() {
-  return {"64-bit", DllPath(), FullPath(L"tests\\registration_probe.exe"),
-          SystemTool(GetSystemDirectoryW, L"regsvr32.exe"), KEY_WOW64_64KEY, L"win64"};
+  return {"64-bit",
+          DllPath(),
+          FullPath(L"tests\\registration_probe.exe"),
+          SystemTool(GetSystemDirectoryW, L"regsvr32.exe"),
+          KEY_WOW64_64KEY,
+          L"win64"};
 }
 
 DWORD Run(const std::wstring& program, const std::wstring& arguments) { return RunProgram(program, arguments).code; }

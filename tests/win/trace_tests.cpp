@@ -93,7 +93,8 @@ std::vector<std::string> Lines(const std::string& text) {
 // Right after a client ends, an instrument takes a moment to listen again: on
 // a busy machine, more than a moment.
 void WaitAllFree(SimClient& sim) {
-  for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) ASSERT_TRUE(sim.WaitUntilFree(serial, kPatienceMs)) << serial;
+  for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"})
+    ASSERT_TRUE(sim.WaitUntilFree(serial, kPatienceMs)) << serial;
 }
 
 struct Sample {
@@ -151,9 +152,9 @@ TEST(Trace, TwoProcessesIntoOneFileWriteWholeLines) {
     const std::wstring folder = SourceDir() + L"\\tests\\win\\scripts";
     auto start = [&](const char* serial) {
       const std::string path = sim.DevicePath(serial);
-      return std::make_unique<Program>(L"cscript.exe //nologo trace_queries.vbs " + std::wstring(path.begin(), path.end()) +
-                                       L" " + std::to_wstring(kQueries),
-                                   folder);
+      return std::make_unique<Program>(L"cscript.exe //nologo trace_queries.vbs " +
+                                           std::wstring(path.begin(), path.end()) + L" " + std::to_wstring(kQueries),
+                                       folder);
     };
     auto first = start("DEMO3001"), second = start("DEMO0105");
     out[0] = first->Output(), out[1] = second->Output();

@@ -28,8 +28,7 @@ bool IsSerialQuery(const ReportFields& command) {
 }
 
 bool IsNameChar(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' ||
-         c == '.';
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '-' || c == '.';
 }
 
 std::string Lower(std::string text) {

@@ -34,9 +34,9 @@ struct TraceEvent {
   std::uint32_t handle = 0;  // short id of one opening; 0 for walk and limit
   std::int64_t micros = 0;   // how long it took
   Outcome outcome = Outcome::None;
-  std::uint32_t error = 0;  // the system's error code, when it gave one
-  std::string path;         // walk, open: the interface path, as the open names it
-  std::int32_t index = 0;   // walk: position in the system's list
+  std::uint32_t error = 0;          // the system's error code, when it gave one
+  std::string path;                 // walk, open: the interface path, as the open names it
+  std::int32_t index = 0;           // walk: position in the system's list
   std::uint32_t count = 0;          // write, read: bytes transferred
   std::vector<std::uint8_t> bytes;  // write: the report; read: what came in
   bool masked = false;              // the data field of `bytes` is withheld (zeros)

@@ -270,12 +270,8 @@ std::string FormatLine(const TraceEvent& event) {
   if (event.outcome != Outcome::None) out.Text("outcome", OutcomeName(event.outcome));
   if (event.error) out.Number("error", event.error);
   switch (event.kind) {
-    case EventKind::Walk:
-      out.Number("index", event.index).Text("path", event.path);
-      break;
-    case EventKind::Open:
-      out.Number("us", event.micros).Text("path", event.path);
-      break;
+    case EventKind::Walk: out.Number("index", event.index).Text("path", event.path); break;
+    case EventKind::Open: out.Number("us", event.micros).Text("path", event.path); break;
     case EventKind::Write:
     case EventKind::Read: {
       const bool reply = event.kind == EventKind::Read;
@@ -283,8 +279,7 @@ std::string FormatLine(const TraceEvent& event) {
       if (!reply || !event.bytes.empty()) AppendFields(out, event, reply);
       break;
     }
-    case EventKind::Close:
-      break;
+    case EventKind::Close: break;
     case EventKind::Limit:
       out.Number("limit_mb", event.limitMb).Text("message", "trace stopped: size limit reached");
       break;

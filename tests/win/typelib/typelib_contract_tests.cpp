@@ -227,8 +227,8 @@ void TypeLibContract::CheckInterface(const Interface& want) const {
   }
   const auto b = GetAttr(body.Get());
   EXPECT_EQ(b->typekind, TKIND_INTERFACE);
-  EXPECT_EQ(b->wTypeFlags, want.dual ? kDualFlags | TYPEFLAG_FOLEAUTOMATION
-                                     : TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE);
+  EXPECT_EQ(b->wTypeFlags,
+            want.dual ? kDualFlags | TYPEFLAG_FOLEAUTOMATION : TYPEFLAG_FHIDDEN | TYPEFLAG_FDISPATCHABLE);
   EXPECT_EQ(b->cbSizeVft, want.slots * kSlot);
   EXPECT_EQ(Stored().vtableSize(IndexOf(want.name)), want.slots * kSlot) << "as saved";
   EXPECT_EQ(b->cImplTypes, 1);
@@ -254,8 +254,7 @@ std::vector<std::wstring> NamesThroughApi(ITypeInfo* info, MEMBERID memid) {
   return names;
 }
 
-void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& want,
-                                  const StoredFunction& stored) const {
+void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& want, const StoredFunction& stored) const {
   SCOPED_TRACE(testing::Message() << "slot " << want.slot);
   const auto f = GetFunc(body, index);
   EXPECT_EQ(f->memid, want.id);
@@ -268,8 +267,8 @@ void TypeLibContract::CheckMember(ITypeInfo* body, UINT index, const Member& wan
   EXPECT_EQ(Spell(body, f->elemdescFunc.tdesc), L"HRESULT");
   EXPECT_EQ(NameOf(body, f->memid), want.name);
   ASSERT_EQ(f->cParams, static_cast<SHORT>(want.args.size()));
-  EXPECT_EQ(f->cParamsOpt, std::count_if(want.args.begin(), want.args.end(),
-                                         [](const Arg& a) { return a.flags & PARAMFLAG_FOPT; }));
+  EXPECT_EQ(f->cParamsOpt,
+            std::count_if(want.args.begin(), want.args.end(), [](const Arg& a) { return a.flags & PARAMFLAG_FOPT; }));
   std::vector<std::wstring> expectedNames{want.name};
   for (SHORT p = 0; p < f->cParams; ++p) {
     const ELEMDESC& e = f->lprgelemdescParam[p];
@@ -362,9 +361,10 @@ TEST_P(TypeLibContract, OpTypeEnumHasNoZero) {
 }
 
 TEST_P(TypeLibContract, ReadOnlyPropertiesHaveNoPut) {
-  const std::pair<const wchar_t*, const wchar_t*> readOnly[] = {
-      {L"_Device", L"DeviceInfo"}, {L"_Device", L"IsDeviceOpen"},
-      {L"_Chooser", L"DevicePath"}, {L"_Chooser", L"IsDeviceSelected"}};
+  const std::pair<const wchar_t*, const wchar_t*> readOnly[] = {{L"_Device", L"DeviceInfo"},
+                                                                {L"_Device", L"IsDeviceOpen"},
+                                                                {L"_Chooser", L"DevicePath"},
+                                                                {L"_Chooser", L"IsDeviceSelected"}};
   for (const auto& [type, member] : readOnly) {
     for (const auto& info : {Type(type), VtableHalf(type)}) {
       EXPECT_NE(Binding(info.Get(), member, INVOKE_PROPERTYGET).Func(), nullptr) << "get " << member;
@@ -375,8 +375,8 @@ TEST_P(TypeLibContract, ReadOnlyPropertiesHaveNoPut) {
 }
 
 TEST_P(TypeLibContract, CollectionPropertiesArePutByReferenceOnly) {
-  const std::tuple<const wchar_t*, const wchar_t*, SHORT> collections[] = {
-      {L"_Chooser", L"Filter", 9 * kSlot}, {L"_EnumFilter", L"Tokens", 13 * kSlot}};
+  const std::tuple<const wchar_t*, const wchar_t*, SHORT> collections[] = {{L"_Chooser", L"Filter", 9 * kSlot},
+                                                                           {L"_EnumFilter", L"Tokens", 13 * kSlot}};
   for (const auto& [type, member, slotOffset] : collections) {
     const auto body = VtableHalf(type);
     EXPECT_EQ(Binding(body.Get(), member, INVOKE_PROPERTYPUT).Func(), nullptr) << member;
