@@ -1,6 +1,13 @@
 #include "sim/sim_client.h"
 
+#include <objbase.h>
+#include <setupapi.h>
+
+#include <map>
 #include <stdexcept>
+
+#include "common/unique_handle.h"  // again, for the device list owner
+#include "sim/naming.h"
 
 namespace velcorin::sim {
 namespace {
@@ -165,6 +172,43 @@ bool SimClient::Unplug(std::string_view serial) { return IsOk(Command("unplug " 
 std::string SimClient::DevicePath(std::string_view serial) {
   const std::string answer = Command("path " + std::string(serial));
   return IsOk(answer) ? answer.substr(3) : std::string();
+}
+
+namespace {
+
+// The family's present interfaces in the system's order, by device path.
+std::vector<std::string> SystemOrder() {
+  std::vector<std::string> paths;
+  const std::string guidText = InterfaceClassGuid();
+  GUID family{};
+  if (FAILED(IIDFromString(std::wstring(guidText.begin(), guidText.end()).c_str(), &family))) return paths;
+  const UniqueDeviceInfoList set(
+      SetupDiGetClassDevsW(&family, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!set) return paths;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof(data);
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &family, i, &data); ++i) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set.get(), &data, nullptr, 0, &size, nullptr);
+    std::vector<BYTE> record(size);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
+    detail->cbSize = sizeof(*detail);
+    if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail, size, nullptr, nullptr)) continue;
+    const std::wstring path(detail->DevicePath);
+    paths.emplace_back(path.begin(), path.end());
+  }
+  return paths;
+}
+
+}  // namespace
+
+std::vector<std::string> SimClient::InSystemOrder(const std::vector<std::string>& serials) {
+  std::map<std::string, std::string> byPath;
+  for (const auto& serial : serials) byPath[DevicePath(serial)] = serial;
+  std::vector<std::string> ordered;
+  for (const auto& path : SystemOrder())
+    if (auto found = byPath.find(path); found != byPath.end()) ordered.push_back(found->second);
+  return ordered;
 }
 
 bool SimClient::WaitUntilFree(std::string_view serial, DWORD timeoutMs) {

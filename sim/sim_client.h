@@ -51,6 +51,9 @@ class SimClient {
   // The path as SetupAPI lists it (\\?\usb#...), "" when not plugged in.
   std::string DevicePath(std::string_view serial);
 
+  // Those of `serials` that are plugged in, in the order the system lists their interfaces.
+  std::vector<std::string> InSystemOrder(const std::vector<std::string>& serials);
+
   // For tests that reopen at once: the simulator takes a moment to listen again after a close.
   bool WaitUntilFree(std::string_view serial, DWORD timeoutMs = 2000);
 

@@ -419,7 +419,7 @@ do_bench() {
   cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
   echo "== $(date -u '+%F %H:%M') UTC; ${cpu:-unknown CPU}, $(nproc) cores; $(wine --version 2>/dev/null)"
   for tree in win32 win64; do
-    for b in "$BUILD/$tree"/bench/*.exe; do
+    for b in "$BUILD/$tree"/bench/bench_${1:-}*.exe; do
       echo "== $(basename "$b" .exe), $tree"
       (cd "$BUILD/$tree" && wine "$b") || status=1
     done

@@ -25,6 +25,7 @@
 
 #include "Velcorin_h.h"
 #include "sim/sim_client.h"
+#include "tests/bench/bench_util.h"
 #include "tests/win/com_test_util.h"
 
 using Microsoft::WRL::ComPtr;
@@ -83,11 +84,6 @@ Side Holding(std::function<void()> take, Side side, std::function<void()> releas
     release();
     return micros;
   };
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 std::string PerCall(double micros) {
@@ -622,14 +618,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  int status = 1;
-  try {
-    status = Run();
-  } catch (const std::exception& error) {
-    fprintf(stderr, "bench: %s\n", error.what());
-  }
-  CoUninitialize();
-  return status;
-}
+int main() { return RunBenchmark(Run); }

@@ -19,6 +19,7 @@
 
 #include "Velcorin_h.h"
 #include "sim/sim_client.h"
+#include "tests/bench/bench_util.h"
 #include "tests/win/com_test_util.h"
 
 using Microsoft::WRL::ComPtr;
@@ -30,11 +31,6 @@ constexpr int kInstruments = 16;
 constexpr int kChannels = 2;
 
 using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // One row: each round times the subject and the baseline once, before each
 // letting every instrument listen again (untimed).
@@ -173,14 +169,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  int status = 1;
-  try {
-    status = Run();
-  } catch (const std::exception& error) {
-    fprintf(stderr, "bench: %s\n", error.what());
-  }
-  CoUninitialize();
-  return status;
-}
+int main() { return RunBenchmark(Run); }

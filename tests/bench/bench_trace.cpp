@@ -20,6 +20,7 @@
 
 #include "Velcorin_h.h"
 #include "sim/sim_client.h"
+#include "tests/bench/bench_util.h"
 #include "tests/win/com_test_util.h"
 
 namespace {
@@ -130,10 +131,6 @@ struct Row {
     ratios.push_back(s / b);
     subjectMicros.push_back(s / kBatch);
   }
-  static double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  }
   void Print() const {
     printf("%-24s %-32s %7.3f %7.3f %7.3f %9.1f us %s\n", subject.c_str(), baseline.c_str(),
            *std::min_element(ratios.begin(), ratios.end()), Median(ratios),
@@ -183,14 +180,4 @@ int Run() {
 
 }  // namespace
 
-int main() {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  int status = 1;
-  try {
-    status = Run();
-  } catch (const std::exception& error) {
-    fprintf(stderr, "bench: %s\n", error.what());
-  }
-  CoUninitialize();
-  return status;
-}
+int main() { return RunBenchmark(Run); }

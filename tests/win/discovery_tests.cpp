@@ -6,13 +6,11 @@
 
 #include <windows.h>
 // windows.h first: the system headers rely on its types.
-#include <setupapi.h>
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +22,6 @@ namespace {
 using velcorin::sim::SimClient;
 
 constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
-const GUID kFamilyInterface = {0xF27100C7, 0xA139, 0x4C98, {0x9E, 0x18, 0x70, 0x20, 0x8A, 0x11, 0x8C, 0x03}};
 
 struct Instrument {
   std::string serial;
@@ -85,27 +82,6 @@ std::vector<std::string> Serials(_Collection* list) {
   return serials;
 }
 
-// The system's own order of the family's interfaces, by lower-case path.
-std::vector<std::string> SystemOrder() {
-  std::vector<std::string> paths;
-  HDEVINFO set = SetupDiGetClassDevsW(&kFamilyInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return paths;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof(data);
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kFamilyInterface, i, &data); ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
-    std::vector<BYTE> record(size);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = sizeof(*detail);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) continue;
-    std::wstring path(detail->DevicePath);
-    paths.emplace_back(path.begin(), path.end());
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return paths;
-}
-
 struct Result {
   HRESULT hr = E_FAIL;
   VARIANT_BOOL listed = VARIANT_FALSE;
@@ -137,16 +113,6 @@ struct Lab {
     EXPECT_EQ(r.hr, S_OK);
     EXPECT_EQ(r.listed, VARIANT_TRUE);
     return Serials(found.Get());
-  }
-
-  // The expected serials in the system's order.
-  std::vector<std::string> InSystemOrder(std::vector<std::string> serials) {
-    std::map<std::string, std::string> byPath;
-    for (const auto& s : serials) byPath[sim.DevicePath(s)] = s;
-    std::vector<std::string> ordered;
-    for (const auto& path : SystemOrder())
-      if (byPath.count(path)) ordered.push_back(byPath[path]);
-    return ordered;
   }
 
   // Whether the instrument opens now (for a fresh Device), closing it again.
@@ -200,7 +166,7 @@ TEST(EnumDevices, NoInstrumentListsNothingAndEmptiesTheList) {
 TEST(EnumDevices, TwoInstrumentsInTheSystemsOrderWithPathsThatOpen) {
   Lab lab({{"DISA0002", 0x3001, ""}, {"DISA0001", 0x1102, ""}});
   const auto listed = lab.Listed();
-  EXPECT_EQ(listed, lab.InSystemOrder({"DISA0001", "DISA0002"}));
+  EXPECT_EQ(listed, lab.sim.InSystemOrder({"DISA0001", "DISA0002"}));
   ASSERT_EQ(listed.size(), 2u);
   for (long i = 1; i <= 2; ++i) {
     auto info = ItemOf(lab.found.Get(), i);
@@ -225,7 +191,7 @@ TEST(EnumDevices, EightInstrumentsInTheSystemsOrder) {
   Lab lab(eight);
   const auto listed = lab.Listed();
   EXPECT_EQ(listed.size(), 8u);
-  EXPECT_EQ(listed, lab.InSystemOrder(serials));
+  EXPECT_EQ(listed, lab.sim.InSystemOrder(serials));
 }
 
 TEST(EnumDevices, RecordsAreNewAndKeptAcrossEnumerations) {
@@ -249,7 +215,7 @@ TEST(EnumDevices, InstrumentsThatCannotBeIdentifiedAreSkipped) {
            {"DISD0003", 0x3003, "devtype_text = \"12a\"\n"},                 // raises 13
            {"DISD0004", 0x3004, "chanct_text = \"-1\"\n"},                   // raises 9
            {"DISD0005", 0x3005, ""}});
-  EXPECT_EQ(lab.Listed(), lab.InSystemOrder({"DISD0001", "DISD0005"}));
+  EXPECT_EQ(lab.Listed(), lab.sim.InSystemOrder({"DISD0001", "DISD0005"}));
   // Left closed: opening them again runs into the same fault, not into a busy instrument.
   VARIANT_BOOL opened = VARIANT_TRUE;
   EXPECT_EQ(lab.OpenNow("DISD0003", opened), kErr(13));
@@ -277,7 +243,7 @@ TEST(EnumDevices, AnUnpluggedInstrumentDropsOutAndComesBack) {
   ASSERT_TRUE(lab.sim.Unplug("DISF0001"));
   EXPECT_EQ(lab.Listed(), std::vector<std::string>{"DISF0002"});
   ASSERT_TRUE(lab.sim.Plug("DISF0001"));
-  EXPECT_EQ(lab.Listed(), lab.InSystemOrder({"DISF0001", "DISF0002"}));
+  EXPECT_EQ(lab.Listed(), lab.sim.InSystemOrder({"DISF0001", "DISF0002"}));
 }
 
 TEST(EnumDevices, LeavesTheCallingDeviceAloneAndMissesWhatItHasOpen) {
@@ -465,7 +431,7 @@ TEST(CallerErrors, ALaterFiltersFaultShowsOnlyWhereItIsReached) {
   ASSERT_TRUE(lab.sim.Plug("DISK0002"));
   r = lab.Enum(lab.found.Get(), filters.Get());
   EXPECT_EQ(r.hr, kErr(13));
-  const auto order = lab.InSystemOrder({"DISK0001", "DISK0002"});
+  const auto order = lab.sim.InSystemOrder({"DISK0001", "DISK0002"});
   EXPECT_EQ(Serials(lab.found.Get()),
             order.front() == "DISK0001" ? std::vector<std::string>{"DISK0001"} : std::vector<std::string>{});
   EXPECT_TRUE(lab.OpensNow("DISK0002"));
@@ -495,7 +461,7 @@ TEST(CallerErrors, AnyCollectionImplementationServesAsOutList) {
     ASSERT_EQ(V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info)), S_OK);
     serials.push_back(SerialOf(info.Get()));
   }
-  EXPECT_EQ(serials, lab.InSystemOrder({"DISL0001", "DISL0002"}));
+  EXPECT_EQ(serials, lab.sim.InSystemOrder({"DISL0001", "DISL0002"}));
 }
 
 // Every kind of token a caller can put into a collection, as a class filter

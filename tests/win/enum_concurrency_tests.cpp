@@ -7,7 +7,6 @@
 
 #include <windows.h>
 // windows.h first: the system headers rely on its types.
-#include <setupapi.h>
 
 #include <chrono>
 #include <functional>
@@ -28,7 +27,6 @@ using Clock = std::chrono::steady_clock;
 using Serials = std::vector<std::string>;
 using Request = std::vector<std::uint8_t>;
 
-const GUID kFamilyInterface = {0xF27100C7, 0xA139, 0x4C98, {0x9E, 0x18, 0x70, 0x20, 0x8A, 0x11, 0x8C, 0x03}};
 constexpr double kTransferLimit = 1.0;  // seconds, the component's time limit per read
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -46,36 +44,6 @@ std::string Config(int count, const std::function<std::string(int)>& keys) {
     text += "[" + Serial(n) + "]\nserial = " + Serial(n) + "\nmodel = M-" + Serial(n) +
             "\ntype = " + std::to_string(0x3001 + n) + "\nchannels = 2\n" + keys(n) + "\n";
   return text;
-}
-
-// The family's interfaces in the system's order, by path.
-std::vector<std::string> SystemOrder() {
-  std::vector<std::string> paths;
-  HDEVINFO set = SetupDiGetClassDevsW(&kFamilyInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return paths;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof(data);
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kFamilyInterface, i, &data); ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
-    std::vector<BYTE> record(size);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = sizeof(*detail);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) continue;
-    const std::wstring path(detail->DevicePath);
-    paths.emplace_back(path.begin(), path.end());
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return paths;
-}
-
-Serials InSystemOrder(SimClient& sim, const Serials& serials) {
-  std::map<std::string, std::string> byPath;
-  for (const auto& s : serials) byPath[sim.DevicePath(s)] = s;
-  Serials ordered;
-  for (const auto& path : SystemOrder())
-    if (byPath.count(path)) ordered.push_back(byPath[path]);
-  return ordered;
 }
 
 Serials SerialsIn(_Collection* list) {
@@ -131,7 +99,7 @@ TEST(ConcurrentEnumeration, EachInstrumentIsAskedWhatALoneOpenAsksInTheSystemsOr
   Serials answering;
   for (int n = 0; n < kCount; ++n)
     if (!failing.count(n)) answering.push_back(Serial(n));
-  EXPECT_EQ(SerialsIn(found.Get()), InSystemOrder(sim, answering));
+  EXPECT_EQ(SerialsIn(found.Get()), sim.InSystemOrder(answering));
   for (int n = 0; n < kCount; ++n) {
     if (failing.count(n))
       EXPECT_EQ(sim.RequestsOf(Serial(n)).size(), 6u) << Serial(n);  // all six sent, then left alone
@@ -202,7 +170,7 @@ TEST(ConcurrentEnumeration, FiltersThatReenterOrRaiseRunOnTheCallersThreadAfterT
   SimClient sim(Config(kCount, [](int) { return std::string("delay_ms = 20"); }));
   Serials all;
   for (int n = 0; n < kCount; ++n) all.push_back(Serial(n));
-  const Serials ordered = InSystemOrder(sim, all);
+  const Serials ordered = sim.InSystemOrder(all);
   auto device = CreateByProgId<_Device>(L"Velcorin.Device");
   auto tokens = NewList();
   for (int n = 0; n < kCount; ++n) {
