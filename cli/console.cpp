@@ -24,6 +24,15 @@ std::mutex& ConsoleLock() {
   return lock;
 }
 
+HANDLE StopEvent() {
+  static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
+bool ReaderIsGone(DWORD error) { return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA; }
+
+// Output whose reader has gone (`velcorin watch | head -1`) stops the command
+// as Ctrl+C does: nobody will see what it prints.
 void Write(DWORD which, std::string_view utf8) {
   const HANDLE out = GetStdHandle(which);
   if (out == nullptr || out == INVALID_HANDLE_VALUE || utf8.empty()) return;
@@ -33,7 +42,9 @@ void Write(DWORD which, std::string_view utf8) {
     const std::wstring wide = Wide(utf8);
     WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
   } else {
-    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    if (!WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) &&
+        which == STD_OUTPUT_HANDLE && ReaderIsGone(GetLastError()))
+      SetEvent(StopEvent());
   }
 }
 
@@ -45,11 +56,6 @@ std::atomic<DWORD> stopStatus{0};
 void EraseProgress() {
   if (const std::size_t length = shownProgress.exchange(0))
     Write(STD_ERROR_HANDLE, std::string("\r").append(length, ' ').append("\r"));
-}
-
-HANDLE StopEvent() {
-  static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  return event;
 }
 
 BOOL WINAPI OnControl(DWORD) {

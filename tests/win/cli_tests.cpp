@@ -57,13 +57,14 @@ HANDLE PipeWith(const std::string& text) {
 // One run of the tool, its output going to files that can be read while it runs.
 class Tool {
  public:
-  explicit Tool(const std::wstring& args, const std::string& input = "", DWORD flags = 0) {
+  // `output`, when given, is an inheritable handle the tool writes to instead of a file; the tool takes it.
+  explicit Tool(const std::wstring& args, const std::string& input = "", DWORD flags = 0, HANDLE output = nullptr) {
     std::wstring line = L"\"" + WindowsPath("VELCORIN_CLI") + L"\" " + args;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = PipeWith(input);
-    startup.hStdOutput = Inheritable(out_.Path());
+    startup.hStdOutput = output ? output : Inheritable(out_.Path());
     startup.hStdError = Inheritable(err_.Path());
     started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &p_);
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
@@ -388,6 +389,22 @@ TEST_F(CtrlC, EndsAQueryInTheMiddleAndLeavesTheInstrumentUsable) {
   ASSERT_TRUE(sim_->WaitUntilFree("DEMO3001"));
   Tool after(Expand(L"info {path:DEMO3001}"));
   EXPECT_EQ(after.Wait(), 0u) << after.Err();
+}
+
+// A reader that goes away ends `watch` as Ctrl+C does: it does not run on unseen.
+TEST_F(Cli, WatchEndsWhenItsReaderHasGone) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(CreatePipe(&read, &write, &inherit, 0));
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  Tool watch(L"watch", "", 0, write);
+  DWORD waiting = 0;
+  ASSERT_TRUE(
+      WaitFor([&] { return PeekNamedPipe(read, nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0; }, kPatienceMs));
+  CloseHandle(read);
+  ASSERT_TRUE(sim_->Unplug("DEMO1102"));  // a change it must print
+  EXPECT_EQ(watch.Wait(kPatienceMs), 0u) << watch.Err();
+  ASSERT_TRUE(sim_->Plug("DEMO1102"));
 }
 
 HWND DialogOf(DWORD process) {
