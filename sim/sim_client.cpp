@@ -4,6 +4,7 @@
 #include <setupapi.h>
 
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "common/unique_handle.h"  // again, for the device list owner
@@ -172,6 +173,15 @@ bool SimClient::Unplug(std::string_view serial) { return IsOk(Command("unplug " 
 std::string SimClient::DevicePath(std::string_view serial) {
   const std::string answer = Command("path " + std::string(serial));
   return IsOk(answer) ? answer.substr(3) : std::string();
+}
+
+bool SimClient::WaitUntilAllFree(DWORD timeoutMs) {
+  const std::string answer = Command("plugged");
+  if (!IsOk(answer)) return false;
+  std::istringstream serials(answer.substr(2));
+  bool free = true;
+  for (std::string serial; serials >> serial;) free = WaitUntilFree(serial, timeoutMs) && free;
+  return free;
 }
 
 namespace {

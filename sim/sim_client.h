@@ -56,6 +56,8 @@ class SimClient {
 
   // For tests that reopen at once: the simulator takes a moment to listen again after a close.
   bool WaitUntilFree(std::string_view serial, DWORD timeoutMs = 2000);
+  // The same for every instrument plugged in, before an enumeration; false if one stays busy.
+  bool WaitUntilAllFree(DWORD timeoutMs = 2000);
 
   // Requests() leaves out everything logged before the last MarkLog().
   void MarkLog();

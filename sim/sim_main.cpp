@@ -90,6 +90,7 @@ class Simulator {
     if (verb == "plug") return Plug(serial);
     if (verb == "unplug") return Unplug(serial);
     if (verb == "pipe" || verb == "path") return Describe(verb, serial);
+    if (verb == "plugged" && serial.empty()) return Plugged();
     return "ERR unknown command " + verb;
   }
 
@@ -132,6 +133,13 @@ class Simulator {
     plugged_.erase(config->serial);
     if (!wasPlugged) return "ERR not plugged " + config->serial;
     return "OK unplug " + config->serial;
+  }
+
+  std::string Plugged() const {
+    std::string answer = "OK";
+    for (const auto& [serial, instrument] : plugged_)
+      if (!instrument->IsUnplugged()) answer += " " + serial;
+    return answer;
   }
 
   std::string Describe(const std::string& what, const std::string& serial) const {

@@ -105,6 +105,12 @@ class ChooserDialog : public ::testing::Test {
     return selected == VARIANT_TRUE;
   }
 
+  // The same once the simulator listens again on every instrument the last fill closed.
+  bool Show(SimClient& sim, std::function<void(const Dialog&)> drive) {
+    EXPECT_TRUE(sim.WaitUntilAllFree());
+    return Show(std::move(drive));
+  }
+
   std::wstring ChosenPath() {
     BSTR path = nullptr;
     chooser_->get_DevicePath(&path);
@@ -271,7 +277,7 @@ TEST_F(ChooserDialog, OneClassTreeOpenRulesAndResults) {
   ASSERT_EQ(listed.size(), 2u);
   const Listed& second = BySerial(listed, L"ONE3002");
 
-  EXPECT_TRUE(Show([&](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [&](const Dialog& d) {
     const auto nodes = TreeNodes(d.tree);
     ASSERT_EQ(nodes.size(), 4u);
     // One class: the root and its only group are both expanded.
@@ -305,14 +311,14 @@ TEST_F(ChooserDialog, OneClassTreeOpenRulesAndResults) {
   sim.WaitUntilFree("ONE3002");
 
   // Cancel, and then the close box, after an earlier Open: False and "".
-  EXPECT_FALSE(Show([](const Dialog& d) { SendMessageW(d.cancel, BM_CLICK, 0, 0); }));
+  EXPECT_FALSE(Show(sim, [](const Dialog& d) { SendMessageW(d.cancel, BM_CLICK, 0, 0); }));
   EXPECT_EQ(ChosenPath(), L"");
-  EXPECT_TRUE(Show([](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [](const Dialog& d) {
     Select(d.tree, FindNode(TreeNodes(d.tree), L"LDI-A")->item);
     Command(d, IDOK);
   }));
   EXPECT_EQ(ChosenPath(), BySerial(listed, L"ONE3001").path);
-  EXPECT_FALSE(Show([](const Dialog& d) { PostMessageW(d.window, WM_CLOSE, 0, 0); }));
+  EXPECT_FALSE(Show(sim, [](const Dialog& d) { PostMessageW(d.window, WM_CLOSE, 0, 0); }));
   EXPECT_EQ(ChosenPath(), L"");
 }
 
@@ -351,7 +357,7 @@ type = 0x4001
     expected.emplace_back(1, classOf.at(entry.productId).first, 3, false);
     expected.emplace_back(2, entry.model, classOf.at(entry.productId).second, false);
   }
-  EXPECT_TRUE(Show([&](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [&](const Dialog& d) {
     const auto nodes = TreeNodes(d.tree);
     ASSERT_EQ(nodes.size(), expected.size());
     for (size_t i = 0; i < nodes.size(); ++i) {
@@ -410,7 +416,7 @@ description = Ten
   for (int i = 1; i <= 10; ++i)
     ten.emplace_back(L"Channel " + std::to_wstring(i) + L" Description", L"Channel " + std::to_wstring(i));
 
-  EXPECT_FALSE(Show([&](const Dialog& d) {
+  EXPECT_FALSE(Show(sim, [&](const Dialog& d) {
     const auto nodes = TreeNodes(d.tree);
     auto widthOf = [&](const Rows& rows, bool values, const wchar_t* header) {
       int widest = TextPixels(d.window, header);
@@ -438,10 +444,11 @@ description = Ten
 
 TEST_F(ChooserDialog, RefreshAfterUnplug) {
   SimClient sim(kOneClass);
-  EXPECT_FALSE(Show([&](const Dialog& d) {
+  EXPECT_FALSE(Show(sim, [&](const Dialog& d) {
     Select(d.tree, FindNode(TreeNodes(d.tree), L"LDI-A")->item);
     ASSERT_FALSE(DetailRows(d.list).empty());
     ASSERT_TRUE(sim.Unplug("ONE3001"));
+    ASSERT_TRUE(sim.WaitUntilAllFree());
     SendMessageW(d.refresh, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitUntilFilled(d));
     const auto nodes = TreeNodes(d.tree);
@@ -466,13 +473,14 @@ model = BAD
 type = 0x8001
 devtype_text = "12a"
 )");
-  EXPECT_FALSE(Show([&](const Dialog& d) {
+  EXPECT_FALSE(Show(sim, [&](const Dialog& d) {
     for (int fill = 0; fill < 2; ++fill) {  // the load, then Refresh
       const auto nodes = TreeNodes(d.tree);
       ASSERT_EQ(nodes.size(), 3u);
       EXPECT_EQ(nodes[2].text, L"LDC");
       EXPECT_FALSE(IsWindowEnabled(d.open));
       EXPECT_EQ(VisibleWindowsOfThisProcess(), 1);  // the dialog and no message box
+      ASSERT_TRUE(sim.WaitUntilAllFree());
       SendMessageW(d.refresh, BM_CLICK, 0, 0);
       ASSERT_TRUE(WaitUntilFilled(d));
     }
@@ -491,7 +499,7 @@ TEST_F(ChooserDialog, RealInput) {
   };
   auto closed = [](const Dialog& d) { EXPECT_TRUE(WaitFor([&] { return !IsWindow(d.window); })); };
 
-  EXPECT_TRUE(Show([&](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [&](const Dialog& d) {
     clickDevice(d, L"LDI-B");
     // A click on the node already selected rebuilds the pane too (a click, not
     // the second half of a double click).
@@ -508,14 +516,14 @@ TEST_F(ChooserDialog, RealInput) {
   }));
   EXPECT_EQ(ChosenPath(), BySerial(listed, L"ONE3002").path);
 
-  EXPECT_TRUE(Show([&](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [&](const Dialog& d) {
     clickDevice(d, L"LDI-A");
     ASSERT_TRUE(Xdo("key Return"));
     closed(d);
   }));
   EXPECT_EQ(ChosenPath(), BySerial(listed, L"ONE3001").path);
 
-  EXPECT_FALSE(Show([&](const Dialog& d) {
+  EXPECT_FALSE(Show(sim, [&](const Dialog& d) {
     // Keyboard moves are node clicks too: from the root down to the first device.
     ASSERT_TRUE(ClickAt(NodeCentre(d.tree, TreeView_GetRoot(d.tree))));
     ASSERT_TRUE(Xdo("key Down Down"));
@@ -525,14 +533,14 @@ TEST_F(ChooserDialog, RealInput) {
   }));
   EXPECT_EQ(ChosenPath(), L"");
 
-  EXPECT_TRUE(Show([&](const Dialog& d) {
+  EXPECT_TRUE(Show(sim, [&](const Dialog& d) {
     clickDevice(d, L"LDI-B");
     ASSERT_TRUE(Xdo("key alt+o"));
     closed(d);
   }));
   EXPECT_EQ(ChosenPath(), BySerial(listed, L"ONE3002").path);
 
-  EXPECT_FALSE(Show([&](const Dialog& d) {
+  EXPECT_FALSE(Show(sim, [&](const Dialog& d) {
     ASSERT_TRUE(ClickAt(CloseBox(d.window)));
     closed(d);
   }));

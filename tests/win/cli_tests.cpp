@@ -137,9 +137,7 @@ class Cli : public testing::Test {
     }
     return args;
   }
-  static void WaitUntilAllFree() {
-    for (const char* serial : {"DEMO3001", "DEMO1102", "DEMO0105"}) sim_->WaitUntilFree(serial);
-  }
+  static void WaitUntilAllFree() { sim_->WaitUntilAllFree(); }
   static SimClient* sim_;
   static SimClient* busySim_;
   static Held* busy_;

@@ -101,8 +101,7 @@ struct Lab {
   // An enumeration right after another finds the simulator still reconnecting the
   // instruments it just closed (for about half a millisecond): wait for them first.
   Result Enum(_Collection* outList, _Collection* filter) {
-    // (An unplugged one answers at once; none is held open here.)
-    for (const Instrument& i : instruments) sim.WaitUntilFree(i.serial);
+    sim.WaitUntilAllFree();
     Result r;
     r.hr = device->EnumDevices(outList, filter, &r.listed);
     return r;

@@ -67,10 +67,6 @@ std::vector<Request> RequestBytes(const SimClient& sim, const std::string& seria
   return bytes;
 }
 
-void WaitAllFree(SimClient& sim, int count) {
-  for (int n = 0; n < count; ++n) sim.WaitUntilFree(Serial(n), 2000);
-}
-
 // Sixteen instruments: every third slow, two failing after a full time limit.
 // Each answering one gets exactly the requests a lone OpenDev sends, the list
 // is the one an examination one at a time gives, and the examinations overlap.
@@ -91,7 +87,7 @@ TEST(ConcurrentEnumeration, EachInstrumentIsAskedWhatALoneOpenAsksInTheSystemsOr
   const std::vector<Request> alone = RequestBytes(sim, Serial(1));
   ASSERT_EQ(alone.size(), 8u);  // six identity commands, two channels
 
-  WaitAllFree(sim, kCount);
+  sim.WaitUntilAllFree();
   sim.MarkLog();
   auto found = NewList();
   ASSERT_EQ(device->EnumDevices(found.Get(), NewList().Get(), &ok), S_OK);
@@ -179,10 +175,10 @@ TEST(ConcurrentEnumeration, FiltersThatReenterOrRaiseRunOnTheCallersThreadAfterT
     tokens->Add(&id, &missing, &missing, &missing);
   }
   for (const int raiseOnCall : {0, 3}) {
-    WaitAllFree(sim, kCount);
+    sim.WaitUntilAllFree();
     // The simulator takes a moment to listen again after each close.
     ComPtr<ReenteringFilter> filter(
-        new ReenteringFilter(device.Get(), tokens, raiseOnCall, [&] { WaitAllFree(sim, kCount); }));
+        new ReenteringFilter(device.Get(), tokens, raiseOnCall, [&] { sim.WaitUntilAllFree(); }));
     auto filters = NewList(), found = NewList();
     VARIANT item;
     V_VT(&item) = VT_DISPATCH, V_DISPATCH(&item) = filter.Get();

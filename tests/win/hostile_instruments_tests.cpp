@@ -112,24 +112,6 @@ struct OpenOutcome {
   double seconds = 0;
 };
 
-// The simulated instruments and Devices to meet them with.
-struct Lab {
-  SimClient sim;
-
-  explicit Lab(const std::vector<Plan>& plans) : sim(ConfigOf(plans)) {}
-
-  OpenOutcome Open(_Device* device, const std::string& serial) {
-    const Bstr path(Widened(sim.DevicePath(serial)));
-    OpenOutcome outcome;
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    const auto start = Clock::now();
-    outcome.hr = device->OpenDev(path.get(), &opened);
-    outcome.seconds = SecondsSince(start);
-    outcome.opened = opened == VARIANT_TRUE;
-    return outcome;
-  }
-};
-
 ComPtr<_DevInfo> InfoOf(_Device* device) {
   ComPtr<_DevInfo> info;
   device->get_DeviceInfo(&info);
@@ -146,7 +128,7 @@ struct Listing {
   std::vector<std::string> serials;  // sorted
 };
 
-Listing Enumerate(_Device* device) {
+Listing EnumerateNow(_Device* device) {
   auto found = NewList();
   auto filters = NewList();
   Listing listing;
@@ -170,6 +152,32 @@ Listing Enumerate(_Device* device) {
   std::sort(listing.serials.begin(), listing.serials.end());
   return listing;
 }
+
+// The simulated instruments and Devices to meet them with.
+struct Lab {
+  SimClient sim;
+
+  explicit Lab(const std::vector<Plan>& plans) : sim(ConfigOf(plans)) {}
+
+  // The simulator listens again only a moment after a handle closes: an open
+  // right after a close would find the instrument busy.
+  Listing Enumerate(_Device* device) {
+    sim.WaitUntilAllFree();
+    return EnumerateNow(device);
+  }
+
+  OpenOutcome Open(_Device* device, const std::string& serial) {
+    sim.WaitUntilFree(serial);
+    const Bstr path(Widened(sim.DevicePath(serial)));
+    OpenOutcome outcome;
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const auto start = Clock::now();
+    outcome.hr = device->OpenDev(path.get(), &opened);
+    outcome.seconds = SecondsSince(start);
+    outcome.opened = opened == VARIANT_TRUE;
+    return outcome;
+  }
+};
 
 using Serials = std::vector<std::string>;
 
@@ -217,7 +225,7 @@ TEST(NoReply, QueryDevTimesOutAndTheNextExchangeIsItsOwn) {
 TEST(NoReply, EnumDevicesSkipsEachSilentInstrumentAfterSixReads) {
   Lab lab(Plans{{"HOSN0003", ""}, {"HOSN0004", "silent = yes"}, {"HOSN0005", "silent = yes"}});
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
   EXPECT_TRUE(listing.listed);
   EXPECT_EQ(listing.serials, Serials{"HOSN0003"});
@@ -269,7 +277,7 @@ TEST(LateReply, ALateChannelReplyShiftsTheNamesAndIsReadNext) {
 TEST(LateReply, EnumDevicesSkipsALateInstrument) {
   Lab lab(Plans{{"HOSL0003", "delay_ms = 1500"}, {"HOSL0004", ""}});
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
   EXPECT_TRUE(listing.listed);
   EXPECT_EQ(listing.serials, Serials{"HOSL0004"});
@@ -399,7 +407,7 @@ TEST(RandomReplies, OpenDevAndEnumDevicesEndInADefinedOutcome) {
   EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0100"), opened.end());
   EXPECT_NE(std::find(opened.begin(), opened.end(), "HOSR0300"), opened.end());
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
   EXPECT_TRUE(listing.listed);
   std::sort(opened.begin(), opened.end());
@@ -448,12 +456,12 @@ TEST(Unplugged, AnInstrumentThatUnplugsItselfDropsOutOfTheEnumeration) {
   Lab lab(
       Plans{{"HOSU0010", ""}, {"HOSU0011", "unplug_after = 1"}, {"HOSU0012", "unplug_after = 4"}, {"HOSU0013", ""}});
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
   EXPECT_TRUE(listing.listed);
   EXPECT_EQ(listing.serials, (Serials{"HOSU0010", "HOSU0013"}));
   EXPECT_LT(listing.seconds, kLimit + kSlack);
-  EXPECT_EQ(Enumerate(device.Get()).serials, (Serials{"HOSU0010", "HOSU0013"}));
+  EXPECT_EQ(lab.Enumerate(device.Get()).serials, (Serials{"HOSU0010", "HOSU0013"}));
 }
 
 // A test thread unplugs the first instrument asked, and another, while they are examined.
@@ -480,7 +488,7 @@ TEST(Unplugged, UnpluggedFromOutsideWhileEnumDevicesRuns) {
     return {};
   });
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   const Serials left = unplugger.get();
   ASSERT_EQ(left.size(), 1u) << "the test thread did not get to unplug";
   EXPECT_EQ(listing.hr, S_OK);
@@ -506,7 +514,7 @@ TEST(ManyChannels, ThirtyTwoThousandAnsweredChannelsAreAllAsked) {
   device->CloseDev();
   ASSERT_TRUE(lab.sim.WaitUntilFree("HOSC0001"));
 
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.serials, Serials{"HOSC0001"});
   Figure("EnumDevices, one instrument of 32767 answered channels", listing.seconds);
 }
@@ -525,7 +533,7 @@ TEST(ManyChannels, UnansweredChannelsStopAfterThreeFailures) {
   device->CloseDev();
   ASSERT_TRUE(lab.sim.WaitUntilFree("HOSC0002"));
 
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.serials, (Serials{"HOSC0002", "HOSC0003"}));
   EXPECT_LT(listing.seconds, 3 * kLimit + kSlack);
   Figure("EnumDevices, 32767 channels that never answer and one good instrument", listing.seconds);
@@ -617,7 +625,7 @@ TEST(Numbers, AsTypeCodeAndAsChannelCount) {
     }
   }
   auto device = NewDevice();
-  const Listing listing = Enumerate(device.Get());
+  const Listing listing = lab.Enumerate(device.Get());
   EXPECT_EQ(listing.hr, S_OK);
   std::sort(opened.begin(), opened.end());
   EXPECT_EQ(listing.serials, opened);  // those that open, and no others
@@ -654,6 +662,7 @@ TEST(Chooser, TheTreeShowsWhatOpensWhateverTheOthersDo) {
     EXPECT_EQ(DeviceNodeTexts(d.tree), expected);
     EXPECT_EQ(VisibleWindowsOfThisProcess(), 1);  // the dialog and no message box
     ASSERT_TRUE(lab.sim.Plug("HOSD0004"));        // back, to unplug itself again
+    ASSERT_TRUE(lab.sim.WaitUntilAllFree());      // listening again after the first fill
     const auto clicked = Clock::now();
     SendMessageW(d.refresh, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitUntilFilled(d));
