@@ -15,9 +15,9 @@
 #include "chooser/core/details_pane.h"
 #include "chooser/core/device_record.h"
 #include "chooser/core/device_tree.h"
-#include "chooser/win_handles.h"
 #include "chooser/window_scopes.h"
 #include "common/com_object.h"
+#include "common/owners.h"
 
 namespace velcorin {
 

@@ -20,7 +20,7 @@ std::u16string TextOf(const Bstr& text) {
 template <class Getter>
 std::u16string ReadText(Getter&& get) {
   Bstr text;
-  ThrowIfFailed(get(text.out()));
+  ThrowIfFailed(get(text.put()));
   return TextOf(text);
 }
 
@@ -37,7 +37,7 @@ std::optional<std::vector<std::u16string>> NamesOf(SAFEARRAY* names) {
   std::vector<std::u16string> result(static_cast<std::size_t>(std::max<LONG>(last, 0)));
   for (LONG i = std::max<LONG>(lower, 1); i <= last; ++i) {
     Bstr name;
-    ThrowIfFailed(SafeArrayGetElement(names, &i, name.out()));
+    ThrowIfFailed(SafeArrayGetElement(names, &i, name.put()));
     result[static_cast<std::size_t>(i - 1)] = TextOf(name);
   }
   return result;
@@ -57,7 +57,7 @@ DeviceRecord ReadRecord(_DevInfo& info) {
   record.ChannelCount = number;
   SAFEARRAY* names = nullptr;
   ThrowIfFailed(info.get_ChannelNames(&names));
-  const SafeArray owned = SafeArray::Attach(names);
+  const SafeArray owned = SafeArray::adopt(names);
   record.ChannelNames = NamesOf(owned.get());
   return record;
 }

@@ -14,7 +14,7 @@ ManifestScope::ManifestScope() {
   manifest.lpSource = path.c_str();
   manifest.hModule = ModuleHandle();
   manifest.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
-  context_.Reset(CreateActCtxW(&manifest));
+  context_.reset(CreateActCtxW(&manifest));
   if (context_) active_ = ActivateActCtx(context_.get(), &cookie_) != FALSE;
 }
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/owners.h"
 
 namespace velcorin {
 

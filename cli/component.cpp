@@ -6,9 +6,8 @@
 #include "cli/console.h"
 #include "common/ansi.h"
 #include "common/core/device_path.h"
-#include "common/raii.h"
+#include "common/owners.h"
 #include "common/scope_exit.h"
-#include "common/unique_handle.h"
 #include "discovery/present_interfaces.h"
 
 namespace velcorin::cli {
@@ -19,7 +18,7 @@ using Microsoft::WRL::ComPtr;
 std::string ErrorDescription() {
   ComPtr<IErrorInfo> info;
   Bstr text;
-  if (GetErrorInfo(0, &info) != S_OK || !info || FAILED(info->GetDescription(text.out()))) return "";
+  if (GetErrorInfo(0, &info) != S_OK || !info || FAILED(info->GetDescription(text.put()))) return "";
   return Utf8(std::u16string(reinterpret_cast<const char16_t*>(text.view().data()), text.length()));
 }
 
@@ -42,7 +41,7 @@ std::u16string Text(const Bstr& text) { return {reinterpret_cast<const char16_t*
 template <class Getter>
 std::u16string ReadText(Getter get) {
   Bstr text;
-  Check(get(text.out()));
+  Check(get(text.put()));
   return Text(text);
 }
 
@@ -112,13 +111,13 @@ std::vector<std::u16string> ChannelNames(_DevInfo* info) {
   SafeArray names;
   SAFEARRAY* raw = nullptr;
   Check(info->get_ChannelNames(&raw));
-  names = SafeArray::Attach(raw);
+  names = SafeArray::adopt(raw);
   std::vector<std::u16string> out;
   LONG low = 0, high = -1;
   if (!raw || FAILED(SafeArrayGetLBound(raw, 1, &low)) || FAILED(SafeArrayGetUBound(raw, 1, &high))) return out;
   for (LONG i = low; i <= high; ++i) {
     Bstr name;
-    Check(SafeArrayGetElement(raw, &i, name.out()));
+    Check(SafeArrayGetElement(raw, &i, name.put()));
     out.push_back(Text(name));
   }
   return out;
@@ -220,7 +219,7 @@ NamedValues Constants(ITypeInfo* type) {
     Bstr name;
     Variant value;
     if (var->varkind != VAR_CONST ||
-        FAILED(type->GetDocumentation(var->memid, name.out(), nullptr, nullptr, nullptr)) ||
+        FAILED(type->GetDocumentation(var->memid, name.put(), nullptr, nullptr, nullptr)) ||
         FAILED(VariantChangeType(value.get(), var->lpvarValue, 0, VT_I4)))
       continue;
     out.push_back({Text(name), V_I4(value.get())});
@@ -300,7 +299,7 @@ std::vector<Instrument> Component::Enumerate(const std::vector<FilterOption>& op
     V_VT(&index) = VT_I4;
     V_I4(&index) = n;
     Variant item;
-    Check(found->Item(&index, item.out()));
+    Check(found->Item(&index, item.put()));
     ComPtr<_DevInfo> info;
     if (item.vt() == VT_DISPATCH && V_DISPATCH(item.get())) V_DISPATCH(item.get())->QueryInterface(IID_PPV_ARGS(&info));
     if (info) list.push_back(Describe(info.Get(), 0));
@@ -425,7 +424,7 @@ Enumerations Component::Names() {
     TYPEKIND kind{};
     Bstr name;
     if (FAILED(library->GetTypeInfoType(n, &kind)) || kind != TKIND_ENUM ||
-        FAILED(library->GetDocumentation(static_cast<INT>(n), name.out(), nullptr, nullptr, nullptr)))
+        FAILED(library->GetDocumentation(static_cast<INT>(n), name.put(), nullptr, nullptr, nullptr)))
       continue;
     for (const auto& e : kEnumerations)
       if (name.view() == e.type) {

@@ -9,21 +9,15 @@
 #include <wrl/client.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Velcorin_h.h"
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
+#include "common/error_info.h"
 
 namespace velcorin::cli {
-
-// A failing HRESULT, with the description the component gave in its error info.
-struct ComError : std::runtime_error {
-  ComError(HRESULT hr, const std::string& description) : std::runtime_error(description), hr(hr) {}
-  HRESULT hr;
-};
 
 // The device path strings of the family's interfaces the system lists as present, in its order.
 std::vector<std::u16string> PresentPaths();

@@ -254,7 +254,7 @@ DWORD ReportComponentError(const ComError& e) {
     message += "the component raised error " + std::to_string(HRESULT_CODE(e.hr));
   else
     message += "the component failed with " + Hresult(e.hr);
-  if (*e.what()) message += std::string(": ") + e.what();
+  if (!e.description.empty()) message += ": " + e.description;
   if (e.hr == REGDB_E_CLASSNOTREG || e.hr == CO_E_CLASSSTRING)
     message += " (Velcorin.dll is not registered, and " + Utf8Of(kAssemblyManifest) + " is not beside velcorin.exe)";
   PrintError(message + "\n");

@@ -4,7 +4,7 @@
 
 #include "cli/console.h"
 #include "cli/core/arguments.h"
-#include "common/unique_handle.h"
+#include "common/owners.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::cli {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/error_info.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 namespace velcorin {
 
@@ -121,7 +121,7 @@ class Enumerator final : public ComObject<IEnumVARIANT> {
     ULONG done = 0;
     for (; done < wanted && next_ < items_->size(); ++done, ++next_) {
       VariantInit(&out[done]);
-      const HRESULT hr = VariantCopy(&out[done], (*items_)[next_].AsInput());
+      const HRESULT hr = VariantCopy(&out[done], (*items_)[next_].as_input());
       if (FAILED(hr)) {
         for (ULONG i = 0; i < done; ++i) VariantClear(&out[i]);
         if (fetched) *fetched = 0;
@@ -167,7 +167,7 @@ class Collection final : public DispatchObject<_Collection> {
   STDMETHODIMP Add(VARIANT* item, VARIANT* key, VARIANT* before, VARIANT* after) override {
     if (!item) return E_POINTER;
     return Guard(kSource, [&] {
-      Items::Entry entry{Variant::CopyOf(*item), KeyOf(key)};
+      Items::Entry entry{Variant::copy(*item), KeyOf(key)};
       if (!IsMissing(before) && !IsMissing(after)) Raise(kErrInvalidCall);
       Items::Iter at = items_.end();
       if (!IsMissing(before)) at = Locate(*before);
@@ -201,7 +201,7 @@ class Collection final : public DispatchObject<_Collection> {
  private:
   std::optional<std::wstring> KeyOf(const VARIANT* key) {
     if (IsMissing(key)) return std::nullopt;
-    Variant text = Variant::CopyOf(*key);
+    Variant text = Variant::copy(*key);
     if (text.vt() != VT_BSTR) Raise(kErrTypeMismatch);
     std::wstring folded = Folded(V_BSTR(text.get()), SysStringLen(V_BSTR(text.get())));
     if (items_.Find(folded) != items_.end()) Raise(kErrDuplicateKey);
@@ -210,7 +210,7 @@ class Collection final : public DispatchObject<_Collection> {
 
   // The item named by its 1-based index or by its key.
   Items::Iter Locate(const VARIANT& index) {
-    Variant which = Variant::CopyOf(index);
+    Variant which = Variant::copy(index);
     if (which.vt() == VT_BSTR) {
       const Items::Iter found = items_.Find(Folded(V_BSTR(which.get()), SysStringLen(V_BSTR(which.get()))));
       if (found == items_.end()) Raise(kErrInvalidCall);

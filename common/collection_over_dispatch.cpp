@@ -8,7 +8,7 @@
 
 #include "common/collection.h"
 #include "common/error_info.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 namespace velcorin {
 
@@ -40,7 +40,7 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
   STDMETHODIMP Item(VARIANT* index, VARIANT* result) override {
     if (!index || !result) return E_POINTER;
     VariantInit(result);
-    return Guard(kSource, [&] { Call(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {*index}).DetachTo(result); });
+    return Guard(kSource, [&] { *result = Call(L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, {*index}).release(); });
   }
 
   // Passes the optional arguments up to the last one given.
@@ -51,7 +51,7 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
       VARIANT* optional[] = {key, before, after};
       size_t given = std::size(optional);
       while (given > 0 && IsMissing(optional[given - 1])) --given;
-      const Variant missing = Variant::Missing();
+      const Variant missing = Variant::missing();
       for (size_t i = 0; i < given; ++i) args.push_back(IsMissing(optional[i]) ? *missing.get() : *optional[i]);
       Call(L"Add", DISPATCH_METHOD, std::move(args));
     });
@@ -91,7 +91,7 @@ class CollectionOverDispatch final : public DispatchObject<_Collection> {
     DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
     EXCEPINFO exception{};
     const HRESULT hr =
-        target_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.out(), &exception, nullptr);
+        target_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &exception, nullptr);
     if (hr == DISP_E_EXCEPTION) ThrowInvokeFailure(hr, exception);
     return hr;
   }

@@ -18,7 +18,7 @@ Variant CollectionRef::Call(DISPID member, WORD flags, VARIANT* args, UINT count
   Variant result;
   EXCEPINFO exception{};
   const HRESULT hr =
-      dispatch_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.out(), &exception, nullptr);
+      dispatch_->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result.put(), &exception, nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
   return result;
 }
@@ -32,17 +32,17 @@ long CollectionRef::Count() const {
 
 void CollectionRef::RemoveFirst() const {
   const Variant first(1L);
-  Call(DISPID_COLLECTION_REMOVE, DISPATCH_METHOD, first.AsInput(), 1);
+  Call(DISPID_COLLECTION_REMOVE, DISPATCH_METHOD, first.as_input(), 1);
 }
 
 void CollectionRef::Add(const VARIANT& item) const {
-  Variant copy = Variant::CopyOf(item);
+  Variant copy = Variant::copy(item);
   Call(DISPID_COLLECTION_ADD, DISPATCH_METHOD, copy.get(), 1);
 }
 
 void CollectionRef::Add(IDispatch* item) const {
   const Variant object(item);
-  Call(DISPID_COLLECTION_ADD, DISPATCH_METHOD, object.AsInput(), 1);
+  Call(DISPID_COLLECTION_ADD, DISPATCH_METHOD, object.as_input(), 1);
 }
 
 void CollectionRef::ForEach(const std::function<bool(const VARIANT&)>& visit) const {
@@ -55,7 +55,7 @@ void CollectionRef::ForEach(const std::function<bool(const VARIANT&)>& visit) co
   for (;;) {
     Variant item;
     ULONG fetched = 0;
-    const HRESULT hr = items->Next(1, item.out(), &fetched);
+    const HRESULT hr = items->Next(1, item.put(), &fetched);
     ThrowIfFailed(hr);
     if (hr != S_OK || fetched != 1) return;
     if (!visit(*item.get())) return;

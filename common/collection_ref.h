@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "common/com_object.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 namespace velcorin {
 

@@ -9,7 +9,7 @@
 
 #include "common/error_info.h"
 #include "common/module.h"
-#include "common/raii.h"
+#include "common/owners.h"
 #include "common/slot_call.h"
 #include "common/type_info.h"
 #include "common/type_library_invoke.h"
@@ -226,7 +226,7 @@ void DispatchTable::AddNames(ITypeInfo* dispatch, ITypeInfo* declaring) {
     UINT got = 0;
     if (FAILED(declaring->GetNames(func->memid, names.data(), static_cast<UINT>(names.size()), &got))) continue;
     std::array<Bstr, 16> owned;
-    for (UINT n = 0; n < got; ++n) *owned[n].out() = names[n];
+    for (UINT n = 0; n < got; ++n) *owned[n].put() = names[n];
     LPOLESTR name = owned[0].get();
     DISPID id = DISPID_UNKNOWN;
     if (!name || names_.Find(reinterpret_cast<const char16_t*>(name)) ||

@@ -7,13 +7,19 @@
 #include <oaidl.h>
 #include <oleauto.h>
 
+#include <string>
+#include <utility>
+
 #include "common/runtime_error.h"
 
 namespace velcorin {
 
 // A failure reported by another object (or the system): passed on unchanged.
+// A client may keep the description the object's error info gave, to show it.
 struct ComError {
+  explicit ComError(HRESULT hr, std::string description = {}) : hr(hr), description(std::move(description)) {}
   HRESULT hr;
+  std::string description;
 };
 
 inline void ThrowIfFailed(HRESULT hr) {

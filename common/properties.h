@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "common/error_info.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 namespace velcorin {
 
@@ -26,7 +26,7 @@ inline HRESULT GetStored(const Bstr& field, BSTR* out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   try {
-    *out = field.CopyOut();
+    *out = Bstr(field).release();
     return S_OK;
   } catch (...) {
     return CaughtException();
@@ -35,7 +35,7 @@ inline HRESULT GetStored(const Bstr& field, BSTR* out) {
 
 inline HRESULT PutStored(Bstr& field, BSTR value) {
   try {
-    field = Bstr::Copy(value);
+    field = Bstr::copy(value);
     return S_OK;
   } catch (...) {
     return CaughtException();

@@ -37,21 +37,21 @@ class TypeDescription {
   TypeDescription& operator=(const TypeDescription&) = delete;
   TypeDescription(TypeDescription&& other) noexcept
       : owner_(std::move(other.owner_)), p_(std::exchange(other.p_, nullptr)) {}
-  ~TypeDescription() { Reset(); }
+  ~TypeDescription() { reset(); }
 
   const T* operator->() const { return p_; }
   const T& operator*() const { return *p_; }
   explicit operator bool() const { return p_ != nullptr; }
 
   // For the call that hands the description out.
-  T** Out(ITypeInfo* owner) {
-    Reset();
+  T** put(ITypeInfo* owner) {
+    reset();
     owner_ = owner;
     return &p_;
   }
 
  private:
-  void Reset() {
+  void reset() {
     if (p_) DescriptionRelease<T>::Release(owner_.Get(), std::exchange(p_, nullptr));
   }
 
@@ -60,13 +60,13 @@ class TypeDescription {
 };
 
 inline HRESULT DescribeType(ITypeInfo* info, TypeDescription<TYPEATTR>& attr) {
-  return info->GetTypeAttr(attr.Out(info));
+  return info->GetTypeAttr(attr.put(info));
 }
 inline HRESULT DescribeFunction(ITypeInfo* info, UINT index, TypeDescription<FUNCDESC>& func) {
-  return info->GetFuncDesc(index, func.Out(info));
+  return info->GetFuncDesc(index, func.put(info));
 }
 inline HRESULT DescribeVariable(ITypeInfo* info, UINT index, TypeDescription<VARDESC>& var) {
-  return info->GetVarDesc(index, var.Out(info));
+  return info->GetVarDesc(index, var.put(info));
 }
 
 // The type implemented at `index`; -1 asks a dual interface for its other half.

@@ -11,7 +11,7 @@ constexpr const wchar_t* kSource = L"Velcorin.DevInfo";
 SafeArray CopyOfArray(SAFEARRAY* source) {
   SAFEARRAY* copy = nullptr;
   if (source) ThrowIfFailed(SafeArrayCopy(source, &copy));
-  return SafeArray::Attach(copy);
+  return SafeArray::adopt(copy);
 }
 
 Bstr ToBstr(const std::u16string& text) {
@@ -20,7 +20,7 @@ Bstr ToBstr(const std::u16string& text) {
 
 // Channel i of the query goes to element i: the array's bounds are 1 to N.
 SafeArray ToChannelArray(const std::vector<std::u16string>& names) {
-  SafeArray array = SafeArray::Attach(SafeArrayCreateVector(VT_BSTR, 1, static_cast<ULONG>(names.size())));
+  SafeArray array = SafeArray::adopt(SafeArrayCreateVector(VT_BSTR, 1, static_cast<ULONG>(names.size())));
   if (!array.get()) throw std::bad_alloc();
   for (size_t i = 0; i < names.size(); ++i) {
     LONG index = static_cast<LONG>(i + 1);
@@ -45,7 +45,7 @@ void DevInfo::Fill(const Identity& identity) {
 STDMETHODIMP DevInfo::get_ChannelNames(SAFEARRAY** names) {
   if (!names) return E_POINTER;
   *names = nullptr;
-  return Guard(kSource, [&] { *names = CopyOfArray(channelNames_.get()).Detach(); });
+  return Guard(kSource, [&] { *names = CopyOfArray(channelNames_.get()).release(); });
 }
 
 STDMETHODIMP DevInfo::put_ChannelNames(SAFEARRAY** names) {

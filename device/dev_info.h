@@ -32,7 +32,7 @@ class DevInfo final : public DispatchObject<_DevInfo> {
 
   // What an identity query found; fields it did not reach keep their values.
   void Fill(const Identity& identity);
-  void SetDevicePath(BSTR path) { devicePath_ = Bstr::Copy(path); }
+  void SetDevicePath(BSTR path) { devicePath_ = Bstr::copy(path); }
 
  private:
   long channelCount_ = 0;

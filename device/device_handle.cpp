@@ -3,7 +3,7 @@
 namespace velcorin {
 
 trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
-  file_.Reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  file_.reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
   if (!file_) {
     error = GetLastError();
@@ -11,7 +11,7 @@ trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
   }
   // The identity query writes reports: never into a file or a volume.
   if (GetFileType(file_.get()) == FILE_TYPE_DISK) {
-    file_.Reset();
+    file_.reset();
     return trace::Outcome::DiskFile;
   }
   return trace::Outcome::Opened;
@@ -19,7 +19,7 @@ trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
 
 bool DeviceHandle::Open(const char* name) {
   Close();
-  if (!event_) event_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event_) event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event_) return false;
   DWORD error = 0;
   if (!trace::IsOn()) return OpenFile(name, error) == trace::Outcome::Opened;
@@ -31,7 +31,7 @@ bool DeviceHandle::Open(const char* name) {
 
 void DeviceHandle::Close() {
   if (file_ && trace::IsOn()) trace::RecordClose(traced_);
-  file_.Reset();
+  file_.reset();
 }
 
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, Transferred& result) {

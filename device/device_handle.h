@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "common/unique_handle.h"
+#include "common/owners.h"
 #include "common/waits.h"
 #include "device/core/report.h"
 #include "trace/trace.h"

@@ -1,7 +1,7 @@
 #include "device/packet_conversion.h"
 
 #include "common/error_info.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 namespace velcorin {
 
@@ -29,7 +29,7 @@ PacketFields ReadPacket(_Packet* pkt) {
   OpCodeBaseEnum opCode{};
   ThrowIfFailed(packet->get_OpCode(&opCode)), fields.opCode = opCode;
   Bstr data;
-  ThrowIfFailed(packet->get_Data(data.out()));
+  ThrowIfFailed(packet->get_Data(data.put()));
   fields.data.assign(reinterpret_cast<const char16_t*>(data.view().data()), data.length());
   return fields;
 }

@@ -12,7 +12,7 @@
 
 #include "Velcorin_h.h"
 #include "common/com_object.h"
-#include "common/unique_handle.h"
+#include "common/owners.h"
 #include "common/waits.h"
 
 namespace velcorin {

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "common/collection_ref.h"
-#include "common/raii.h"
+#include "common/owners.h"
 #include "common/runtime_error.h"
 
 namespace velcorin {
@@ -104,7 +104,7 @@ bool TokenEquals(std::int32_t productId, const VARIANT& token) {
   if (auto exact = ExactInteger(token)) return *exact == productId;
   if (!IsComparableScalar(V_VT(&token))) return false;
   const Variant id(static_cast<long>(productId));
-  return VarCmp(id.AsInput(), AsInput(token), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
+  return VarCmp(id.as_input(), AsInput(token), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
 
 bool IsInCollection(std::int32_t productId, const CollectionRef& tokens) {

@@ -46,7 +46,7 @@ ComPtr<IUnknown> TokensOf(_EnumFilter& filter) {
   DISPPARAMS none{};
   EXCEPINFO exception{};
   Variant late;
-  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.out(),
+  hr = filter.Invoke(DISPID_ENUMFILTER_TOKENS, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, late.put(),
                      &exception, nullptr);
   if (FAILED(hr)) ThrowInvokeFailure(hr, exception);
   if (late.vt() != VT_DISPATCH && late.vt() != VT_UNKNOWN) Raise(kErrTypeMismatch);

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "common/unique_handle.h"
+#include "common/owners.h"
 
 namespace velcorin {
 

@@ -28,7 +28,7 @@ ComPtr<T> Create(const wchar_t* progId) {
 struct Text {
   BSTR value = nullptr;
   ~Text() { SysFreeString(value); }
-  BSTR* out() { return &value; }
+  BSTR* put() { return &value; }
   std::string narrow() const {  // the identity texts are plain ASCII
     std::string s;
     for (UINT i = 0; i < SysStringLen(value); ++i)
@@ -55,7 +55,7 @@ std::string ChannelNames(_DevInfo* info) {
   SafeArrayGetUBound(names, 1, &high);
   for (LONG i = low; i <= high; ++i) {
     Text name;
-    if (SUCCEEDED(SafeArrayGetElement(names, &i, name.out()))) text += " [" + name.narrow() + "]";
+    if (SUCCEEDED(SafeArrayGetElement(names, &i, name.put()))) text += " [" + name.narrow() + "]";
   }
   SafeArrayDestroy(names);
   return text;
@@ -76,8 +76,8 @@ void ShowList(const char* title, _Collection* list) {
     if (!info) continue;
     Text model, serial;
     long productId = 0, channels = 0;
-    info->get_ModelNumber(model.out());
-    info->get_SerialNumber(serial.out());
+    info->get_ModelNumber(model.put());
+    info->get_SerialNumber(serial.put());
     info->get_ProductID(&productId);
     info->get_ChannelCount(&channels);
     std::printf("  %s %s, type 0x%04lX, %ld channel(s):%s\n", model.narrow().c_str(), serial.narrow().c_str(),

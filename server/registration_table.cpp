@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "Velcorin_h.h"
-#include "common/raii.h"
+#include "common/owners.h"
 #include "common/type_info.h"
 #include "server/class_list.h"
 #include "server/proxy_stub_clsid.h"
@@ -52,7 +52,7 @@ HRESULT AppendInterfaceRows(ITypeLib* lib, UINT index, const registration::Libra
   if (FAILED(hr = DescribeType(info.Get(), attr))) return hr;
   if (kind == TKIND_INTERFACE && !(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION)) return S_OK;
   Bstr name;
-  if (FAILED(hr = lib->GetDocumentation(static_cast<INT>(index), name.out(), nullptr, nullptr, nullptr))) return hr;
+  if (FAILED(hr = lib->GetDocumentation(static_cast<INT>(index), name.put(), nullptr, nullptr, nullptr))) return hr;
   registration::Merge(out, registration::InterfaceRows(
                                library, {GuidText(attr->guid), std::wstring(name.view()), ProxyStubFor(kind, *attr)}));
   return S_OK;
@@ -89,7 +89,7 @@ HRESULT DescribeLibrary(ITypeLib* lib, registration::Library& out) {
   lib->ReleaseTLibAttr(attr);
   // As the system titles the library's entry: its help string, else its name.
   Bstr name, help;
-  if (FAILED(hr = lib->GetDocumentation(-1, name.out(), help.out(), nullptr, nullptr))) return hr;
+  if (FAILED(hr = lib->GetDocumentation(-1, name.put(), help.put(), nullptr, nullptr))) return hr;
   out.title = help.get() ? help.view() : name.view();
   return S_OK;
 }

@@ -66,7 +66,7 @@ std::string NarrowAscii(const wchar_t* text) {
 UniqueRegKey CreateKey(const std::wstring& path, DWORD options) {
   UniqueRegKey key;
   const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
-                                         key.out(), nullptr);
+                                         key.put(), nullptr);
   if (status != ERROR_SUCCESS) Fail("cannot create registry key", status);
   return key;
 }
@@ -85,7 +85,7 @@ void SetDword(HKEY key, const wchar_t* name, DWORD value) {
 // Parents are shared with other instruments of the same type; they go with the last one.
 void DeleteIfEmpty(const std::wstring& path) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   DWORD subkeys = 0, values = 0;
   if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                        nullptr, nullptr) != ERROR_SUCCESS) {
@@ -136,7 +136,7 @@ bool LinkExists(const std::string& devicePath) {
 std::vector<std::string> SubkeyNames(const std::wstring& path) {
   std::vector<std::string> names;
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return names;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return names;
   wchar_t name[256];
   for (DWORD index = 0;; ++index) {
     DWORD length = sizeof name / sizeof name[0];

@@ -6,8 +6,8 @@
 #include <set>
 #include <string>
 
+#include "common/owners.h"
 #include "sim/config.h"
-#include "sim/win_handle.h"
 
 namespace velcorin::sim {
 

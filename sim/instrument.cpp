@@ -53,14 +53,14 @@ Instrument::~Instrument() {
   SetEvent(stop_.get());
   if (thread_.joinable()) thread_.join();
   registration_.reset();
-  link_.Reset();
+  link_.reset();
   DisconnectNamedPipe(pipe_.get());
 }
 
 // On the serving thread, which ends right after.
 void Instrument::UnplugItself() {
   registration_.reset();
-  link_.Reset();
+  link_.reset();
   DisconnectNamedPipe(pipe_.get());
   unplugged_ = true;
 }

@@ -10,11 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "common/owners.h"
 #include "sim/config.h"
 #include "sim/device_node.h"
 #include "sim/request_log.h"
 #include "sim/responder.h"
-#include "sim/win_handle.h"
 
 namespace velcorin::sim {
 

@@ -34,5 +34,6 @@ std::string DevicePath(const InstrumentConfig& config);
 bool IsInterfaceKeyOf(const std::string& keyName, const std::string& serial);
 
 std::string ToLowerAscii(std::string text);
+inline std::wstring WidenAscii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 }  // namespace velcorin::sim

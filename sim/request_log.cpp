@@ -8,7 +8,7 @@ namespace velcorin::sim {
 
 RequestLog::RequestLog(const std::wstring& path) {
   if (path.empty()) return;
-  file_.Reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) throw std::runtime_error("cannot create the log file");
 }

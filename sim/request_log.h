@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/win_handle.h"
+#include "common/owners.h"
 
 namespace velcorin::sim {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "common/unique_handle.h"  // again, for the device list owner
+#include "common/owners.h"  // again, for the device list owner
 #include "sim/naming.h"
 
 namespace velcorin::sim {
@@ -98,10 +98,10 @@ void SimClient::Start(const std::wstring& instruments) {
   HANDLE childIn = nullptr, parentOut = nullptr, parentIn = nullptr, childOut = nullptr;
   if (!CreatePipe(&childIn, &parentOut, &inheritable, 0)) throw std::runtime_error("cannot create a pipe");
   UniqueKernelHandle childStdin(childIn);
-  toSim_.Reset(parentOut);
+  toSim_.reset(parentOut);
   if (!CreatePipe(&parentIn, &childOut, &inheritable, 0)) throw std::runtime_error("cannot create a pipe");
   UniqueKernelHandle childStdout(childOut);
-  fromSim_.Reset(parentIn);
+  fromSim_.reset(parentIn);
   SetHandleInformation(toSim_.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(fromSim_.get(), HANDLE_FLAG_INHERIT, 0);
 
@@ -118,7 +118,7 @@ void SimClient::Start(const std::wstring& instruments) {
     throw std::runtime_error("cannot start velcorin-sim.exe (error " + std::to_string(GetLastError()) + ")");
   }
   CloseHandle(process.hThread);
-  process_.Reset(process.hProcess);
+  process_.reset(process.hProcess);
 }
 
 void SimClient::WaitForReady(DWORD timeoutMs) {
@@ -270,7 +270,7 @@ std::vector<LoggedRequest> SimClient::RequestsOf(std::string_view serial) const 
 bool SimClient::Stop(DWORD timeoutMs) {
   if (!process_) return true;
   Send("quit");
-  toSim_.Reset();  // end of input means quit as well
+  toSim_.reset();  // end of input means quit as well
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   bool ended = false;
   while (!(ended = WaitForSingleObject(process_.get(), 10) == WAIT_OBJECT_0) && GetTickCount64() < deadline) {
@@ -281,8 +281,8 @@ bool SimClient::Stop(DWORD timeoutMs) {
     TerminateProcess(process_.get(), 1);
     WaitForSingleObject(process_.get(), INFINITE);
   }
-  process_.Reset();
-  fromSim_.Reset();
+  process_.reset();
+  fromSim_.reset();
   return ended;
 }
 

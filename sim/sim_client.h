@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/owners.h"
 #include "sim/log_line.h"
-#include "sim/win_handle.h"
 
 namespace velcorin::sim {
 

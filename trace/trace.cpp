@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/owners.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
 
@@ -116,7 +116,7 @@ void Start() {
   // Appends only, so that each line lands whole after whatever any process wrote;
   // written through, so that a crash of the host loses no line already written.
   const auto* path = reinterpret_cast<const wchar_t*>(expanded.c_str());
-  sink.file.Reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  sink.file.reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
   sink.writers = WritersLock(path);
   if (sink.file && sink.writers) gTracing = true;

@@ -109,7 +109,7 @@ class Shaper {
     source_->ReleaseTLibAttr(attr);
     libid_ = a.guid;
     Bstr name, doc;
-    Check(source_->GetDocumentation(-1, name.out(), doc.out(), nullptr, nullptr), "GetDocumentation(lib)");
+    Check(source_->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), "GetDocumentation(lib)");
     Check(target_->SetName(name.get()), "SetName");
     Check(target_->SetDocString(doc.get()), "SetDocString");
     Check(target_->SetGuid(a.guid), "SetGuid");
@@ -142,7 +142,7 @@ class Shaper {
   ComPtr<ITypeInfo> FindSource(const wchar_t* name) const {
     for (UINT i = 0; i < source_->GetTypeInfoCount(); ++i) {
       Bstr found;
-      Check(source_->GetDocumentation(i, found.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+      Check(source_->GetDocumentation(i, found.put(), nullptr, nullptr, nullptr), "GetDocumentation");
       if (found.view() == name) {
         ComPtr<ITypeInfo> info;
         Check(source_->GetTypeInfo(i, &info), "GetTypeInfo");
@@ -171,7 +171,7 @@ class Shaper {
 
   void CopyDocString(const TypePair& t) {
     Bstr doc;
-    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.out(), nullptr, nullptr), "GetDocumentation");
+    Check(t.source->GetDocumentation(MEMBERID_NIL, nullptr, doc.put(), nullptr, nullptr), "GetDocumentation");
     if (doc.get()) Check(t.target->SetDocString(doc.get()), "SetDocString");
   }
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/raii.h"
+#include "common/owners.h"
 #include "common/type_info.h"
 
 namespace velcorin::tlb {
@@ -64,7 +64,7 @@ inline Desc<VARDESC> GetVar(ITypeInfo* t, UINT index) {
 
 inline std::wstring NameOf(ITypeInfo* t, MEMBERID memid = MEMBERID_NIL) {
   Bstr name;
-  Check(t->GetDocumentation(memid, name.out(), nullptr, nullptr, nullptr), "GetDocumentation");
+  Check(t->GetDocumentation(memid, name.put(), nullptr, nullptr, nullptr), "GetDocumentation");
   return std::wstring(name.view());
 }
 

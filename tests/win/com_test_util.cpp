@@ -24,7 +24,7 @@ bool IsOpen(_Device* device) {
 
 std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*)) {
   Bstr text;
-  (info->*get)(text.out());
+  (info->*get)(text.put());
   return std::wstring(text.view());
 }
 
@@ -45,7 +45,7 @@ std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lowe
   std::vector<std::wstring> result;
   for (LONG i = low; i <= high; ++i) {
     Bstr name;
-    SafeArrayGetElement(names, &i, name.out());
+    SafeArrayGetElement(names, &i, name.put());
     result.push_back(std::wstring(name.view()));
   }
   SafeArrayDestroy(names);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Velcorin_h.h"
-#include "common/raii.h"
+#include "common/owners.h"
 
 using velcorin::Bstr;
 

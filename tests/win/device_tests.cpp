@@ -294,7 +294,7 @@ TEST(Transfers, QueryWritesTheReportAndTakesTheWholeReply) {
   packet->get_EndCode(&end);
   EXPECT_EQ(end, ErrOk);  // overwritten by the reply
   Bstr data;
-  packet->get_Data(data.out());
+  packet->get_Data(data.put());
   std::wstring serial(rig.serial.begin(), rig.serial.end());
   serial.resize(17, L' ');
   EXPECT_EQ(std::wstring(data.view()), serial);  // all 17 characters, nothing trimmed
@@ -427,7 +427,7 @@ TEST(CalibrationMode, AnEmptyReplyIsNoVerdict) {
   EXPECT_EQ(rig.device->QueryDev(packet.Get(), &ok), S_OK);
   EXPECT_EQ(ok, VARIANT_FALSE);
   Bstr data;
-  packet->get_Data(data.out());
+  packet->get_Data(data.put());
   EXPECT_EQ(std::wstring(data.view()), L"keep");  // a failed read leaves the packet alone
 }
 

@@ -84,7 +84,7 @@ Fields FieldsOf(_Packet* packet) {
   packet->get_EndCode(&endCode);
   f.opType = opType, f.opCode = opCode, f.endCode = endCode;
   Bstr data;
-  packet->get_Data(data.out());
+  packet->get_Data(data.put());
   f.data = data.view();
   return f;
 }

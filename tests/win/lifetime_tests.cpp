@@ -96,7 +96,7 @@ class Lifetime : public ::testing::Test {
 
   static void ReloadCycles(int warmUp, int cycles, bool raiseError, const char* what);
   static BSTR PathOf(int instrument) {
-    return Bstr(Widened(sim_->DevicePath("LIFE" + std::to_string(instrument)))).Detach();
+    return Bstr(Widened(sim_->DevicePath("LIFE" + std::to_string(instrument)))).release();
   }
 
   static std::unique_ptr<SimClient> sim_;

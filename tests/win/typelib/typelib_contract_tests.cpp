@@ -190,7 +190,7 @@ TEST_P(TypeLibContract, LibraryIdentity) {
 
   Bstr name, doc, helpFile;
   DWORD helpContext = 1;
-  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.out(), doc.out(), &helpContext, helpFile.out()));
+  ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(-1, name.put(), doc.put(), &helpContext, helpFile.put()));
   EXPECT_EQ(std::wstring(name.view()), kLibName);
   EXPECT_EQ(std::wstring(doc.view()), kLibHelp);
   EXPECT_EQ(helpContext, 0u);
@@ -202,7 +202,7 @@ TEST_P(TypeLibContract, TypesInPublishedOrder) {
   for (UINT i = 0; i < std::size(kPublishedOrder); ++i) {
     Bstr name, doc;
     DWORD helpContext = 1;
-    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.out(), doc.out(), &helpContext, nullptr));
+    ASSERT_HRESULT_SUCCEEDED(lib_->GetDocumentation(i, name.put(), doc.put(), &helpContext, nullptr));
     EXPECT_EQ(std::wstring(name.view()), kPublishedOrder[i]) << "index " << i;
     EXPECT_EQ(doc.get(), nullptr) << "index " << i;
     EXPECT_EQ(helpContext, 0u);
@@ -333,7 +333,7 @@ TEST_P(TypeLibContract, EnumerationsAreLongConstantsNamedInTheirHelp) {
       EXPECT_EQ(V_VT(v->lpvarValue), VT_I4);
       EXPECT_EQ(V_I4(v->lpvarValue), want.constants[i].value);
       Bstr name, doc;
-      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.out(), doc.out(), nullptr, nullptr));
+      ASSERT_HRESULT_SUCCEEDED(info->GetDocumentation(v->memid, name.put(), doc.put(), nullptr, nullptr));
       EXPECT_EQ(std::wstring(name.view()), want.constants[i].name);
       EXPECT_EQ(std::wstring(doc.view()), want.constants[i].name);
     }

@@ -1,4 +1,4 @@
-#include "common/raii.h"
+#include "common/owners.h"
 
 #include "common/error_info.h"
 
@@ -11,17 +11,17 @@ Bstr::Bstr(std::wstring_view text) {
   if (!value_) throw std::bad_alloc();
 }
 
-Bstr Bstr::Copy(BSTR raw) {
+Bstr Bstr::copy(BSTR raw) {
   Bstr b;
   if (raw) b = Bstr(std::wstring_view(raw, SysStringLen(raw)));
   return b;
 }
 
-Variant::Variant(const Variant& other) : Variant() { ThrowIfFailed(VariantCopy(&value_, other.AsInput())); }
+Variant::Variant(const Variant& other) : Variant() { ThrowIfFailed(VariantCopy(&value_, other.as_input())); }
 
-Variant Variant::CopyOf(const VARIANT& source) {
+Variant Variant::copy(const VARIANT& source) {
   Variant v;
-  ThrowIfFailed(VariantCopyInd(v.get(), velcorin::AsInput(source)));
+  ThrowIfFailed(VariantCopyInd(v.get(), AsInput(source)));
   return v;
 }
 
