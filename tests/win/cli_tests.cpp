@@ -67,6 +67,7 @@ class Tool {
     startup.hStdOutput = output ? output : Inheritable(out_.Path());
     startup.hStdError = Inheritable(err_.Path());
     started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &p_);
+    if (!started_) startError_ = GetLastError();
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
   }
   ~Tool() {
@@ -85,11 +86,16 @@ class Tool {
   std::string Out() const { return Slurp(out_.Path()); }
   std::string Err() const { return Slurp(err_.Path()); }
   DWORD Id() const { return p_.dwProcessId; }
+  // Why the tool did not start, for a failure's message; "" when it did.
+  std::string StartFailure() const {
+    return started_ ? "" : "(the tool did not start: error " + std::to_string(startError_) + ")\n";
+  }
 
  private:
   TempFile out_, err_;
   PROCESS_INFORMATION p_{};
   bool started_ = false;
+  DWORD startError_ = 0;
 };
 
 // Waits for another process on a machine that may be busy.
@@ -156,7 +162,7 @@ struct Case {
 void Check(const Case& c, Tool& tool) {
   const DWORD status = tool.Wait();
   const std::string out = tool.Out(), err = tool.Err(), name(c.args.begin(), c.args.end());
-  EXPECT_EQ(status, c.status) << name << "\n" << out << err;
+  EXPECT_EQ(status, c.status) << name << "\n" << tool.StartFailure() << out << err;
   EXPECT_TRUE(std::regex_search(out, std::regex(c.out))) << name << " printed:\n" << out;
   EXPECT_TRUE(std::regex_search(err, std::regex(c.err))) << name << " complained:\n" << err;
 }
