@@ -134,6 +134,7 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        [](auto& c, auto& v, int l) {
          c.wrongPasswordCode = static_cast<std::int32_t>(IntegerIn(v, INT32_MIN, INT32_MAX, l));
        }},
+      {"free_on_close", [](auto& c, auto& v, int l) { c.freeOnClose = Flag(v, l); }},
       {"silent", [](auto& c, auto& v, int l) { c.silent = Flag(v, l); }},
       {"fail_transfers", [](auto& c, auto& v, int l) { c.failTransfers = NumberList(v, l); }},
       {"fail_mode",

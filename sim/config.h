@@ -38,6 +38,7 @@ struct InstrumentConfig {
   Padding padding = Padding::Spaces;
   std::string password;
   std::int32_t wrongPasswordCode = 9;
+  bool freeOnClose = false;  // a reopen right after a close never finds it busy
 
   // Faults. Transfers are numbered from 1 on each connection.
   bool silent = false;

@@ -3,6 +3,7 @@
 // instrument configured to do so also unplugs itself, and is then only waiting to go.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,8 @@ class Instrument {
   const std::string& DevicePath() const { return devicePath_; }
   // True once it has unplugged itself.
   bool IsUnplugged() const { return unplugged_; }
+  // Nobody has it open, and an open now reaches it.
+  bool IsFree() const;
 
  private:
   struct IoOutcome {
@@ -38,8 +41,26 @@ class Instrument {
     bool stopped = false;
   };
 
+  // One instance of the pipe and its pending connect.
+  struct Listener {
+    enum class State { Idle, Listening, Session, Next };
+    UniqueKernelHandle pipe;
+    UniqueKernelHandle connected;
+    OVERLAPPED overlapped{};
+    State state = State::Idle;
+  };
+
   void Serve();
-  bool ConnectClient();
+  bool AcceptSession();
+  void EndSession();
+  void Listen(Listener& listener);
+  void Relisten(Listener& listener);
+  void StopListening();
+  bool TakeConnection(Listener& listener);
+  void OnSecondClient(Listener& listener);
+  Listener* ListeningBesideSession();
+  HANDLE SessionPipe() const { return listeners_[session_].pipe.get(); }
+  void DisconnectAll();
   bool ServeRequest();
   void UnplugItself();
   bool ReadRequest(std::vector<std::uint8_t>& request);
@@ -54,7 +75,11 @@ class Instrument {
   std::string devicePath_;
   UniqueKernelHandle stop_;
   UniqueKernelHandle ioDone_;
-  UniqueKernelHandle pipe_;
+  // Two when it is free again the moment its client closes (see Serve); else one.
+  std::array<Listener, 2> listeners_;
+  std::size_t listenerCount_ = 1;
+  std::size_t session_ = 0;
+  std::atomic<bool> inSession_ = false;
   UniqueKernelHandle link_;
   std::optional<InterfaceRegistration> registration_;
   std::atomic<bool> unplugged_ = false;

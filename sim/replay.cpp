@@ -17,6 +17,8 @@ std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
     config.section = "replay " + instrument.serial;
     config.serial = instrument.serial;
     config.devicePath = instrument.path;
+    // The traced program may reopen it at once, as it did the real one.
+    config.freeOnClose = true;
     config.replay = std::make_shared<trace::InstrumentScript>(std::move(instrument.script));
     configs.push_back(std::move(config));
   }

@@ -221,11 +221,16 @@ std::vector<std::string> SimClient::InSystemOrder(const std::vector<std::string>
   return ordered;
 }
 
+// Asked of the simulator, not of the pipe: an instrument that is free again the moment
+// its client closes always has an instance listening.
 bool SimClient::WaitUntilFree(std::string_view serial, DWORD timeoutMs) {
-  const std::string answer = Command("pipe " + std::string(serial));
-  if (!IsOk(answer)) return false;
-  const std::string pipe = answer.substr(3);
-  return WaitNamedPipeW(std::wstring(pipe.begin(), pipe.end()).c_str(), timeoutMs) != FALSE;
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    const std::string answer = Command("free " + std::string(serial));
+    if (answer == "OK yes") return true;
+    if (!IsOk(answer) || GetTickCount64() >= deadline) return false;
+    Sleep(5);
+  }
 }
 
 std::string SimClient::ReadLogFile() const {

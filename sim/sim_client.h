@@ -54,7 +54,8 @@ class SimClient {
   // Those of `serials` that are plugged in, in the order the system lists their interfaces.
   std::vector<std::string> InSystemOrder(const std::vector<std::string>& serials);
 
-  // For tests that reopen at once: the simulator takes a moment to listen again after a close.
+  // Until nobody has it open and an open reaches it: the simulator takes a moment to
+  // notice a close (and, unless it is free_on_close, to listen again).
   bool WaitUntilFree(std::string_view serial, DWORD timeoutMs = 2000);
   // The same for every instrument plugged in, before an enumeration; false if one stays busy.
   bool WaitUntilAllFree(DWORD timeoutMs = 2000);

@@ -90,6 +90,7 @@ class Simulator {
     if (verb == "plug") return Plug(serial);
     if (verb == "unplug") return Unplug(serial);
     if (verb == "pipe" || verb == "path") return Describe(verb, serial);
+    if (verb == "free") return Free(serial);
     if (verb == "plugged" && serial.empty()) return Plugged();
     return "ERR unknown command " + verb;
   }
@@ -133,6 +134,13 @@ class Simulator {
     plugged_.erase(config->serial);
     if (!wasPlugged) return "ERR not plugged " + config->serial;
     return "OK unplug " + config->serial;
+  }
+
+  std::string Free(const std::string& serial) const {
+    const InstrumentConfig* config = Find(serial);
+    if (config == nullptr) return "ERR unknown serial " + serial;
+    if (!IsPlugged(config->serial)) return "ERR not plugged " + config->serial;
+    return plugged_.at(config->serial)->IsFree() ? "OK yes" : "OK no";
   }
 
   std::string Plugged() const {

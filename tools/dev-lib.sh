@@ -47,6 +47,8 @@ drop_win32_prefix() {
   fi
 }
 
+# $WINEPREFIX, with the fonts the dialog's pictures need and windows that Wine does not
+# manage (the dialog tests place them themselves).
 make_prefix() {
   drop_win32_prefix "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -82,6 +84,14 @@ make_side_prefix() {
 make_bare_prefix() { make_side_prefix bare "nothing is registered there"; }
 # Where the installer's test installs and removes the package.
 make_msi_prefix() { make_side_prefix msi "the installer's test installs there"; }
+
+# Each Windows tree's tests run in a prefix of their own, so that the two trees run
+# side by side: one prefix's simulated instruments are invisible to the other.
+# The 64-bit tree uses the main prefix (its tests register both DLLs, as ./dev shell does).
+tree_prefix() { if [ "$1" = win64 ]; then echo "$BUILD/wineprefix"; else echo "$BUILD/wineprefix-$1"; fi; }
+make_tree_prefixes() {
+  WINEPREFIX=$(tree_prefix win32) make_prefix
+}
 
 # With "package", also what building the installer needs.
 do_setup() {
@@ -146,23 +156,33 @@ start_display() {
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
+    # Another run may have taken the same number a moment earlier: ours then owns no lock.
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    if [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" != "$XVFB_PID" ]; then
+      kill "$XVFB_PID" 2>/dev/null || true; XVFB_PID=; continue
+    fi
     export DISPLAY=":$n"
     return 0
   done
 }
-stop_display() { [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null; XVFB_PID=; }
+stop_display() { [ -z "${XVFB_PID:-}" ] || kill "$XVFB_PID" 2>/dev/null || true; XVFB_PID=; }
 
 wine_up()   { start_display; wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true; }
 wine_down() { wineserver -k >/dev/null 2>&1 || true; stop_display; }
 
 # Runs one ctest tree, showing each test's pass or fail line as it ends (a failure
-# with the first lines of its output), and adds its counts to PASSED/FAILED.
-# The whole output stays in build/ctest-<tree>.log.
+# with the first lines of its output). The whole output stays in build/ctest-<label>.log.
 run_ctest() {
-  local dir=$1 label=$2 log=$BUILD/ctest-$2.log
+  local dir=$1 label=$2 log=$BUILD/ctest-$2.log start=$SECONDS
+  rm -f "$log"
   (cd "$dir" && ctest --output-on-failure -j2 ${TEST_FILTER:+-R "$TEST_FILTER"} 2>&1) | tee "$log" | show_ctest "$label" || true
-  local total failed
+  echo "[$label] ran in $((SECONDS - start)) s"
+}
+
+# Adds a ctest log's counts to PASSED/FAILED; a run that ended without its summary is a failure.
+count_ctest() {
+  local label=$1 log=$BUILD/ctest-$1.log total failed
+  [ -f "$log" ] || { echo "[$label] did not run"; FAILED=$((FAILED + 1)); return 0; }
   total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -n1)
   failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n1)
   if [ -z "$total" ]; then
@@ -172,6 +192,24 @@ run_ctest() {
     total=1; failed=1
   fi
   PASSED=$((PASSED + total - failed)); FAILED=$((FAILED + failed))
+}
+
+# The 32- and 64-bit trees side by side, each with its prefix's server and a display
+# of its own (the dialog tests click and read windows there); $1 is added to the labels.
+run_windows_trees() {
+  local suffix=${1:-} tree runs=()
+  for tree in win32 win64; do
+    (
+      export WINEPREFIX; WINEPREFIX=$(tree_prefix "$tree")
+      XVFB_PID=
+      trap wine_down EXIT
+      wine_up
+      run_ctest "$BUILD/$tree" "$tree$suffix"
+    ) &
+    runs+=($!)
+  done
+  wait "${runs[@]}" || true
+  for tree in win32 win64; do count_ctest "$tree$suffix"; done
 }
 
 # A shell loop, not awk: Debian's awk reads a pipe in blocks and would show nothing
@@ -214,14 +252,12 @@ do_test() {
     esac
   done
   make_msi_prefix
+  make_tree_prefixes
   [ "$repeat" -gt 0 ] && { soak "$repeat"; return; }
   run_ctest "$BUILD/native" native
+  count_ctest native
   [ -n "$TEST_FILTER" ] || run_fuzz "${VELCORIN_FUZZ_SECONDS:-3}"
-  wine_up
-  trap wine_down EXIT
-  run_ctest "$BUILD/win32" win32
-  run_ctest "$BUILD/win64" win64
-  wine_down; trap - EXIT
+  run_windows_trees
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
 }
@@ -232,18 +268,17 @@ soak() {
   local rounds=$1 round tree name busy=()
   declare -A fails=()
   for _ in 1 2; do (while :; do :; done) & busy+=($!); done
-  trap 'kill ${busy[*]} 2>/dev/null; wine_down' EXIT
-  wine_up
+  trap 'kill ${busy[*]} 2>/dev/null' EXIT
   for round in $(seq "$rounds"); do
+    echo "== round $round of $rounds, $(date -u +%H:%M:%S)"
+    run_windows_trees ".$round"
     for tree in win32 win64; do
-      echo "== round $round of $rounds, $tree, $(date -u +%H:%M:%S)"
-      run_ctest "$BUILD/$tree" "$tree.$round"
       while read -r name; do
         fails[$tree/$name]=$(( ${fails[$tree/$name]:-0} + 1 ))
       done < <(sed -n 's/^[[:space:]]*[0-9]* - \([^ ]*\) (.*/\1/p' "$BUILD/ctest-$tree.$round.log")
     done
   done
-  kill "${busy[@]}" 2>/dev/null; wine_down; trap - EXIT
+  kill "${busy[@]}" 2>/dev/null; trap - EXIT
   echo "== failures in $rounds rounds under load"
   if [ ${#fails[@]} = 0 ]; then echo "none"; fi
   for name in "${!fails[@]}"; do printf '%-60s %s of %s\n' "$name" "${fails[$name]}" "$rounds"; done | sort

@@ -209,6 +209,28 @@ TEST_F(SimTest, ReopensAfterWaitingUntilFree) {
   }
 }
 
+// Each round closes and reopens at once, as a script that enumerates and then opens does.
+TEST(SimFreeOnClose, ReopensAtOnceAndStillRefusesASecondClient) {
+  SimClient sim("[driver]\nserial = SIMF0001\ntype = 0x3001\nmodel = LDD-3001\nfree_on_close = yes\n");
+  const std::string path = sim.DevicePath("SIMF0001");
+  ASSERT_TRUE(sim.WaitUntilFree("SIMF0001"));
+  for (int round = 0; round < 200; ++round) {
+    const UniqueKernelHandle device = Open(path);
+    ASSERT_TRUE(device) << "round " << round << " error " << GetLastError();
+    ASSERT_TRUE(Write(device.get(), Request(0x3001, 0)));
+    const auto reply = Read(device.get());
+    ASSERT_TRUE(reply && reply->size() == 40u) << "round " << round;
+    if (round > 0) continue;
+    EXPECT_FALSE(sim.WaitUntilFree("SIMF0001", 200));
+    // A second client gets through CreateFileA, then finds its connection broken.
+    const UniqueKernelHandle second = Open(path);
+    if (second) EXPECT_FALSE(Write(second.get(), Request(0x3001, 0)) && ReadWithin(second.get(), 2000));
+    ASSERT_TRUE(Write(device.get(), Request(0x3001, 1)));
+    EXPECT_TRUE(Read(device.get()));
+  }
+  EXPECT_TRUE(sim.WaitUntilFree("SIMF0001"));
+}
+
 TEST_F(SimTest, QuitLeavesNoRegistryEntries) {
   const std::wstring instance = L"System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_3001\\SIMT0001";
   const std::wstring interfaceKey =
