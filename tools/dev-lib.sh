@@ -93,13 +93,20 @@ make_tree_prefixes() {
   WINEPREFIX=$(tree_prefix win32) make_prefix
 }
 
+# Runs the named set-up functions side by side (each prefix is half a minute of wineboot).
+in_parallel() {
+  local step runs=() status=0 run
+  for step in "$@"; do "$step" & runs+=($!); done
+  for run in "${runs[@]}"; do wait "$run" || status=1; done
+  return $status
+}
+
 # With "package", also what building the installer needs.
 do_setup() {
   install_packages $HOST_PKGS $CROSS_PKGS $UI_PKGS ${1:+$PACKAGE_PKGS}
   mkdir -p "$BUILD"
   fetch_wine_idl
-  make_prefix
-  make_bare_prefix
+  in_parallel make_prefix make_bare_prefix
 }
 
 # Builds quietly; on a failure shows the end of the log.
@@ -251,8 +258,7 @@ do_test() {
       *) echo "test: unknown option $1" >&2; exit 2 ;;
     esac
   done
-  make_msi_prefix
-  make_tree_prefixes
+  in_parallel make_msi_prefix make_tree_prefixes
   [ "$repeat" -gt 0 ] && { soak "$repeat"; return; }
   run_ctest "$BUILD/native" native
   count_ctest native
