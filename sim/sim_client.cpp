@@ -9,6 +9,7 @@
 
 #include "common/owners.h"  // again, for the device list owner
 #include "sim/naming.h"
+#include "sim/start_process.h"
 
 namespace velcorin::sim {
 namespace {
@@ -113,8 +114,7 @@ void SimClient::Start(const std::wstring& instruments) {
   startup.hStdError = childStdout.get();
   std::wstring commandLine = Quoted(executable) + L" --log " + Quoted(log_.Path()) + L" " + instruments;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!StartProcess(executable.c_str(), commandLine.data(), TRUE, CREATE_NO_WINDOW, nullptr, &startup, &process)) {
     throw std::runtime_error("cannot start velcorin-sim.exe (error " + std::to_string(GetLastError()) + ")");
   }
   CloseHandle(process.hThread);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include "sim/start_process.h"
 
 namespace {
 
@@ -175,8 +176,7 @@ bool RunUnix(const std::string& command) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return false;
+  if (!velcorin::sim::StartProcess(nullptr, commandLine.data(), FALSE, 0, nullptr, &startup, &process)) return false;
   WaitForSingleObject(process.hProcess, 10000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);

@@ -18,6 +18,7 @@
 #include "chooser_dialog.h"
 #include "com_test_util.h"
 #include "sim/sim_client.h"
+#include "sim/start_process.h"
 
 namespace {
 
@@ -585,8 +586,7 @@ TEST(ChooserDialogAtAnotherResolution, LayoutAndColumnWidthsAt144Dpi) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION child{};
-  const BOOL started =
-      CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+  const BOOL started = velcorin::sim::StartProcess(nullptr, commandLine.data(), FALSE, 0, nullptr, &startup, &child);
   SetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", nullptr);
   ASSERT_TRUE(started);
   WaitForSingleObject(child.hProcess, 120000);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -15,6 +16,7 @@
 #include "Velcorin_h.h"
 #include "chooser_dialog.h"
 #include "sim/sim_client.h"
+#include "sim/start_process.h"
 
 namespace {
 
@@ -66,7 +68,7 @@ class Tool {
     startup.hStdInput = PipeWith(input);
     startup.hStdOutput = output ? output : Inheritable(out_.Path());
     startup.hStdError = Inheritable(err_.Path());
-    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &p_);
+    started_ = velcorin::sim::StartProcess(nullptr, line.data(), TRUE, flags, nullptr, &startup, &p_);
     if (!started_) startError_ = GetLastError();
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) CloseHandle(h);
   }
@@ -327,14 +329,22 @@ class CtrlC : public Cli {
   }
   void SetUp() override { ASSERT_TRUE(console_); }
   static bool console_;
-  static BOOL WINAPI LetPass(DWORD) { return TRUE; }
+  static std::atomic<int> passed_;
+  static BOOL WINAPI LetPass(DWORD) {
+    ++passed_;
+    return TRUE;
+  }
   // Sends the event and says how long the tool took to end, or nothing when it did not.
+  // Wine delivers it to this process too, on a thread it starts here: the test goes on
+  // only once that has run, so that none arrives while the process ends.
   static std::optional<ULONGLONG> Press(DWORD event, Tool& tool, DWORD& status) {
+    const int before = passed_;
     const ULONGLONG pressed = GetTickCount64();
     if (!GenerateConsoleCtrlEvent(event, 0)) {
       ADD_FAILURE() << "GenerateConsoleCtrlEvent: error " << GetLastError();
       return std::nullopt;
     }
+    EXPECT_TRUE(WaitFor([&] { return passed_ > before; }, kPatienceMs)) << "the event never reached this process";
     status = tool.Wait(10000);
     if (status == 99) return std::nullopt;
     return GetTickCount64() - pressed;
@@ -342,6 +352,7 @@ class CtrlC : public Cli {
 };
 
 bool CtrlC::console_ = false;
+std::atomic<int> CtrlC::passed_ = 0;
 
 TEST_F(CtrlC, WatchReportsChangesAndTakenInstrumentsUntilCtrlC) {
   Tool watch(L"watch");

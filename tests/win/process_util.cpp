@@ -1,6 +1,7 @@
 #include "process_util.h"
 
 #include <algorithm>
+#include "sim/start_process.h"
 
 namespace {
 
@@ -44,8 +45,7 @@ Finished RunProgram(const std::wstring& program, const std::wstring& arguments, 
   startup.hStdOutput = startup.hStdError = write;
   std::wstring line = L"\"" + program + L"\" " + arguments;
   PROCESS_INFORMATION process{};
-  const bool started =
-      CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+  const bool started = velcorin::sim::StartProcess(program.c_str(), line.data(), TRUE, 0, nullptr, &startup, &process);
   CloseHandle(write);
   if (!started) {
     result.output = "cannot start the program: error " + std::to_string(GetLastError());

@@ -9,6 +9,7 @@
 
 #include "com_test_util.h"
 #include "registry_snapshot.h"
+#include "sim/start_process.h"
 
 namespace {
 
@@ -61,8 +62,7 @@ class OtherBitnessAway {
     std::wstring line = L"\"" + program + L"\" " + flags + L" \"" + dll_ + L"\"";
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-      return;
+    if (!velcorin::sim::StartProcess(program.c_str(), line.data(), FALSE, 0, nullptr, &startup, &process)) return;
     WaitForSingleObject(process.hProcess, 60000);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

@@ -12,6 +12,7 @@
 
 #include "sim/sim_client.h"
 #include "trace/core/trace_line.h"
+#include "sim/start_process.h"
 
 namespace {
 
@@ -54,8 +55,7 @@ class Program {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = startup.hStdError = out;
-    started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup,
-                              &process_);
+    started_ = velcorin::sim::StartProcess(nullptr, commandLine.data(), TRUE, 0, folder.c_str(), &startup, &process_);
     CloseHandle(out);
   }
   ~Program() {

@@ -14,6 +14,7 @@
 
 #include "sim/config.h"
 #include "sim/sim_client.h"
+#include "sim/start_process.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = program; i < argc; ++i) command += (i > program ? L" " : L"") + Quoted(argv[i]);
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (!velcorin::sim::StartProcess(nullptr, command.data(), TRUE, 0, nullptr, &startup, &process)) {
       fprintf(stderr, "with_sim: cannot start the command (error %lu)\n", GetLastError());
       return 2;
     }
