@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
 #include "sim/start_process.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "process_util.h"
 
 #include <algorithm>
+
 #include "sim/start_process.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "sim/sim_client.h"
-#include "trace/core/trace_line.h"
 #include "sim/start_process.h"
+#include "trace/core/trace_line.h"
 
 namespace {
 
