@@ -1,7 +1,7 @@
 // Waiting for any of a few kernel objects, with a time limit, answered as
 // WaitForMultipleObjects answers. A thread that owns windows may keep them
-// painted meanwhile: it then dispatches WM_PAINT and nothing else, so that no
-// input, no posted message and no call into its apartment is handled.
+// painted meanwhile: it then paints them and does nothing else, so that no
+// input, no posted or sent message and no call into its apartment is handled.
 #pragma once
 
 #include <windows.h>

@@ -8,10 +8,12 @@
 #include <windows.h>
 // windows.h first: the system headers rely on its types.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <cstdio>
 #include <map>
+#include <thread>
 #include <set>
 #include <string>
 #include <vector>
@@ -271,6 +273,138 @@ TEST(ConcurrentEnumeration, TheChooserCancelledDuringASilentExaminationLeavesNot
   }
   EXPECT_TRUE(WaitFor([&] { return OpenHandles() <= handlesAfterFirst + 2; }, 5000))
       << OpenHandles() << " handles, " << handlesAfterFirst << " after the first dialog";
+}
+
+// A window of the calling thread that notes what reaches it while the caller
+// waits, painting as `paint` says.
+enum class Paint { Validates, NeverValidates, Animates };
+
+struct CallerWindow {
+  explicit CallerWindow(Paint how) : paint(how) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = Procedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.lpszClassName = L"VelcorinWaitProbe";
+    RegisterClassW(&type);  // the second time it exists already
+    window = CreateWindowExW(0, type.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr,
+                             nullptr, type.hInstance, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    ValidateRect(window, nullptr);
+  }
+  ~CallerWindow() { DestroyWindow(window); }
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    auto* self = reinterpret_cast<CallerWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, w, l);
+    if (message == kSentMessage) self->sentDuringWait |= self->waiting, self->sentSeen = true;
+    if (message != WM_PAINT) return DefWindowProcW(window, message, w, l);
+    self->paints += self->waiting ? 1 : 0;
+    if (self->paint == Paint::NeverValidates) return 0;
+    PAINTSTRUCT ps;
+    EndPaint(window, (BeginPaint(window, &ps), &ps));
+    if (self->paint == Paint::Animates) InvalidateRect(window, nullptr, FALSE);
+    return 0;
+  }
+
+  static constexpr UINT kSentMessage = WM_APP + 3;
+  std::atomic<Paint> paint;
+  HWND window = nullptr;
+  bool waiting = false, sentDuringWait = false, sentSeen = false;
+  int paints = 0;
+};
+
+// Makes a window that asks for paint forever valid again after a while, so that
+// a wait that never returns to its handles fails the test instead of hanging it.
+class PaintStormBreaker {
+ public:
+  explicit PaintStormBreaker(HWND window)
+      : thread_([this, window] {
+          broke_ = WaitForSingleObject(done_, 20 * 1000) == WAIT_TIMEOUT;
+          if (broke_) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+          if (broke_) ValidateRect(window, nullptr);
+        }) {}
+  ~PaintStormBreaker() {
+    Broke();
+    CloseHandle(done_);
+  }
+  bool Broke() {
+    SetEvent(done_);
+    if (thread_.joinable()) thread_.join();
+    return broke_;
+  }
+
+ private:
+  HANDLE done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool broke_ = false;
+  std::thread thread_;
+};
+
+// While EnumDevices waits, another thread sends the caller's window a message
+// and invalidates it: the window is painted, the message waits for the return.
+// A window that never validates, or one that animates, costs polls, not the return.
+TEST(ConcurrentEnumeration, TheCallersWindowsArePaintedAndNothingElseReachesThem) {
+  SimClient sim(Config(3, [](int n) { return std::string(n == 1 ? "delay_ms = 250" : ""); }));
+  auto device = CreateByProgId<_Device>(L"Velcorin.Device");
+  for (const Paint paint : {Paint::Validates, Paint::NeverValidates, Paint::Animates}) {
+    SCOPED_TRACE(static_cast<int>(paint));
+    sim.WaitUntilAllFree();
+    CallerWindow probe(paint);
+    PaintStormBreaker breaker(probe.window);
+    InvalidateRect(probe.window, nullptr, FALSE);
+    std::vector<std::thread> others;
+    if (paint == Paint::Validates) {
+      others.emplace_back(
+          [window = probe.window] { Sleep(100), SendMessageW(window, CallerWindow::kSentMessage, 0, 0); });
+      others.emplace_back([window = probe.window] { Sleep(300), InvalidateRect(window, nullptr, FALSE); });
+    }
+    auto found = NewList();
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    probe.waiting = true;
+    const auto start = Clock::now();
+    EXPECT_EQ(device->EnumDevices(found.Get(), NewList().Get(), &ok), S_OK);
+    const double took = SecondsSince(start);
+    probe.waiting = false;
+    EXPECT_FALSE(breaker.Broke()) << "the wait never went back to its handles";
+    EXPECT_EQ(CountOf(found.Get()), 3);
+    EXPECT_GT(probe.paints, 0);
+    // One paint per poll at most, not a spin.
+    EXPECT_LT(probe.paints, 3 + static_cast<int>(took * 1000 / 50) * 2);
+    if (others.empty()) continue;
+    EXPECT_FALSE(probe.sentDuringWait);
+    EXPECT_TRUE(WaitFor([&] {
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // lets the sent message in
+      return probe.sentSeen;
+    }));
+    for (std::thread& other : others) other.join();
+  }
+}
+
+// The dialog's fill waits for its examiners the same way: a window of the
+// caller's that starts asking for paint without end during the fill does not
+// keep the tree empty. (Before the dialog shows, such a window would keep the
+// system's modal loop from ever finding its queue empty, and so from showing it.)
+TEST(ConcurrentEnumeration, TheChoosersFillEndsBesideAWindowThatNeverValidates) {
+  SimClient sim(Config(2, [](int n) { return std::string(n == 1 ? "delay_ms = 250" : ""); }));
+  auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
+  ASSERT_TRUE(chooser);
+  CallerWindow probe(Paint::Validates);
+  PaintStormBreaker breaker(probe.window);
+  bool filled = false;
+  DialogDriver driver(
+      [&](const Dialog& d) {
+        probe.paint = Paint::NeverValidates;
+        InvalidateRect(probe.window, nullptr, FALSE);
+        filled = WaitUntilFilled(d, 10000) && FindNode(TreeNodes(d.tree), L"M-CONC01");
+        probe.paint = Paint::Validates;
+      },
+      false);
+  VARIANT_BOOL selected = VARIANT_TRUE;
+  EXPECT_EQ(chooser->ShowDialog(&selected), S_OK);
+  driver.Join();
+  EXPECT_FALSE(breaker.Broke()) << "the fill never went back to its handles";
+  EXPECT_TRUE(driver.SawDialog());
+  EXPECT_TRUE(filled);
 }
 
 }  // namespace
