@@ -65,16 +65,15 @@ bool Matches(_EnumFilter& filter, std::int32_t productId) {
 
 bool PassesFilters(IUnknown* filterList, std::int32_t productId) {
   const CollectionRef filters(filterList);
-  ListingDecision decision(filters.Count() == 0);
-  filters.ForEach([&](const VARIANT& item) {
-    ComPtr<_EnumFilter> filter = AsEnumFilter(item);
-    const bool matches = Matches(*filter.Get(), productId);
-    FilterActionEnum action{};
-    ThrowIfFailed(filter->get_FilterAction(&action));
-    decision.Apply(action, matches);
-    return !decision.Decided();
+  return DecideListing(filters.Count() == 0, [&](const auto& judge) {
+    filters.ForEach([&](const VARIANT& item) {
+      ComPtr<_EnumFilter> filter = AsEnumFilter(item);
+      const bool matches = Matches(*filter.Get(), productId);
+      FilterActionEnum action{};
+      ThrowIfFailed(filter->get_FilterAction(&action));
+      return judge(action, matches);
+    });
   });
-  return decision.Listed();
 }
 
 }  // namespace velcorin

@@ -28,6 +28,19 @@ class ListingDecision {
   bool decided_ = false;
 };
 
+// The decision over the caller's filters: `visitFilters(judge)` walks them in
+// order, calling judge(action, matches) for each, and stops once judge returns
+// false, before it looks at the next filter.
+template <typename VisitFilters>
+bool DecideListing(bool filterListEmpty, VisitFilters&& visitFilters) {
+  ListingDecision decision(filterListEmpty);
+  visitFilters([&decision](std::int32_t action, bool matches) {
+    decision.Apply(action, matches);
+    return !decision.Decided();
+  });
+  return decision.Listed();
+}
+
 // The class set of a class filter: the class of each numeric token's whole-number value.
 std::vector<std::int16_t> ClassSetOf(std::span<const std::int64_t> tokenWholeNumbers);
 

@@ -12,15 +12,20 @@ struct Filter {
   std::vector<std::int64_t> tokens;
 };
 
-bool Listed(const std::vector<Filter>& filters, std::int32_t productId) {
-  ListingDecision decision(filters.empty());
-  for (const auto& f : filters) {
-    if (decision.Decided()) break;
-    bool matches = f.byClass ? ClassSetContains(ClassSetOf(f.tokens), ClassOf(productId))
-                             : std::count(f.tokens.begin(), f.tokens.end(), productId) > 0;
-    decision.Apply(f.action, matches);
-  }
-  return decision.Listed();
+bool Matches(const Filter& filter, std::int32_t productId) {
+  return filter.byClass ? ClassSetContains(ClassSetOf(filter.tokens), ClassOf(productId))
+                        : std::count(filter.tokens.begin(), filter.tokens.end(), productId) > 0;
+}
+
+// Also counts the filters looked at: none after the one that decides.
+bool Listed(const std::vector<Filter>& filters, std::int32_t productId, std::size_t* judged = nullptr) {
+  std::size_t seen = 0;
+  const bool listed = DecideListing(filters.empty(), [&](const auto& judge) {
+    for (const Filter& filter : filters)
+      if (++seen, !judge(filter.action, Matches(filter, productId))) return;
+  });
+  if (judged) *judged = seen;
+  return listed;
 }
 
 TEST(FilterDecision, FirstMatchDecides) {
@@ -52,6 +57,10 @@ TEST(FilterDecision, DecidedFilterIgnoresLaterOnes) {
   decision.Apply(0, true);
   EXPECT_TRUE(decision.Decided());
   EXPECT_FALSE(decision.Listed());
+  const Filter excludeAll{1, true, {0x1200}}, never{0, false, {}};
+  std::size_t judged = 0;
+  EXPECT_FALSE(Listed({never, excludeAll, never}, 0x1201, &judged));
+  EXPECT_EQ(judged, 2u);
   EXPECT_EQ(ClassSetOf(std::vector<std::int64_t>{61441, 0x1'0000'0105LL}), (std::vector<std::int16_t>{-4096, 0x0100}));
 }
 

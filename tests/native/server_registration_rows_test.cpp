@@ -22,18 +22,38 @@ TEST(RegistryRows, VersionAndLocaleAreHexAsTheSystemWritesThem) {
   EXPECT_EQ(itf.back(), (Row{View::Own, L"Interface\\{1}\\TypeLib", L"Version", L"30.a"}));
 }
 
-// Class and interface keys have one copy per bitness; everything else is one
-// for both, and a row in the wrong view registers one bitness only.
-TEST(RegistryRows, ClassAndInterfaceKeysInTheirOwnViewTheRestShared) {
+// Every value COM needs to create a class by ProgID and to marshal its
+// interface, each once and in its view: class and interface keys have one copy
+// per bitness, everything else is one for both (a row in the wrong view
+// registers one bitness only).
+TEST(RegistryRows, WhatCreationAndMarshallingNeedEachInItsView) {
   Rows all = ClassRows(L"{C}", L"Velcorin.Device", L"dll", L"{L}");
   Merge(all, ProxyStubClassRows(L"{P}", L"dll"));
   Merge(all, LibraryRows(kLibrary, L"dll", L"folder"));
   Merge(all, InterfaceRows(kLibrary, {L"{I}", L"_Device", L"{P}"}));
-  ASSERT_EQ(all.size(), 7u + 3u + 4u + 5u);
-  for (const Row& row : all) {
-    const bool perView = row.key.starts_with(L"CLSID\\") || row.key.starts_with(L"Interface\\");
-    EXPECT_EQ(row.view, perView ? View::Own : View::Shared) << std::string(row.key.begin(), row.key.end());
-  }
+  const std::wstring lib = L"TypeLib\\{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}\\30.a";
+  const Rows expected = {
+      {View::Own, L"CLSID\\{C}", L"", L"Velcorin.Device"},
+      {View::Own, L"CLSID\\{C}\\InprocServer32", L"", L"dll"},
+      {View::Own, L"CLSID\\{C}\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {View::Own, L"CLSID\\{C}\\ProgID", L"", L"Velcorin.Device"},
+      {View::Own, L"CLSID\\{C}\\TypeLib", L"", L"{L}"},
+      {View::Shared, L"Velcorin.Device", L"", L"Velcorin.Device"},
+      {View::Shared, L"Velcorin.Device\\CLSID", L"", L"{C}"},
+      {View::Own, L"CLSID\\{P}", L"", L"Velcorin proxy/stub"},
+      {View::Own, L"CLSID\\{P}\\InprocServer32", L"", L"dll"},
+      {View::Own, L"CLSID\\{P}\\InprocServer32", L"ThreadingModel", L"Both"},
+      {View::Shared, lib, L"", L"Help & more"},
+      {View::Shared, lib + L"\\409\\win64", L"", L"dll"},
+      {View::Shared, lib + L"\\FLAGS", L"", L"8"},
+      {View::Shared, lib + L"\\HELPDIR", L"", L"folder"},
+      {View::Own, L"Interface\\{I}", L"", L"_Device"},
+      {View::Own, L"Interface\\{I}\\ProxyStubClsid", L"", L"{P}"},
+      {View::Own, L"Interface\\{I}\\ProxyStubClsid32", L"", L"{P}"},
+      {View::Own, L"Interface\\{I}\\TypeLib", L"", L"{DCD7460F-8E56-44E0-8A20-DDC0BDF8FC67}"},
+      {View::Own, L"Interface\\{I}\\TypeLib", L"Version", L"30.a"},
+  };
+  EXPECT_EQ(all, expected);
 }
 
 TEST(RegistryRows, MergeKeepsTheFirstWriterOfAValue) {
