@@ -178,91 +178,110 @@ int ExpectedDpi() {
   return GetEnvironmentVariableW(L"VELCORIN_CHOOSER_DPI", text, 16) ? _wtoi(text) : 0;
 }
 
+// Caption, client size, frame styles, the hidden owner, centred on the work area.
+void ExpectFormFrame(const Dialog& d) {
+  EXPECT_EQ(TextOf(d.window), L"Select Device");
+  RECT client{};
+  GetClientRect(d.window, &client);
+  EXPECT_EQ(client.right, PixelsX(9375));
+  EXPECT_EQ(client.bottom, PixelsY(4935));
+  const LONG style = GetWindowLongW(d.window, GWL_STYLE), exStyle = GetWindowLongW(d.window, GWL_EXSTYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
+            WS_CAPTION | WS_SYSMENU);
+  EXPECT_EQ(exStyle & (WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_TOOLWINDOW), WS_EX_DLGMODALFRAME);
+  const HWND owner = GetWindow(d.window, GW_OWNER);  // hidden: keeps it out of the task bar
+  EXPECT_TRUE(owner && !IsWindowVisible(owner));
+  RECT frame{}, area{};
+  GetWindowRect(d.window, &frame);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  EXPECT_NEAR(frame.left + frame.right, area.left + area.right, 1);
+  EXPECT_NEAR(frame.top + frame.bottom, area.top + area.bottom, 1);
+}
+
+// Every control in tab-index order: class, caption, twips rectangle.
+void ExpectControlsInPlace(const Dialog& d) {
+  const std::tuple<const wchar_t*, const wchar_t*, int, int, int, int> controls[] = {
+      {L"SysTreeView32", L"", 240, 480, 3495, 3720},
+      {L"SysListView32", L"", 3840, 480, 5310, 3720},
+      {L"Button", L"&Open", 240, 4320, 1245, 450},
+      {L"Static", L"Devices Detected:", 240, 240, 2175, 255},
+      {L"Static", L"Device Properties:", 3840, 240, 3975, 255},
+      {L"Button", L"&Cancel", 1560, 4320, 1245, 450},
+      {L"Button", L"&Refresh", 7905, 4320, 1245, 450}};
+  HWND child = GetWindow(d.window, GW_CHILD);
+  for (const auto& [kind, caption, left, top, width, height] : controls) {
+    ASSERT_TRUE(child) << caption;
+    wchar_t className[128] = {};
+    GetClassNameW(child, className, 128);
+    EXPECT_NE(std::wstring(className).find(kind), std::wstring::npos) << className;
+    EXPECT_EQ(TextOf(child), caption);
+    const RECT rect = ClientRectIn(d.window, child);
+    EXPECT_EQ(rect.left, PixelsX(left)) << caption;
+    EXPECT_EQ(rect.top, PixelsY(top)) << caption;
+    EXPECT_EQ(rect.right - rect.left, PixelsX(width)) << caption;
+    EXPECT_EQ(rect.bottom - rect.top, PixelsY(height)) << caption;
+    child = GetWindow(child, GW_HWNDNEXT);
+  }
+}
+
+// Tab order (Open is disabled until a device is clicked), keys, focus.
+void ExpectKeysAndFocus(const Dialog& d) {
+  EXPECT_EQ(GetNextDlgTabItem(d.window, d.tree, FALSE), d.list);
+  EXPECT_EQ(GetNextDlgTabItem(d.window, d.list, FALSE), d.cancel);
+  EXPECT_EQ(GetNextDlgTabItem(d.window, d.cancel, FALSE), d.refresh);
+  EXPECT_FALSE(IsWindowEnabled(d.open));
+  EXPECT_EQ(SendMessageW(d.window, DM_GETDEFID, 0, 0), MAKELONG(IDOK, DC_HASDEFID));
+  EXPECT_EQ(TextOf(d.cancel), L"&Cancel");  // IDCANCEL: Esc presses it
+  GUITHREADINFO gui{};
+  gui.cbSize = sizeof(gui);
+  GetGUIThreadInfo(GetWindowThreadProcessId(d.window, nullptr), &gui);
+  EXPECT_EQ(gui.hwndFocus, d.tree);
+}
+
+// The controls come from common controls 6 of this process's architecture
+// (Wine reports the same version for every copy: only the path tells).
+void ExpectCommonControls6() {
+  const std::wstring controls6 = sizeof(void*) == 8 ? L"\\amd64_microsoft.windows.common-controls_6"
+                                                    : L"\\x86_microsoft.windows.common-controls_6";
+  const auto loaded = LoadedCommonControls();
+  EXPECT_TRUE(std::any_of(loaded.begin(), loaded.end(), [&](const std::wstring& path) {
+    return path.find(controls6) != std::wstring::npos;
+  })) << testing::PrintToString(loaded);
+}
+
+// The list: report view, two headers, sized to the headers after the fill.
+void ExpectDetailHeaders(const Dialog& d) {
+  EXPECT_EQ(GetWindowLongW(d.list, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
+  const wchar_t* headers[] = {L"Parameter Name", L"Parameter Value"};
+  for (int i = 0; i < 2; ++i) {
+    wchar_t text[64] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT;
+    column.pszText = text;
+    column.cchTextMax = 64;
+    ListView_GetColumn(d.list, i, &column);
+    EXPECT_STREQ(text, headers[i]);
+    EXPECT_EQ(ColumnWidth(d.list, i), TextPixels(d.window, std::wstring(headers[i]) + L"     "));
+  }
+}
+
+// One dialog shown, each subject checked on it; the caller's own windows: an
+// enabled one is disabled while the dialog shows, and enabled again after.
 TEST_F(ChooserDialog, FormLayoutCaptionsKeysFocusPicturesAndOtherWindows) {
   if (ExpectedDpi()) {
     ASSERT_EQ(PixelsX(1440), ExpectedDpi());
   }
-  // The caller's own windows: an enabled one is disabled while the dialog shows.
   const HWND enabled =
       CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr);
   const HWND disabled = CreateWindowExW(0, L"Static", L"client", WS_POPUP | WS_VISIBLE | WS_DISABLED, 60, 0, 50, 50,
                                         nullptr, nullptr, nullptr, nullptr);
   const bool selected = Show([&](const Dialog& d) {
     EXPECT_FALSE(IsWindowEnabled(enabled));
-    EXPECT_EQ(TextOf(d.window), L"Select Device");
-    RECT client{};
-    GetClientRect(d.window, &client);
-    EXPECT_EQ(client.right, PixelsX(9375));
-    EXPECT_EQ(client.bottom, PixelsY(4935));
-    const LONG style = GetWindowLongW(d.window, GWL_STYLE), exStyle = GetWindowLongW(d.window, GWL_EXSTYLE);
-    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME),
-              WS_CAPTION | WS_SYSMENU);
-    EXPECT_EQ(exStyle & (WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_TOOLWINDOW), WS_EX_DLGMODALFRAME);
-    const HWND owner = GetWindow(d.window, GW_OWNER);  // hidden: keeps it out of the task bar
-    EXPECT_TRUE(owner && !IsWindowVisible(owner));
-    RECT frame{}, area{};
-    GetWindowRect(d.window, &frame);
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    EXPECT_NEAR(frame.left + frame.right, area.left + area.right, 1);
-    EXPECT_NEAR(frame.top + frame.bottom, area.top + area.bottom, 1);
-
-    // Every control in tab-index order: class, caption, twips rectangle.
-    const std::tuple<const wchar_t*, const wchar_t*, int, int, int, int> controls[] = {
-        {L"SysTreeView32", L"", 240, 480, 3495, 3720},
-        {L"SysListView32", L"", 3840, 480, 5310, 3720},
-        {L"Button", L"&Open", 240, 4320, 1245, 450},
-        {L"Static", L"Devices Detected:", 240, 240, 2175, 255},
-        {L"Static", L"Device Properties:", 3840, 240, 3975, 255},
-        {L"Button", L"&Cancel", 1560, 4320, 1245, 450},
-        {L"Button", L"&Refresh", 7905, 4320, 1245, 450}};
-    HWND child = GetWindow(d.window, GW_CHILD);
-    for (const auto& [kind, caption, left, top, width, height] : controls) {
-      ASSERT_TRUE(child) << caption;
-      wchar_t className[128] = {};
-      GetClassNameW(child, className, 128);
-      EXPECT_NE(std::wstring(className).find(kind), std::wstring::npos) << className;
-      EXPECT_EQ(TextOf(child), caption);
-      const RECT rect = ClientRectIn(d.window, child);
-      EXPECT_EQ(rect.left, PixelsX(left)) << caption;
-      EXPECT_EQ(rect.top, PixelsY(top)) << caption;
-      EXPECT_EQ(rect.right - rect.left, PixelsX(width)) << caption;
-      EXPECT_EQ(rect.bottom - rect.top, PixelsY(height)) << caption;
-      child = GetWindow(child, GW_HWNDNEXT);
-    }
-    // Tab order (Open is disabled until a device is clicked), keys, focus.
-    EXPECT_EQ(GetNextDlgTabItem(d.window, d.tree, FALSE), d.list);
-    EXPECT_EQ(GetNextDlgTabItem(d.window, d.list, FALSE), d.cancel);
-    EXPECT_EQ(GetNextDlgTabItem(d.window, d.cancel, FALSE), d.refresh);
-    EXPECT_FALSE(IsWindowEnabled(d.open));
-    EXPECT_EQ(SendMessageW(d.window, DM_GETDEFID, 0, 0), MAKELONG(IDOK, DC_HASDEFID));
-    EXPECT_EQ(TextOf(d.cancel), L"&Cancel");  // IDCANCEL: Esc presses it
-    GUITHREADINFO gui{};
-    gui.cbSize = sizeof(gui);
-    GetGUIThreadInfo(GetWindowThreadProcessId(d.window, nullptr), &gui);
-    EXPECT_EQ(gui.hwndFocus, d.tree);
-
-    // The controls come from common controls 6 of this process's architecture
-    // (Wine reports the same version for every copy: only the path tells).
-    const std::wstring controls6 = sizeof(void*) == 8 ? L"\\amd64_microsoft.windows.common-controls_6"
-                                                      : L"\\x86_microsoft.windows.common-controls_6";
-    const auto loaded = LoadedCommonControls();
-    EXPECT_TRUE(std::any_of(loaded.begin(), loaded.end(), [&](const std::wstring& path) {
-      return path.find(controls6) != std::wstring::npos;
-    })) << testing::PrintToString(loaded);
-
-    // The list: report view, two headers, sized to the headers after the fill.
-    EXPECT_EQ(GetWindowLongW(d.list, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
-    const wchar_t* headers[] = {L"Parameter Name", L"Parameter Value"};
-    for (int i = 0; i < 2; ++i) {
-      wchar_t text[64] = {};
-      LVCOLUMNW column{};
-      column.mask = LVCF_TEXT;
-      column.pszText = text;
-      column.cchTextMax = 64;
-      ListView_GetColumn(d.list, i, &column);
-      EXPECT_STREQ(text, headers[i]);
-      EXPECT_EQ(ColumnWidth(d.list, i), TextPixels(d.window, std::wstring(headers[i]) + L"     "));
-    }
+    ExpectFormFrame(d);
+    ExpectControlsInPlace(d);
+    ExpectKeysAndFocus(d);
+    ExpectCommonControls6();
+    ExpectDetailHeaders(d);
     ExpectPicturesAsDrawn(d.tree);
   });
   EXPECT_FALSE(selected);

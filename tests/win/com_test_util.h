@@ -91,6 +91,21 @@ inline long CountOf(_Collection* list) {
   return count;
 }
 
+inline ComPtr<IDispatch> AsDispatch(IUnknown* object) {
+  ComPtr<IDispatch> dispatch;
+  object->QueryInterface(IID_PPV_ARGS(&dispatch));
+  return dispatch;
+}
+
+// A collection of any implementation that answers for _Collection.
+inline long CountOf(IDispatch* collection) {
+  ComPtr<_Collection> list;
+  collection->QueryInterface(IID_PPV_ARGS(&list));
+  long count = -1;
+  list->Count(&count);
+  return count;
+}
+
 inline std::wstring Text(BSTR b) { return std::wstring(b ? b : L"", SysStringLen(b)); }
 
 bool IsOpen(_Device* device);
