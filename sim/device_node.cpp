@@ -63,13 +63,7 @@ std::string NarrowAscii(const wchar_t* text) {
   return narrow;
 }
 
-UniqueRegKey CreateKey(const std::wstring& path, DWORD options) {
-  UniqueRegKey key;
-  const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
-                                         key.put(), nullptr);
-  if (status != ERROR_SUCCESS) Fail("cannot create registry key", status);
-  return key;
-}
+std::string ForMessages(const std::wstring& path) { return "HKLM\\" + NarrowAscii(path.c_str()); }
 
 void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
@@ -82,8 +76,51 @@ void SetDword(HKEY key, const wchar_t* name, DWORD value) {
   if (status != ERROR_SUCCESS) Fail("cannot write registry value", status);
 }
 
-// Parents are shared with other instruments of the same type; they go with the last one.
-void DeleteIfEmpty(const std::wstring& path) {
+// Written into every key the simulator makes. Only a key that carries it is ever deleted:
+// a device the system knows, a real instrument of the family included, has the same
+// names but never the mark.
+constexpr wchar_t kOwnMark[] = L"VelcorinSimulator";
+
+bool IsOwnKey(const std::wstring& path) {
+  DWORD mark = 0;
+  DWORD bytes = sizeof mark;
+  return RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), kOwnMark, RRF_RT_REG_DWORD, nullptr, &mark, &bytes) ==
+             ERROR_SUCCESS &&
+         mark == 1;
+}
+
+// Whether it made the key; `options` apply only then.
+bool CreateKey(const std::wstring& path, DWORD options, UniqueRegKey& key) {
+  DWORD disposition = 0;
+  const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr,
+                                         key.put(), &disposition);
+  if (status != ERROR_SUCCESS) Fail("cannot create registry key " + ForMessages(path), status);
+  return disposition == REG_CREATED_NEW_KEY;
+}
+
+// A key that this instrument alone uses: it must not be there yet.
+UniqueRegKey CreateOwnKey(const std::wstring& path) {
+  UniqueRegKey key;
+  if (!CreateKey(path, REG_OPTION_NON_VOLATILE, key)) {
+    throw std::runtime_error(ForMessages(path) +
+                             " exists and is not the simulator's own: refused, the key is left alone");
+  }
+  SetDword(key.get(), kOwnMark, 1);
+  return key;
+}
+
+// Parents may be the system's or another instrument's already; marked only when made here.
+void CreateSharedKey(const std::wstring& path) {
+  UniqueRegKey key;
+  if (CreateKey(path, REG_OPTION_NON_VOLATILE, key)) SetDword(key.get(), kOwnMark, 1);
+}
+
+void DeleteOwnTree(const std::wstring& path) {
+  if (IsOwnKey(path)) RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+// Parents go with the last instrument under them, if a simulator made them.
+void DeleteOwnIfEmpty(const std::wstring& path) {
   UniqueRegKey key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
   DWORD subkeys = 0, values = 0;
@@ -91,14 +128,14 @@ void DeleteIfEmpty(const std::wstring& path) {
                        nullptr, nullptr) != ERROR_SUCCESS) {
     return;
   }
-  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+  if (subkeys == 0 && values == 1 && IsOwnKey(path)) RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
 }
 
 void RemoveEntries(const InstrumentConfig& config) {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, InterfaceKey(config).c_str());
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, EnumKey(config).c_str());
-  DeleteIfEmpty(DeviceIdPath(config));
-  DeleteIfEmpty(ClassKey());
+  DeleteOwnTree(InterfaceKey(config));
+  DeleteOwnTree(EnumKey(config));
+  DeleteOwnIfEmpty(DeviceIdPath(config));
+  DeleteOwnIfEmpty(ClassKey());
 }
 
 UNICODE_STRING CountedString(std::wstring& text) {
@@ -157,14 +194,18 @@ std::string ReadString(const std::wstring& path, const wchar_t* value) {
 
 }  // namespace
 
+// The caller holds the path's link: marked entries under it are a dead simulator's.
 InterfaceRegistration::InterfaceRegistration(const InstrumentConfig& config) : config_(config) {
   RemoveEntries(config_);
   try {
-    SetString(CreateKey(EnumKey(config_), REG_OPTION_NON_VOLATILE).get(), L"ClassGUID", kUsbSetupClass);
-    SetString(CreateKey(InterfaceKey(config_), REG_OPTION_NON_VOLATILE).get(), L"DeviceInstance",
-              WidenAscii(InstanceId(config_)));
+    CreateSharedKey(DeviceIdPath(config_));
+    SetString(CreateOwnKey(EnumKey(config_)).get(), L"ClassGUID", kUsbSetupClass);
+    CreateSharedKey(ClassKey());
+    SetString(CreateOwnKey(InterfaceKey(config_)).get(), L"DeviceInstance", WidenAscii(InstanceId(config_)));
     // Without Linked=1 under a volatile Control key, DIGCF_PRESENT leaves the entry out.
-    SetDword(CreateKey(InterfaceKey(config_) + L"\\#\\Control", REG_OPTION_VOLATILE).get(), L"Linked", 1);
+    UniqueRegKey control;
+    CreateKey(InterfaceKey(config_) + L"\\#\\Control", REG_OPTION_VOLATILE, control);
+    SetDword(control.get(), L"Linked", 1);
   } catch (...) {
     RemoveEntries(config_);
     throw;
@@ -187,14 +228,15 @@ void RemoveStaleEntries(const std::string& serial) {
   for (const std::string& name : SubkeyNames(ClassKey())) {
     if (!IsInterfaceKeyOf(name, serial) || LinkExists("\\\\?\\" + name.substr(4))) continue;
     const std::wstring interfaceKey = ClassKey() + L"\\" + WidenAscii(name);
+    if (!IsOwnKey(interfaceKey)) continue;
     const std::string instance = ReadString(interfaceKey, L"DeviceInstance");
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, interfaceKey.c_str());
     if (instance.empty()) continue;
     const std::wstring instanceKey = L"System\\CurrentControlSet\\Enum\\" + WidenAscii(instance);
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, instanceKey.c_str());
-    DeleteIfEmpty(instanceKey.substr(0, instanceKey.rfind(L'\\')));
+    DeleteOwnTree(instanceKey);
+    DeleteOwnIfEmpty(instanceKey.substr(0, instanceKey.rfind(L'\\')));
   }
-  DeleteIfEmpty(ClassKey());
+  DeleteOwnIfEmpty(ClassKey());
 }
 
 std::set<std::string> PresentDevicePaths() {

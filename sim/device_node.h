@@ -11,10 +11,12 @@
 
 namespace velcorin::sim {
 
-// Lists the instrument's interface as present for as long as it lives.
+// Lists the instrument's interface as present for as long as it lives. Every key it makes
+// carries a mark, and only marked keys are ever deleted; it refuses (std::runtime_error) a
+// path whose keys exist without the mark: a device the system knows.
 class InterfaceRegistration {
  public:
-  explicit InterfaceRegistration(const InstrumentConfig& config);  // throws std::runtime_error
+  explicit InterfaceRegistration(const InstrumentConfig& config);
   ~InterfaceRegistration();
   InterfaceRegistration(const InterfaceRegistration&) = delete;
   InterfaceRegistration& operator=(const InterfaceRegistration&) = delete;
@@ -29,7 +31,8 @@ class InterfaceRegistration {
 UniqueKernelHandle CreateDeviceLink(const std::string& devicePath, const std::wstring& pipeName);
 
 // Entries that a killed simulator left behind for an instrument of this serial number,
-// whatever its type code; entries of a running simulator are left alone.
+// whatever its type code; entries of a running simulator, and keys without the
+// simulator's mark, are left alone.
 void RemoveStaleEntries(const std::string& serial);
 
 // The lower-case paths of the family's interfaces that SetupAPI lists as present.

@@ -14,6 +14,24 @@ std::string Hex4(unsigned value) {
   return text;
 }
 
+// USB\VID_6A5B&PID_: every family device's id starts so.
+std::string FamilyDeviceIdPrefix() { return "USB\\VID_" + Hex4(static_cast<unsigned>(kFamilyVendorId)) + "&PID_"; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsLowerHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
+
+// What a device instance may be called, in lower case, in its key and in the interface path.
+bool IsInstanceChar(char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || c == '_' || c == '-' || c == '.' || c == '&';
+}
+
+// Takes `count` lower-case hex digits off the front.
+bool TakeHex(std::string_view& text, std::size_t count) {
+  if (text.size() < count || !std::all_of(text.begin(), text.begin() + count, IsLowerHexDigit)) return false;
+  text.remove_prefix(count);
+  return true;
+}
+
 }  // namespace
 
 std::string ToLowerAscii(std::string text) {
@@ -33,7 +51,7 @@ std::string DeviceIdKey(const InstrumentConfig& config) {
     const std::string instance = InstanceId(config);
     return instance.substr(0, instance.rfind('\\'));
   }
-  return "USB\\VID_" + Hex4(static_cast<unsigned>(kFamilyVendorId)) + "&PID_" + Hex4(config.ProductId());
+  return FamilyDeviceIdPrefix() + Hex4(config.ProductId());
 }
 
 // A replayed instrument's instance id is spelled out by its path: \\?\<instance, \ as #>#{guid}.
@@ -44,12 +62,30 @@ std::string InstanceId(const InstrumentConfig& config) {
   return instance;
 }
 
-bool IsRegistrablePath(std::string_view path) {
-  if (!path.starts_with("\\\\?\\") || path.find('\\', 4) != std::string_view::npos) return false;
-  const std::string_view body = path.substr(4);
-  const auto guid = body.rfind('#');
-  return guid != std::string_view::npos && guid > 0 && body.substr(0, guid).find('#') != std::string_view::npos &&
-         body.substr(0, guid).back() != '#' && body.front() != '#';
+bool IsInterfacePath(std::string_view path) {
+  return path.starts_with("\\\\?\\") && path.find('\\', 4) == std::string_view::npos;
+}
+
+bool IsFamilyPath(std::string_view path) {
+  const std::string lower = ToLowerAscii(std::string(path));
+  std::string head = "\\\\?\\" + ToLowerAscii(FamilyDeviceIdPrefix());
+  std::replace(head.begin() + 4, head.end(), '\\', '#');
+  const std::string tail = "#" + ToLowerAscii(InterfaceClassGuid());
+  if (lower.size() < head.size() + tail.size() || !lower.starts_with(head) || !lower.ends_with(tail)) return false;
+  std::string_view rest = std::string_view(lower).substr(head.size(), lower.size() - head.size() - tail.size());
+  if (!TakeHex(rest, 4)) return false;
+  // One interface of a composite device.
+  if (rest.starts_with("&mi_")) {
+    rest.remove_prefix(4);
+    if (!TakeHex(rest, 2)) return false;
+  }
+  if (!rest.starts_with('#')) return false;
+  rest.remove_prefix(1);
+  return !rest.empty() && std::all_of(rest.begin(), rest.end(), IsInstanceChar);
+}
+
+std::string FamilyDescription() {
+  return "vendor id " + Hex4(static_cast<unsigned>(kFamilyVendorId)) + ", interface class " + InterfaceClassGuid();
 }
 
 std::string InterfaceKeyName(const InstrumentConfig& config) {

@@ -16,9 +16,18 @@ std::string InterfaceClassGuid();
 // USB\VID_6A5B&PID_3001\SN0001; for a replayed instrument, what its path spells.
 std::string InstanceId(const InstrumentConfig& config);
 
-// Whether a replayed instrument can appear at this path: \\?\A#B#{guid}, each
-// part non-empty, no backslash after the prefix.
-bool IsRegistrablePath(std::string_view path);
+// Whether a path names a device interface at all, as SetupAPI reports one: \\?\ and no
+// further backslash. A file's path does not.
+bool IsInterfacePath(std::string_view path);
+
+// Whether it is the interface of an instrument of the family, the only kind that a
+// replayed instrument may appear as: \\?\usb#vid_6a5b&pid_HHHH[&mi_HH]#<instance>#{guid},
+// the family's vendor id and interface class, any case; the instance of letters,
+// digits, '_', '-', '.' and '&'.
+bool IsFamilyPath(std::string_view path);
+
+// "vendor id 6A5B, interface class {F27100C7-...}", for messages.
+std::string FamilyDescription();
 
 // USB\VID_6A5B&PID_3001: the parent of the instance key.
 std::string DeviceIdKey(const InstrumentConfig& config);

@@ -1,18 +1,42 @@
 #include "sim/replay.h"
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
 #include "sim/naming.h"
 #include "trace/core/replay_book.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::sim {
+namespace {
+
+// A trace's text goes into one answer line: no line breaks, no terminal controls.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+    out += escaped;
+  }
+  return out;
+}
+
+}  // namespace
 
 std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
   std::vector<InstrumentConfig> configs;
-  // A path that is not an interface's (a file that was refused, say) cannot appear.
   for (auto& instrument : trace::ReplayInstruments(trace::ParseTrace(traceText))) {
-    if (!IsRegistrablePath(instrument.path)) continue;
+    // A file's path (one that was refused, say) cannot appear; another maker's device must not.
+    if (!IsInterfacePath(instrument.path)) continue;
+    if (!IsFamilyPath(instrument.path)) {
+      throw ConfigError("the trace names " + Printable(instrument.path) + ", not an instrument of the family (" +
+                        FamilyDescription() + "): refused");
+    }
     InstrumentConfig config;
     config.section = "replay " + instrument.serial;
     config.serial = instrument.serial;

@@ -291,4 +291,13 @@ bool SimClient::Stop(DWORD timeoutMs) {
   return ended;
 }
 
+void SimClient::Kill() {
+  if (!process_) return;
+  TerminateProcess(process_.get(), 1);
+  WaitForSingleObject(process_.get(), INFINITE);
+  process_.reset();
+  toSim_.reset();
+  fromSim_.reset();
+}
+
 }  // namespace velcorin::sim

@@ -68,6 +68,8 @@ class SimClient {
   // Asks it to quit and waits; kills it only if it does not end in time. True when it
   // ended by itself. Safe to call more than once.
   bool Stop(DWORD timeoutMs = 5000);
+  // Ends it at once, as a crash would: whatever it registered stays behind.
+  void Kill();
 
   // VELCORIN_SIM if set, else velcorin-sim.exe next to this program or in a folder above it; "" if none.
   static std::wstring FindExecutable();

@@ -81,6 +81,37 @@ TEST(SimConfig, RecognisesInterfaceKeysOfASerial) {
   EXPECT_FALSE(IsInterfaceKeyOf("##?#USB#VID_6A5B&PID_0999#SN0001#{00000000-0000-0000-0000-000000000000}", "SN0001"));
 }
 
+// Only the family's interfaces may be simulated: a replayed path becomes registry keys.
+TEST(SimConfig, TellsTheFamilysInterfacePathsFromOthers) {
+  const std::string guid = "#{f27100c7-a139-4c98-9e18-70208a118c03}";
+  const struct {
+    std::string path;
+    bool interface, family;
+  } cases[] = {
+      {"\\\\?\\usb#vid_6a5b&pid_3001#sn0001" + guid, true, true},
+      {"\\\\?\\USB#VID_6A5B&PID_3001#SN0001#{F27100C7-A139-4C98-9E18-70208A118C03}", true, true},
+      {"\\\\?\\usb#vid_6a5b&pid_3001&mi_00#6&1a2b3c&0&0000" + guid, true, true},
+      {"\\\\?\\k4canary#dev#0001" + guid, true, false},
+      {"\\\\?\\usb#vid_1234&pid_3001#sn0001" + guid, true, false},
+      {"\\\\?\\hid#vid_6a5b&pid_3001#sn0001" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#sn0001#{00000000-0000-0000-0000-000000000000}", true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_300g#sn0001" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_30011#sn0001" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001&mi_0#sn0001" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#a#b" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#a b" + guid, true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#sn0001" + guid + "x", true, false},
+      {"\\\\?\\usb#vid_6a5b&pid_3001#..\\..\\sn0001" + guid, false, false},
+      {"\\\\.\\usb#vid_6a5b&pid_3001#sn0001" + guid, false, false},
+      {"C:\\k4\\file.bin", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsInterfacePath(c.path), c.interface) << c.path;
+    EXPECT_EQ(IsFamilyPath(c.path), c.family) << c.path;
+  }
+}
+
 TEST(SimConfig, QuotedValuesTakeEscapes) {
   const auto config = Parse("[x]\nserial=A\ndevtype_text=\"1\\x002\\\\\\\"\"\nchanct_text=\"\"\n");
   EXPECT_EQ(config.devTypeText, std::string("1\0"

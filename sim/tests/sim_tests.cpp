@@ -18,6 +18,7 @@
 #include "sim/config.h"
 #include "sim/responder.h"
 #include "sim/sim_client.h"
+#include "trace/core/trace_line.h"
 
 namespace velcorin::sim {
 namespace {
@@ -245,34 +246,133 @@ TEST_F(SimTest, QuitLeavesNoRegistryEntries) {
   EXPECT_FALSE(Contains(PresentPaths(), kDriverPath));
 }
 
-void WriteKey(const std::wstring& path, const wchar_t* name, const std::wstring& text, DWORD options = 0) {
+void WriteKey(const std::wstring& path, const wchar_t* name, const std::wstring& text) {
   HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS);
-  if (name != nullptr) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
 }
 
-// What a killed simulator leaves: its serial under another type code than today's.
-TEST(SimStart, RemovesEntriesThatADeadSimulatorLeft) {
-  const std::wstring guid = L"{F27100C7-A139-4C98-9E18-70208A118C03}";
-  const std::wstring instance = L"USB\\VID_6A5B&PID_0999\\SIMT0001";
-  const std::wstring enumKey = L"System\\CurrentControlSet\\Enum\\" + instance;
-  const std::wstring interfaceKey =
-      L"System\\CurrentControlSet\\Control\\DeviceClasses\\" + guid + L"\\##?#USB#VID_6A5B&PID_0999#SIMT0001#" + guid;
-  WriteKey(enumKey, L"ClassGUID", L"{36FC9E60-C465-11CF-8056-444553540000}");
-  WriteKey(interfaceKey, L"DeviceInstance", instance);
-  WriteKey(interfaceKey + L"\\#\\Control", nullptr, L"", REG_OPTION_VOLATILE);
+constexpr wchar_t kEnum[] = L"System\\CurrentControlSet\\Enum\\";
+constexpr wchar_t kClass[] =
+    L"System\\CurrentControlSet\\Control\\DeviceClasses\\{F27100C7-A139-4C98-9E18-70208A118C03}\\";
 
-  SimClient sim(kTwoInstruments);
-  EXPECT_FALSE(KeyExists(interfaceKey));
-  EXPECT_FALSE(KeyExists(enumKey));
-  EXPECT_FALSE(KeyExists(L"System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_0999"));
-  EXPECT_TRUE(Contains(PresentPaths(), kDriverPath));
+std::wstring InterfaceKeyOf(std::wstring instance) {
+  std::replace(instance.begin(), instance.end(), L'\\', L'#');
+  return kClass + (L"##?#" + instance + L"#{F27100C7-A139-4C98-9E18-70208A118C03}");
+}
+
+// The topmost key that creating `path` makes; `path` itself when it is there already.
+std::wstring TopmostMade(const std::wstring& path) {
+  for (auto slash = path.find(L'\\'); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1)) {
+    if (!KeyExists(path.substr(0, slash))) return path.substr(0, slash);
+  }
+  return path;
+}
+
+// A device the system remembers but that is not plugged in, as Windows keeps one: an
+// instance key with values and a subkey, an interface key with its link's subkey. Not
+// made by a simulator, so no simulator may delete any of it; the test removes it again.
+class RememberedDevice {
+ public:
+  explicit RememberedDevice(const std::wstring& instance)
+      : instanceKey_(kEnum + instance), interfaceKey_(InterfaceKeyOf(instance)) {
+    for (const std::wstring& key : {instanceKey_, interfaceKey_}) made_.push_back(TopmostMade(key));
+    WriteKey(instanceKey_, L"ClassGUID", L"{36FC9E60-C465-11CF-8056-444553540000}");
+    WriteKey(instanceKey_ + L"\\Device Parameters", L"SymbolicName", L"remembered");
+    WriteKey(interfaceKey_, L"DeviceInstance", instance);
+    WriteKey(interfaceKey_ + L"\\#", L"SymbolicLink", L"remembered");
+  }
+  ~RememberedDevice() {
+    for (const std::wstring& key : made_) RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+  }
+  bool Intact() const { return KeyExists(instanceKey_ + L"\\Device Parameters") && KeyExists(interfaceKey_ + L"\\#"); }
+
+ private:
+  std::wstring instanceKey_, interfaceKey_;
+  std::vector<std::wstring> made_;
+};
+
+// A device of another maker that the system remembers, and a real one of the family.
+struct ForeignDevices {
+  RememberedDevice canary{L"K4CANARY\\DEV\\0001"};
+  RememberedDevice family{L"USB\\VID_6A5B&PID_0998\\SIMK0001"};
+  bool Intact() const { return canary.Intact() && family.Intact(); }
+};
+
+TEST(SimForeignKeys, APathThatIsNotTheSimulatorsOwnIsRefusedAndLeftAlone) {
+  const ForeignDevices foreign;
+  const struct {
+    const char* path;    // replayed from a trace that walked it
+    const char* config;  // else started with this configuration
+    const char* error;
+  } cases[] = {
+      {"\\\\?\\k4canary#dev#0001#{f27100c7-a139-4c98-9e18-70208a118c03}", nullptr,
+       "ERR config: the trace names \\\\?\\k4canary#dev#0001#{f27100c7-a139-4c98-9e18-70208a118c03}, not an "
+       "instrument of the family (vendor id 6A5B, interface class {F27100C7-A139-4C98-9E18-70208A118C03}): refused"},
+      {"\\\\?\\k4\x1b[2J\r\nREADY#dev#0001#{f27100c7-a139-4c98-9e18-70208a118c03}", nullptr,
+       "ERR config: the trace names \\\\?\\k4\\x1B[2J\\x0D\\x0AREADY#dev#0001#{"},
+      {"\\\\?\\usb#vid_6a5b&pid_0998#simk0001#{f27100c7-a139-4c98-9e18-70208a118c03}", nullptr,
+       "\\Enum\\usb\\vid_6a5b&pid_0998\\simk0001 exists and is not the simulator's own: refused"},
+      {nullptr, "[a]\nserial = SIMK0001\ntype = 0x0998\n",
+       "ERR SIMK0001: HKLM\\System\\CurrentControlSet\\Enum\\USB\\VID_6A5B&PID_0998\\SIMK0001 exists and is not the "
+       "simulator's own: refused"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path ? c.path : c.config);
+    TempFile trace;
+    if (c.path != nullptr) {
+      trace::TraceEvent walk;
+      walk.kind = trace::EventKind::Walk;
+      walk.path = c.path;
+      const std::string line = trace::FormatLine(walk);
+      const UniqueKernelHandle file(
+          CreateFileW(trace.Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr));
+    }
+    try {
+      std::optional<SimClient> sim;
+      if (c.path != nullptr) {
+        sim.emplace(SimClient::Replaying{trace.Path()});
+      } else {
+        sim.emplace(c.config);
+      }
+      ADD_FAILURE() << "started";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(foreign.Intact());
+  }
+}
+
+// A killed simulator's entries go when one with the same serial number starts, whatever
+// its type code; a device it did not make with that serial number stays.
+TEST(SimStart, RemovesEntriesThatAKilledSimulatorLeftAndNothingElse) {
+  const ForeignDevices foreign;
+  const std::wstring killedInstance = L"USB\\VID_6A5B&PID_0999\\SIMK0001";
+  {
+    SimClient killed("[a]\nserial = SIMK0001\ntype = 0x0999\n");
+    ASSERT_TRUE(killed.Unplug("SIMK0001"));
+    ASSERT_TRUE(killed.Plug("SIMK0001"));
+    killed.Kill();
+  }
+  EXPECT_TRUE(KeyExists(kEnum + killedInstance));
+  EXPECT_TRUE(KeyExists(InterfaceKeyOf(killedInstance)));
+  EXPECT_TRUE(foreign.Intact());
+
+  SimClient sim("[a]\nserial = SIMK0001\ntype = 0x3001\n");
+  EXPECT_FALSE(KeyExists(kEnum + killedInstance));
+  EXPECT_FALSE(KeyExists(InterfaceKeyOf(killedInstance)));
+  EXPECT_FALSE(KeyExists(kEnum + std::wstring(L"USB\\VID_6A5B&PID_0999")));
+  EXPECT_TRUE(foreign.Intact());
+  const std::string path = sim.DevicePath("SIMK0001");
+  EXPECT_EQ(path, "\\\\?\\usb#vid_6a5b&pid_3001#simk0001#{f27100c7-a139-4c98-9e18-70208a118c03}");
+  EXPECT_TRUE(Contains(PresentPaths(), path));
+  EXPECT_TRUE(sim.Stop());
+  EXPECT_TRUE(foreign.Intact());
 }
 
 TEST(SimStart, ReportsABadConfiguration) {
