@@ -36,7 +36,8 @@ start_display() {
   done
 }
 
-# The prefix's server, kept running until exit (else every program starts one).
+# The prefix's server, started once and ended on exit: else each program would start
+# and end one of its own.
 start_wineserver() {
   at_exit "wineserver -k >/dev/null 2>&1"
   wineserver -p >/dev/null 2>&1 || true; wine wineboot >/dev/null 2>&1 || true
