@@ -11,7 +11,7 @@ ROOT=$(cd "$HERE/../.." && pwd)
 OUT=${VELCORIN_BUILD:-$ROOT/build}/fuzz
 CXX=${FUZZ_CXX:-clang++}
 # The native build generates the trace's table of enumeration names.
-FLAGS=(-std=c++20 -O1 -g -I"$ROOT" -I"${VELCORIN_BUILD:-$ROOT/build}/native/trace/generated" -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+FLAGS=(-std=c++20 -O1 -g -I"$ROOT" -I"${VELCORIN_BUILD:-$ROOT/build}/native/trace/generated" "-fsanitize=fuzzer,address,undefined" -fno-sanitize-recover=undefined)
 # shellcheck disable=SC2206
 TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree trace_file})
 

@@ -5,7 +5,7 @@
 #   readme_tool_examples.sh SOURCE_ROOT BUILD_ROOT   (inside a running wineserver, as CTest runs it)
 set -euo pipefail
 ROOT=$1 BUILD=$2
-source "$ROOT/tools/dev-lib.sh"
+source "$ROOT/tools/dev-lab.sh"
 examples=$(awk '/^## The `velcorin` command-line tool/ { inside = 1; next } inside && /^## / { exit }
                 inside && /^```/ { fenced = !fenced; if (!fenced) print "$$END"; next }
                 inside && fenced && (/^\$ / || shown) { shown = 1; print }
@@ -29,7 +29,7 @@ matches() {
 
 # Output through files, as tools/wine-test-run explains: Wine's helpers would hold a pipe open.
 run_examples() {
-  local fails=0 command= expected= actual line printed
+  local fails=0 command='' expected='' actual line printed
   printed=$(mktemp)
   check() {
     [ -n "$command" ] || return 0
