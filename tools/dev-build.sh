@@ -33,7 +33,7 @@ build_tree() {
   local tree=$1 start=$SECONDS cache; shift
   mapfile -t cache < <(compiler_cache)
   printf '  %-7s ' "$tree"
-  build_step cmake -S "$ROOT" -B "$BUILD/$tree" -Wno-dev "$@" "${cache[@]}"
+  build_step cmake -S "$ROOT" -B "$BUILD/$tree" -Wno-dev -DCMAKE_EXPORT_COMPILE_COMMANDS=ON "$@" "${cache[@]}"
   build_step cmake --build "$BUILD/$tree" -j"$(nproc)"
   echo "built in $((SECONDS - start)) s"
 }
@@ -69,4 +69,23 @@ do_format() {
     *) echo "format: unknown option $1" >&2; exit 2 ;;
   esac
   (cd "$ROOT" && git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format "${mode[@]}")
+}
+
+# clang-tidy (.clang-tidy) over the component's sources: the portable code in the
+# native tree, the rest with clang's mingw target in the 32-bit tree (its
+# compile commands name the cross compiler; clang takes its flags and is pointed
+# at the cross compiler's C++ library). Fails on any finding.
+do_tidy() {
+  local sources='/(chooser|cli|common|device|discovery|installer|server|sim|simulation|trace|typelib|wire)/'
+  local gcc_include args=(-extra-arg=--target=i686-w64-mingw32 -extra-arg=-Wno-unknown-warning-option)
+  for gcc_include in $(i686-w64-mingw32-g++-posix -E -v -x c++ /dev/null 2>&1 | grep -E '^ /.*include/c\+\+'); do
+    args+=(-extra-arg=-isystem"$gcc_include")
+  done
+  local status=0
+  run-clang-tidy -quiet -j"$(nproc)" -p "$BUILD/native" "$ROOT$sources" >"$BUILD/tidy-native.log" 2>&1 || status=1
+  run-clang-tidy -quiet -j"$(nproc)" -p "$BUILD/win32" "${args[@]}" "$ROOT$sources"'(?!core/|tests/)' \
+    >"$BUILD/tidy-win32.log" 2>&1 || status=1
+  grep -hE '(warning|error): ' "$BUILD"/tidy-*.log | sed 's/\x1b\[[0-9;]*m//g' | sort -u || true
+  [ $status = 0 ] && echo "tidy: no findings" || echo "tidy: findings above (logs: $BUILD/tidy-*.log)" >&2
+  return $status
 }
