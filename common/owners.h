@@ -81,6 +81,7 @@ using UniqueActivationContext = UniqueHandle<NullOrInvalidIsEmpty<HANDLE, &Relea
 using UniqueWindow = UniqueHandle<NullIsEmpty<HWND, &DestroyWindow>>;
 using UniqueGdiObject = UniqueHandle<NullIsEmpty<HGDIOBJ, &DeleteObject>>;
 using UniqueMemoryDc = UniqueHandle<NullIsEmpty<HDC, &DeleteDC>>;
+using UniqueMappedView = UniqueHandle<NullIsEmpty<void*, &UnmapViewOfFile>>;
 
 // A window's device context, released with the object.
 class WindowDc {

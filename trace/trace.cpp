@@ -1,7 +1,6 @@
 #include "trace/trace.h"
 
-#include <cwctype>
-#include <iterator>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "common/owners.h"
+#include "trace/core/shared_turn.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
 
@@ -46,7 +46,9 @@ struct Clock {
 // The open file and what may still go into it. Lives until the DLL unloads.
 struct Sink {
   UniqueKernelHandle file;
-  UniqueKernelHandle writers;  // held by whichever process is appending to the file
+  UniqueKernelHandle turnMapping;
+  UniqueMappedView turnView;
+  std::optional<SharedTurn> turn;  // among every process appending to the file
   SizeBudget budget{kDefaultLimitMb};
   Clock clock;
   std::mutex mutex;
@@ -94,17 +96,30 @@ std::optional<std::uint64_t> RegistryNumber(const wchar_t* name) {
 
 std::u16string AsU16(const std::wstring& text) { return {text.begin(), text.end()}; }
 
-// One lock per file for every process that traces into it, named after the
-// file's full path (any case). A named object cannot hold backslashes: a hash.
-UniqueKernelHandle WritersLock(const wchar_t* file) {
-  wchar_t full[MAX_PATH * 4];
-  const DWORD length = GetFullPathNameW(file, static_cast<DWORD>(std::size(full)), full, nullptr);
-  std::uint64_t hash = 14695981039346656037ull;
-  for (DWORD i = 0; i < length && i < std::size(full); ++i) hash = (hash ^ towlower(full[i])) * 1099511628211ull;
-  std::wstring name = L"Local\\Velcorin.Trace.";
-  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 0xF];
-  return UniqueKernelHandle(CreateMutexW(nullptr, FALSE, name.c_str()));
+std::wstring Hex(std::uint64_t value, int digits) {
+  std::wstring text;
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += L"0123456789abcdef"[(value >> shift) & 0xF];
+  return text;
 }
+
+// The word the processes appending to `file` take turns by, in memory they all
+// map: named after the file's volume and index, which every name of the file
+// shares (C:\t.jsonl, \\?\C:\t.jsonl, another drive letter for the folder).
+std::uint64_t* TurnWord(HANDLE file, Sink& sink) {
+  BY_HANDLE_FILE_INFORMATION identity;
+  if (!GetFileInformationByHandle(file, &identity)) return nullptr;
+  const std::wstring name = L"Local\\Velcorin.Trace." + Hex(identity.dwVolumeSerialNumber, 8) + L"." +
+                            Hex(std::uint64_t{identity.nFileIndexHigh} << 32 | identity.nFileIndexLow, 16);
+  sink.turnMapping.reset(
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(std::uint64_t), name.c_str()));
+  if (!sink.turnMapping) return nullptr;
+  sink.turnView.reset(MapViewOfFile(sink.turnMapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(std::uint64_t)));
+  return static_cast<std::uint64_t*>(sink.turnView.get());
+}
+
+// A turn lasts one line; one held this long was abandoned by a process that died
+// (or hangs) in it, and is taken over.
+constexpr auto kTurnPatience = std::chrono::seconds(2);
 
 void Start() {
   auto name = EnvironmentSetting();
@@ -113,42 +128,23 @@ void Start() {
   const std::u16string expanded = ExpandFileName(AsU16(*name), GetCurrentProcessId());
   Sink& sink = TheSink();
   sink.budget = SizeBudget(LimitMbFrom(RegistryNumber(L"TraceLimitMB")));
-  // Appends only, so that each line lands whole after whatever any process wrote;
-  // written through, so that a crash of the host loses no line already written.
+  // Appends only: each write lands at the end of the file, after whatever any process
+  // wrote (Wine reads the end and writes there in two steps: hence the turns).
+  // Written through, so that a crash of the host loses no line already written.
   const auto* path = reinterpret_cast<const wchar_t*>(expanded.c_str());
   sink.file.reset(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-  sink.writers = WritersLock(path);
-  if (sink.file && sink.writers) gTracing = true;
+  if (!sink.file) return;
+  std::uint64_t* word = TurnWord(sink.file.get(), sink);
+  if (!word) return;
+  sink.turn.emplace(*word, GetCurrentProcessId(), kTurnPatience);
+  gTracing = true;
 }
 
-// At the end of the file as it is now; an append-only handle goes there anyway
-// on Windows, but Wine writes where the handle last was. Moved there first rather
-// than given an OVERLAPPED offset, which costs Wine a completion request per line.
-bool WriteWhole(HANDLE file, std::uint64_t end, const std::string& line) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(end);
+bool WriteWhole(HANDLE file, const std::string& line) {
   DWORD written = 0;
-  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+  return WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
 }
-
-// Other processes append between our lines; a process that died holding the
-// lock leaves it to us. One that keeps it too long costs us our line.
-constexpr DWORD kWritersWaitMs = 2000;
-
-class WritersTurn {
- public:
-  explicit WritersTurn(HANDLE lock) : lock_(lock), held_(WaitForSingleObject(lock, kWritersWaitMs) != WAIT_TIMEOUT) {}
-  ~WritersTurn() {
-    if (held_) ReleaseMutex(lock_);
-  }
-  bool Held() const { return held_; }
-
- private:
-  HANDLE lock_;
-  bool held_;
-};
 
 // One line, whole, in one write. A file that stops taking lines ends the trace.
 void Append(TraceEvent& event) {
@@ -158,23 +154,21 @@ void Append(TraceEvent& event) {
   Sink& sink = TheSink();
   const std::lock_guard lock(sink.mutex);
   if (!IsOn()) return;
-  const WritersTurn turn(sink.writers.get());
-  if (!turn.Held()) return;
+  const std::lock_guard turn(*sink.turn);
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(sink.file.get(), &size)) {
     gTracing = false;
     return;
   }
-  const auto end = static_cast<std::uint64_t>(size.QuadPart);
-  if (sink.budget.Judge(end, line.size()) == SizeBudget::Verdict::Write) {
-    if (!WriteWhole(sink.file.get(), end, line)) gTracing = false;
+  if (sink.budget.Judge(static_cast<std::uint64_t>(size.QuadPart), line.size()) == SizeBudget::Verdict::Write) {
+    if (!WriteWhole(sink.file.get(), line)) gTracing = false;
     return;
   }
   TraceEvent last = LimitEvent(sink.budget.LimitMb());
   last.time = event.time;
   last.pid = event.pid;
   last.tid = event.tid;
-  WriteWhole(sink.file.get(), end, FormatLine(last));
+  WriteWhole(sink.file.get(), FormatLine(last));
   gTracing = false;
 }
 

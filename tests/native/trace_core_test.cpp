@@ -1,12 +1,16 @@
 // The trace's line form, its masking and limit, and a trace read back as instruments.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/core/codes.h"
 #include "device/core/report.h"
 #include "trace/core/replay_book.h"
+#include "trace/core/shared_turn.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
 
@@ -139,6 +143,77 @@ TEST(TraceSettings, FileNameLimitAndBudget) {
   while (budget.Judge(size, lineSize) == SizeBudget::Verdict::Write) size += lineSize;
   EXPECT_LE(size + limitLine.size(), 1024u * 1024u);
   EXPECT_GT(size + lineSize + limitLine.size(), 1024u * 1024u - lineSize - 256);
+}
+
+// Takers of one word, each as its own process would be: whoever is inside, alone.
+class Turns {
+ public:
+  explicit Turns(SharedTurn::Clock::duration patience) : patience_(patience) {}
+  SharedTurn Taker(std::uint32_t self) { return SharedTurn(word_, self, patience_); }
+  std::uint32_t Holder() const { return static_cast<std::uint32_t>(word_); }
+  // Counts an overlap when another taker is inside too.
+  void Inside(std::chrono::microseconds stay = {}) {
+    if (inside_.fetch_add(1) != 0) ++overlaps_;
+    std::this_thread::sleep_for(stay);
+    inside_.fetch_sub(1);
+  }
+  int Overlaps() const { return overlaps_; }
+
+ private:
+  alignas(8) std::uint64_t word_ = 0;
+  SharedTurn::Clock::duration patience_;
+  std::atomic<int> inside_{0}, overlaps_{0};
+};
+
+TEST(SharedTurn, OneTakerAtATime) {
+  Turns turns(std::chrono::seconds(10));
+  constexpr int kTakers = 4, kTurnsEach = 20000;
+  std::vector<std::thread> takers;
+  for (std::uint32_t self = 1; self <= kTakers; ++self) {
+    takers.emplace_back([&turns, self] {
+      SharedTurn turn = turns.Taker(self);
+      for (int i = 0; i < kTurnsEach; ++i) {
+        const std::lock_guard held(turn);
+        turns.Inside();
+      }
+    });
+  }
+  for (auto& taker : takers) taker.join();
+  EXPECT_EQ(turns.Overlaps(), 0);
+  EXPECT_EQ(turns.Holder(), 0u);
+}
+
+// A holder that takes turn after turn for longer than the patience keeps them
+// all; one that stays in a single turn that long loses it, and its late
+// unlock leaves the new holder's turn alone.
+TEST(SharedTurn, OnlyATurnHeldPastPatienceIsTakenOver) {
+  // Far longer than a short turn takes on a loaded machine.
+  const auto patience = std::chrono::milliseconds(250);
+  Turns turns(patience);
+  std::thread busyHolder([&] {
+    SharedTurn turn = turns.Taker(1);
+    for (const auto start = SharedTurn::Clock::now(); SharedTurn::Clock::now() - start < 4 * patience;) {
+      const std::lock_guard held(turn);
+      turns.Inside(std::chrono::microseconds(200));
+    }
+  });
+  while (turns.Holder() != 1) std::this_thread::yield();
+  SharedTurn waiter = turns.Taker(2);
+  waiter.lock();
+  turns.Inside();
+  waiter.unlock();
+  busyHolder.join();
+  EXPECT_EQ(turns.Overlaps(), 0);
+
+  SharedTurn dead = turns.Taker(3), next = turns.Taker(4);
+  dead.lock();
+  const auto start = SharedTurn::Clock::now();
+  next.lock();
+  EXPECT_GE(SharedTurn::Clock::now() - start, patience);
+  dead.unlock();
+  EXPECT_EQ(turns.Holder(), 4u);
+  next.unlock();
+  EXPECT_EQ(turns.Holder(), 0u);
 }
 
 TEST(ReplayBook, RepliesInRecordedOrderThenTheLastAgain) {

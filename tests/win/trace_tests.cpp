@@ -90,6 +90,34 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// What a trace several processes wrote into tells: the reads of each, the writes
+// without their read or reads without their write (a line lost), and the lines
+// that are not events (torn, or mixed with another line).
+struct Readings {
+  std::map<std::uint32_t, int> readsByProcess;
+  std::map<std::uint32_t, int> unpairedByProcess;
+  std::vector<std::string> torn;
+};
+
+Readings ReadBack(const std::string& text) {
+  Readings readings;
+  if (!text.empty() && text.back() != '\n') readings.torn.push_back("(no line end at the end)");
+  std::map<std::uint32_t, bool> awaitingRead;
+  for (const std::string& line : Lines(text)) {
+    const auto event = trace::ParseLine(line);
+    if (!event) {
+      readings.torn.push_back(line);
+      continue;
+    }
+    const bool isRead = event->kind == trace::EventKind::Read;
+    if (event->kind != trace::EventKind::Write && !isRead) continue;
+    if (awaitingRead[event->pid] != isRead) ++readings.unpairedByProcess[event->pid];
+    awaitingRead[event->pid] = !isRead;
+    if (isRead) ++readings.readsByProcess[event->pid];
+  }
+  return readings;
+}
+
 // Right after a client ends, an instrument takes a moment to listen again: on
 // a busy machine, more than a moment.
 void WaitAllFree(SimClient& sim) {
@@ -161,18 +189,72 @@ TEST(Trace, TwoProcessesIntoOneFileWriteWholeLines) {
   }
   EXPECT_EQ(out[0], "DONE\r\n");
   EXPECT_EQ(out[1], "DONE\r\n");
-  const std::string text = Slurp(file.Path());
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(text.back(), '\n');
-  std::map<std::uint32_t, int> readsByProcess;
-  for (const std::string& line : Lines(text)) {
-    const auto event = trace::ParseLine(line);
-    ASSERT_TRUE(event) << line;
-    if (event->kind == trace::EventKind::Read) ++readsByProcess[event->pid];
-  }
-  ASSERT_EQ(readsByProcess.size(), 2u);
+  const Readings readings = ReadBack(Slurp(file.Path()));
+  EXPECT_EQ(readings.torn, std::vector<std::string>{});
+  EXPECT_EQ(readings.unpairedByProcess, (std::map<std::uint32_t, int>{}));
+  ASSERT_EQ(readings.readsByProcess.size(), 2u);
   // The identity query's eight or nine exchanges, then the script's own.
-  for (const auto& [pid, reads] : readsByProcess) EXPECT_GE(reads, kQueries + 8) << pid;
+  for (const auto& [pid, reads] : readings.readsByProcess) EXPECT_GE(reads, kQueries + 8) << pid;
+}
+
+// The same file as Wine's drive Z: (the whole Unix tree) names it; "" outside Wine.
+std::wstring ThroughDriveZ(const std::wstring& path) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unixFileName = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unixName = unixFileName ? unixFileName(path.c_str()) : nullptr;
+  if (!unixName) return L"";
+  std::wstring name = L"Z:";
+  for (const char* c = unixName; *c; ++c) name += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+  HeapFree(GetProcessHeap(), 0, unixName);
+  return name;
+}
+
+// The tool of the other bitness where this build knows one (the 64-bit build, the
+// 32-bit folder that needs nothing registered), else this build's own.
+std::wstring OtherBitnessTool() {
+#ifdef VELCORIN_WIN32_CLI
+  return VELCORIN_WIN32_CLI;
+#else
+  return VELCORIN_CLI;
+#endif
+}
+
+// By path: by serial, each tool would list the instruments and could find the one
+// the other examines busy.
+std::wstring TracedQueries(const std::wstring& tool, const std::wstring& traceFile, const std::string& path,
+                           int count) {
+  return L"\"" + tool + L"\" --trace \"" + traceFile + L"\" query " + std::wstring(path.begin(), path.end()) +
+         L" --op 1 --code 0 --repeat " + std::to_wstring(count);
+}
+
+// Processes take turns by the file itself, however each names it.
+TEST(Trace, TwoProgramsNamingOneFileTwoWaysWriteWholeLines) {
+  SimClient sim(Slurp(SourceDir() + L"\\sim\\demo.ini"));
+  constexpr int kQueries = 1000;
+  const struct {
+    const char* how;
+    std::wstring (*spell)(const std::wstring&);
+  } spellings[] = {
+      {"\\\\?\\ in front", [](const std::wstring& path) { return L"\\\\?\\" + path; }},
+      {"through drive Z:", ThroughDriveZ},
+  };
+  for (const auto& [how, spell] : spellings) {
+    SCOPED_TRACE(how);
+    TempFile file;
+    const std::wstring otherName = spell(file.Path());
+    ASSERT_FALSE(otherName.empty());
+    WaitAllFree(sim);
+    Program first(TracedQueries(OtherBitnessTool(), file.Path(), sim.DevicePath("DEMO3001"), kQueries), BuildDir());
+    Program second(TracedQueries(VELCORIN_CLI, otherName, sim.DevicePath("DEMO0105"), kQueries), BuildDir());
+    EXPECT_EQ(first.Wait(), 0u) << first.Output();
+    EXPECT_EQ(second.Wait(), 0u) << second.Output();
+    const Readings readings = ReadBack(Slurp(file.Path()));
+    EXPECT_EQ(readings.torn, std::vector<std::string>{});
+    EXPECT_EQ(readings.unpairedByProcess, (std::map<std::uint32_t, int>{}));
+    ASSERT_EQ(readings.readsByProcess.size(), 2u);
+    for (const auto& [pid, reads] : readings.readsByProcess) EXPECT_GE(reads, kQueries) << pid;
+  }
 }
 
 // The limit comes from the registry, beside the file name the tool passes on.
