@@ -191,7 +191,10 @@ DWORD QueryCommand(Context& c) {
   Sent sent;
   std::optional<WordsOnStop> onStop;
   if (c.in.repeat > 1) onStop.emplace([&] { return Report(c, sent, names, c.in.repeat); });
+  bool stopped = false;
   for (std::uint32_t run = 0; run < c.in.repeat; ++run) {
+    // Between two queries a stop ends the run here, with nothing in flight.
+    if ((stopped = WaitForSingleObject(StopRequested(), 0) == WAIT_OBJECT_0)) break;
     double ms = 0;
     const auto reply = c.Get().Query(packet, ms);
     const std::lock_guard<std::mutex> hold(sent.lock);
@@ -202,7 +205,8 @@ DWORD QueryCommand(Context& c) {
     sent.last = reply;
   }
   if (onStop) onStop->Withdraw();
-  Print(Report(c, sent, names, std::nullopt));
+  Print(Report(c, sent, names, stopped ? std::optional<std::size_t>(c.in.repeat) : std::nullopt));
+  if (stopped) return kInterrupted;
   if (sent.unanswered) throw Failure(Named(instrument) + " did not reply");
   CheckReply(*sent.last, instrument, names);
   if (sent.failed)
