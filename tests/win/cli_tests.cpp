@@ -327,7 +327,15 @@ class CtrlC : public Cli {
   static void SetUpTestSuite() {
     Cli::SetUpTestSuite();
     FreeConsole();  // run from a pipe, Wine gives this process a stand-in without one
-    console_ = AllocConsole();
+    // AllocConsole starts conhost.exe, a start that Wine may fail on a loaded machine
+    // as it fails others (ERROR_INTERNAL_ERROR, see StartProcess): tried again then;
+    // any other failure is reported with its error.
+    for (int attempt = 1;; ++attempt) {
+      if ((console_ = AllocConsole())) break;
+      consoleError_ = GetLastError();
+      if (consoleError_ != ERROR_INTERNAL_ERROR || attempt == 3) break;
+      Sleep(100);
+    }
     SetConsoleCtrlHandler(LetPass, TRUE);
   }
   static void TearDownTestSuite() {
@@ -335,8 +343,9 @@ class CtrlC : public Cli {
     FreeConsole();
     Cli::TearDownTestSuite();
   }
-  void SetUp() override { ASSERT_TRUE(console_); }
+  void SetUp() override { ASSERT_TRUE(console_) << "AllocConsole: error " << consoleError_; }
   static bool console_;
+  static DWORD consoleError_;
   static std::atomic<int> passed_;
   static BOOL WINAPI LetPass(DWORD) {
     ++passed_;
@@ -360,6 +369,7 @@ class CtrlC : public Cli {
 };
 
 bool CtrlC::console_ = false;
+DWORD CtrlC::consoleError_ = 0;
 std::atomic<int> CtrlC::passed_ = 0;
 
 TEST_F(CtrlC, WatchReportsChangesAndTakenInstrumentsUntilCtrlC) {
