@@ -136,7 +136,7 @@ Instrument Describe(_DevInfo* info, int index) {
   i.serial = ReadText([&](BSTR* t) { return info->get_SerialNumber(t); });
   i.firmware = ReadText([&](BSTR* t) { return info->get_FirmwareVersion(t); });
   i.description = ReadText([&](BSTR* t) { return info->get_Description(t); });
-  i.path = ReadText([&](BSTR* t) { return info->get_DevicePath(t); });
+  SetPath(i, ReadText([&](BSTR* t) { return info->get_DevicePath(t); }));
   long number = 0;
   Check(info->get_ProductID(&number));
   i.type = number;
@@ -145,7 +145,6 @@ Instrument Describe(_DevInfo* info, int index) {
   Check(info->get_ChannelCount(&number));
   i.channels = number;
   i.channelNames = ChannelNames(info);
-  i.plainPath = PlainPath(i.path);
   return i;
 }
 
@@ -279,6 +278,13 @@ std::u16string DevicePathOf(std::u16string_view plainPath) {
   return WidenDevicePath(bytes, AnsiDecodeByte);
 }
 
+void SetPath(Instrument& instrument, std::u16string_view devicePath) {
+  instrument.path = devicePath;
+  instrument.plainPath = PlainPath(devicePath);
+  // What follows the path's end (its terminator, padding) opens nothing: the name decides.
+  instrument.plainPathSuffices = PlainPath(DevicePathOf(instrument.plainPath)) == instrument.plainPath;
+}
+
 Component::Component() : device_(Create<_Device>(L"Velcorin.Device")) {}
 
 Component::~Component() { device_->CloseDev(); }
@@ -318,8 +324,7 @@ std::vector<Instrument> Component::List(const std::vector<FilterOption>& filters
       row = *same;
     } else {
       row.usable = false;
-      row.path = present[n];
-      row.plainPath = PlainPath(row.path);
+      SetPath(row, present[n]);
     }
     row.index = static_cast<int>(n + 1);
     rows.push_back(std::move(row));

@@ -24,6 +24,9 @@ std::vector<std::u16string> PresentPaths();
 // The path a device path string names, and back: what a command line can carry.
 std::u16string PlainPath(std::u16string_view devicePath);
 std::u16string DevicePathOf(std::u16string_view plainPath);
+// The instrument's device path string with its plain form, and whether that
+// plain form, widened again, names the same path.
+void SetPath(Instrument& instrument, std::u16string_view devicePath);
 
 enum class OpenOutcome { Opened, Absent, InUse, Silent };
 

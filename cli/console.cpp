@@ -1,5 +1,6 @@
 #include "cli/console.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -53,6 +54,15 @@ std::atomic<std::size_t> shownProgress{0};  // length of the line on the screen
 std::atomic<DWORD> echoToRestore{0};        // console input mode, 0 when unchanged
 std::atomic<DWORD> stopStatus{0};
 
+// The words of the WordsOnStop that lives, if one does.
+std::mutex wordsLock;
+const std::function<std::string()>* wordsOnStop = nullptr;
+
+void SayWordsOnStop() {
+  wordsLock.lock();  // for good: the process ends with it held, so the command says nothing more
+  if (wordsOnStop) Write(STD_OUTPUT_HANDLE, (*wordsOnStop)());
+}
+
 void EraseProgress() {
   if (const std::size_t length = shownProgress.exchange(0))
     Write(STD_ERROR_HANDLE, std::string("\r").append(length, ' ').append("\r"));
@@ -62,6 +72,7 @@ BOOL WINAPI OnControl(DWORD) {
   SetEvent(StopEvent());
   Sleep(kStopGraceMs);  // a program that ends by itself meanwhile ends this thread too
   EraseProgress();
+  SayWordsOnStop();
   if (const DWORD mode = echoToRestore.exchange(0)) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
   // Not ExitProcess: the main thread may be inside the component, holding
   // locks that the DLLs' detach would wait for.
@@ -132,6 +143,16 @@ void CatchStopRequests(DWORD status) {
 }
 
 HANDLE StopRequested() { return StopEvent(); }
+
+WordsOnStop::WordsOnStop(std::function<std::string()> words) : words_(std::move(words)) {
+  const std::lock_guard<std::mutex> hold(wordsLock);
+  wordsOnStop = &words_;
+}
+
+void WordsOnStop::Withdraw() {
+  const std::lock_guard<std::mutex> hold(wordsLock);  // never taken once a stop is saying them
+  wordsOnStop = nullptr;
+}
 
 Progress::Progress(std::string what) : what_(std::move(what)) {
   if (IsConsole(STD_ERROR_HANDLE))

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,23 @@ std::optional<std::u16string> ReadLine(bool hidden = false);
 // `status`. The instrument's handle goes with the process.
 void CatchStopRequests(DWORD status);
 HANDLE StopRequested();
+
+// What a command has to say should a stop end it: the stop prints `words()` on
+// standard output just before the process ends, on a thread of its own, so
+// `words` must be safe to call while the command goes on.
+class WordsOnStop {
+ public:
+  explicit WordsOnStop(std::function<std::string()> words);
+  ~WordsOnStop() { Withdraw(); }
+  WordsOnStop(const WordsOnStop&) = delete;
+  WordsOnStop& operator=(const WordsOnStop&) = delete;
+  // After it, a stop says nothing; when one is already saying them, it does
+  // not return: the stop ends the process.
+  void Withdraw();
+
+ private:
+  std::function<std::string()> words_;
+};
 
 // Shown on standard error, when that is a console, while a step takes longer
 // than a second; erased when the step ends.

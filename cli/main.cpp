@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,6 @@
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
 #include "server/version.h"
-#include "cli/core/trace_view.h"
 #include "cli/trace_show.h"
 
 namespace velcorin::cli {
@@ -162,23 +163,55 @@ void WarnOfChangedData(std::u16string_view data) {
   }
 }
 
+// query's sends so far: a stop reports them from a thread of its own.
+struct Sent {
+  std::mutex lock;
+  std::vector<double> times;  // of the replies
+  std::size_t failed = 0;
+  bool unanswered = false;  // the last one: that ends the run (a late reply would answer the next)
+  std::optional<Reply> last;
+};
+
+std::string Report(const Context& c, Sent& sent, const Enumerations& names, std::optional<std::size_t> stoppedOf) {
+  const std::lock_guard<std::mutex> hold(sent.lock);
+  RoundTrips timing = Summarize(sent.times);
+  timing.runs += sent.unanswered;
+  timing.failed = sent.failed;
+  timing.stoppedOf = stoppedOf;
+  if (c.in.repeat > 1) return RepeatReport(sent.last, timing, &names, c.in.json);
+  if (!sent.last) return "";
+  return c.in.json ? ReplyJson(*sent.last, std::nullopt, &names) : ReplyText(*sent.last, std::nullopt, &names);
+}
+
 DWORD QueryCommand(Context& c) {
   const Enumerations names = c.Get().Names();
   const ResolvedPacket packet = Resolve(c.in.packet, names);
   WarnOfChangedData(packet.data);
   const Instrument instrument = Find(c.Get(), c.in.device, true);
-  std::vector<double> times;
-  std::optional<Reply> reply;
+  Sent sent;
+  std::optional<WordsOnStop> onStop;
+  if (c.in.repeat > 1) onStop.emplace([&] { return Report(c, sent, names, c.in.repeat); });
+  bool stopped = false;
   for (std::uint32_t run = 0; run < c.in.repeat; ++run) {
+    // Between two queries a stop ends the run here, with nothing in flight.
+    if ((stopped = WaitForSingleObject(StopRequested(), 0) == WAIT_OBJECT_0)) break;
     double ms = 0;
-    reply = c.Get().Query(packet, ms);
-    if (!reply) throw Failure(Named(instrument) + " did not reply");
-    times.push_back(ms);
+    const auto reply = c.Get().Query(packet, ms);
+    const std::lock_guard<std::mutex> hold(sent.lock);
+    sent.unanswered = !reply;
+    sent.failed += !reply || reply->endCode != 0;
+    if (!reply) break;
+    sent.times.push_back(ms);
+    sent.last = reply;
   }
-  std::optional<RoundTrips> timing;
-  if (c.in.repeat > 1) timing = Summarize(times);
-  Print(c.in.json ? ReplyJson(*reply, timing, &names) : ReplyText(*reply, timing, &names));
-  CheckReply(*reply, instrument, names);
+  if (onStop) onStop->Withdraw();
+  Print(Report(c, sent, names, stopped ? std::optional<std::size_t>(c.in.repeat) : std::nullopt));
+  if (stopped) return kInterrupted;
+  if (sent.unanswered) throw Failure(Named(instrument) + " did not reply");
+  CheckReply(*sent.last, instrument, names);
+  if (sent.failed)
+    throw Failure(Named(instrument) + " refused " + std::to_string(sent.failed) + " of " +
+                  std::to_string(sent.times.size()) + " commands");
   return kDone;
 }
 
@@ -219,8 +252,7 @@ DWORD ChooseCommand(Context& c) {
     chosen = c.Get().OpenInstrument();
   } else {
     chosen.usable = false;
-    chosen.path = *path;
-    chosen.plainPath = PlainPath(*path);
+    SetPath(chosen, *path);
   }
   Print(InfoJson(chosen));
   return kDone;
@@ -332,12 +364,15 @@ DWORD ShellCommand(Context& c) {
   return status;
 }
 
+DWORD TraceCommand(Context& c) { return static_cast<DWORD>(TraceShowCommand(c.in.traceShow, c.in.json)); }
+
 // The commands and what runs them; their names, words and help are in Commands().
 const std::vector<std::pair<Verb, std::function<DWORD(Context&)>>>& Handlers() {
   static const std::vector<std::pair<Verb, std::function<DWORD(Context&)>>> handlers = {
       {Verb::Help, HelpCommand},     {Verb::Version, VersionCommand}, {Verb::List, ListCommand},
       {Verb::Info, InfoCommand},     {Verb::Query, QueryCommand},     {Verb::Cal, CalCommand},
       {Verb::Choose, ChooseCommand}, {Verb::Watch, WatchCommand},     {Verb::Shell, ShellCommand},
+      {Verb::Trace, TraceCommand},
   };
   return handlers;
 }
@@ -362,10 +397,8 @@ class Apartment {
 
 DWORD Main(const std::vector<std::u16string>& given) {
   try {
-    std::vector<std::u16string> args = given;
-    if (const auto traceFile = TakeTraceOption(args)) TraceThisProcess(*traceFile);
-    if (IsTraceCommand(args)) return static_cast<DWORD>(TraceShowCommand(ParseTraceShow(args)));
-    const Invocation in = ParseArguments(args);
+    const Invocation in = ParseArguments(given);
+    if (in.traceTo) TraceThisProcess(*in.traceTo);
     const bool endsByCtrlC = in.verb == Verb::Watch || in.verb == Verb::Shell;
     CatchStopRequests(endsByCtrlC ? kDone : kInterrupted);
     const BesideAssembly assembly;

@@ -4,6 +4,7 @@
 
 #include "cli/console.h"
 #include "cli/core/arguments.h"
+#include "cli/core/trace_view.h"
 #include "common/owners.h"
 #include "trace/core/trace_line.h"
 
@@ -28,7 +29,7 @@ bool ReadWholeFile(const std::u16string& path, std::string& text) {
 
 void TraceThisProcess(const std::u16string& file) { SetEnvironmentVariableW(L"VELCORIN_TRACE", Wide(file)); }
 
-int TraceShowCommand(const TraceShowOptions& options) {
+int TraceShowCommand(const TraceShowOptions& options, bool json) {
   std::string text;
   if (!ReadWholeFile(options.file, text)) {
     PrintError("velcorin: cannot read " + Utf8(options.file) + "\n");
@@ -36,7 +37,7 @@ int TraceShowCommand(const TraceShowOptions& options) {
   }
   std::size_t skipped = 0;
   const auto events = trace::ParseTrace(text, &skipped);
-  Print(ShowTrace(events, options));
+  Print(ShowTrace(events, options, json));
   if (skipped)
     PrintError("velcorin: " + std::to_string(skipped) + " line(s) of " + Utf8(options.file) +
                " are not trace events\n");

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/core/trace_view.h"
+#include "cli/core/arguments.h"
 
 namespace velcorin::cli {
 
@@ -12,6 +12,6 @@ namespace velcorin::cli {
 void TraceThisProcess(const std::u16string& file);
 
 // Prints the trace; 1 when the file cannot be read.
-int TraceShowCommand(const TraceShowOptions& options);
+int TraceShowCommand(const TraceShowOptions& options, bool json);
 
 }  // namespace velcorin::cli

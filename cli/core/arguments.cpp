@@ -57,7 +57,9 @@ enum class Kind { Flag, Number, Text };
 
 constexpr unsigned Bit(Verb verb) { return 1u << static_cast<unsigned>(verb); }
 constexpr unsigned kEveryCommand = ~(Bit(Verb::Help) | Bit(Verb::Version));
-constexpr unsigned kList = Bit(Verb::List), kQuery = Bit(Verb::Query);
+constexpr unsigned kList = Bit(Verb::List), kQuery = Bit(Verb::Query), kTrace = Bit(Verb::Trace);
+// Those that talk to instruments, and so have I/O to trace.
+constexpr unsigned kTraceable = kEveryCommand & ~kTrace;
 
 struct OptionDefinition {
   std::u16string_view name;
@@ -108,6 +110,15 @@ const std::vector<OptionDefinition>& Options() {
            throw UsageError("--repeat must be 1 to " + std::to_string(kMaxRepeat) + ", not " + std::to_string(n));
          in.repeat = static_cast<std::uint32_t>(n);
        }},
+      {u"--instrument", Kind::Text, kTrace, "SERIAL", "only the lines of the instrument with this serial number",
+       [](Invocation& in, auto, std::u16string_view t) { in.traceShow.instrument = t; }},
+      {u"--since", Kind::Text, kTrace, "TIME", "only lines from TIME on (UTC): HH:MM:SS[.f] or YYYY-MM-DDTHH:MM:SS[.f]",
+       [](Invocation& in, auto, std::u16string_view t) { in.traceShow.since = std::u16string(t); }},
+      {u"--trace", Kind::Text, kTraceable, "FILE", "write this run's I/O into FILE (see velcorin help trace)",
+       [](Invocation& in, auto, std::u16string_view t) {
+         if (t.empty()) throw UsageError("--trace needs FILE");
+         in.traceTo = std::u16string(t);
+       }},
   };
   return definitions;
 }
@@ -154,6 +165,13 @@ void TakeCalWords(Invocation& in, const std::vector<std::u16string>& words) {
   }
 }
 
+void TakeTraceWords(Invocation& in, const std::vector<std::u16string>& words) {
+  if (words.empty() || !SameNoCase(words[0], u"show")) throw UsageError("trace needs 'show FILE'");
+  if (words.size() < 2) throw UsageError("trace show needs the trace FILE");
+  if (words.size() > 2) throw UsageError("unexpected argument '" + Utf8(words[2]) + "' for trace show");
+  in.traceShow.file = words[1];
+}
+
 void TakeWords(Invocation& in, const std::vector<std::u16string>& words) {
   const CommandDefinition& command = Command(in.verb);
   const std::string name = Utf8(command.name);
@@ -162,6 +180,7 @@ void TakeWords(Invocation& in, const std::vector<std::u16string>& words) {
     if (!words.empty()) in.helpFor = FindCommand(words[0]).verb;
     return;
   }
+  if (in.verb == Verb::Trace) return TakeTraceWords(in, words);
   if (words.size() < command.minWords) {
     if (command.words.starts_with("DEVICE") && words.empty())
       throw UsageError(name + " needs DEVICE (a serial number, an index from list or a device path)");
@@ -175,6 +194,24 @@ void TakeWords(Invocation& in, const std::vector<std::u16string>& words) {
 }
 
 bool LooksLikeOption(std::u16string_view arg) { return arg.size() >= 2 && arg[0] == u'-' && !ParseNumber(arg); }
+
+bool IsTraceOption(std::u16string_view arg) {
+  return SameNoCase(arg, u"--trace") || StartsWithNoCase(arg, u"--trace=");
+}
+
+// "--trace FILE COMMAND ..." reads as "COMMAND --trace FILE ...": the command
+// decides where an option is allowed.
+std::vector<std::u16string> CommandFirst(std::vector<std::u16string> args) {
+  std::size_t command = 0;
+  while (command < args.size() && IsTraceOption(args[command]))
+    command += args[command].find(u'=') == args[command].npos ? 2 : 1;
+  if (command == 0) return args;
+  if (command > args.size()) throw UsageError("--trace needs FILE");
+  if (command == args.size()) throw UsageError("a command is needed after --trace FILE");
+  std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(command),
+              args.begin() + static_cast<std::ptrdiff_t>(command) + 1);
+  return args;
+}
 
 // The family prefix: the name up to its second capital letter ("Cmd" of "CmdFwVer").
 std::u16string_view Prefix(std::u16string_view name) {
@@ -302,6 +339,11 @@ const std::vector<CommandDefinition>& Commands() {
        "Opens one instrument and reads commands, one a line, from the console or from a\n"
        "pipe; prints each reply as query does. Status: 0 when every line succeeded, else\n"
        "that of the first line that failed.\n"},
+      {u"trace", Verb::Trace, "show FILE", 2, 2, "print a trace file, one line per exchange",
+       "Prints a trace that --trace FILE or VELCORIN_TRACE wrote: one line per exchange, the\n"
+       "command and its reply side by side, codes by name, the round trip in ms and trouble\n"
+       "marked '!'. Texts from the trace show in printable ASCII, other bytes as \\xNN.\n"
+       "--json passes the decoded form on, one object a line.\n"},
       {u"help", Verb::Help, "[COMMAND]", 0, 1, "this overview, or one command's help", ""},
   };
   return commands;
@@ -322,9 +364,10 @@ std::optional<std::int32_t> ParseNumber(std::u16string_view text) {
   return static_cast<std::int32_t>(negative ? 0u - *value : *value);
 }
 
-Invocation ParseArguments(const std::vector<std::u16string>& args) {
+Invocation ParseArguments(const std::vector<std::u16string>& given) {
   Invocation in;
-  if (args.empty()) throw UsageError("a command is needed");
+  if (given.empty()) throw UsageError("a command is needed");
+  const std::vector<std::u16string> args = CommandFirst(given);
   if (SameNoCase(args[0], u"--version")) {
     if (args.size() > 1) throw UsageError("unexpected argument '" + Utf8(args[1]) + "' after --version");
     in.verb = Verb::Version;
@@ -482,6 +525,7 @@ std::string HelpText(std::optional<Verb> command, const Enumerations* names) {
   }
   return out +
          "  --version             this program's version and the Velcorin.dll it uses\n"
+         "  --trace FILE COMMAND  run COMMAND with its I/O traced into FILE (JSON Lines)\n"
          "Every command takes --json and --help; commands and options in any case.\n"
          "DEVICE is a serial number (exact, or in any case when only one instrument has it),\n"
          "an index from list, or a device path as info shows it. N is decimal, 0x or &H\n"

@@ -17,7 +17,7 @@ struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Verb { Help, Version, List, Info, Query, Cal, Choose, Watch, Shell };
+enum class Verb { Help, Version, List, Info, Query, Cal, Choose, Watch, Shell, Trace };
 
 // One command of the tool: its name, the words it takes besides options, and
 // what its help says. Commands() is the one list that parsing and help read.
@@ -46,6 +46,13 @@ struct PacketOptions {
   std::u16string data;
 };
 
+// trace show: which trace, and which of its lines.
+struct TraceShowOptions {
+  std::u16string file;
+  std::u16string instrument;            // serial number; empty: all
+  std::optional<std::u16string> since;  // as given: HH:MM:SS[.ffffff] or YYYY-MM-DDTHH:MM:SS[.ffffff], UTC
+};
+
 struct Invocation {
   Verb verb = Verb::Help;
   std::optional<Verb> helpFor;  // help: the command asked about, else the overview
@@ -56,6 +63,8 @@ struct Invocation {
   std::uint32_t repeat = 1;
   bool enterCalMode = false;               // cal: enter or exit
   std::optional<std::u16string> password;  // cal enter: asked for when missing
+  std::optional<std::u16string> traceTo;   // --trace FILE: this run's I/O goes there
+  TraceShowOptions traceShow;
 };
 
 inline constexpr std::uint32_t kMaxRepeat = 1000000;
@@ -64,7 +73,8 @@ inline constexpr std::uint32_t kMaxRepeat = 1000000;
 // the 32-bit two's complement value, as &HFFFFFFFF is -1 in Basic).
 std::optional<std::int32_t> ParseNumber(std::u16string_view text);
 
-// The arguments after the program's name. Throws UsageError.
+// The arguments after the program's name; "--trace FILE" may also come before
+// the command. Throws UsageError.
 Invocation ParseArguments(const std::vector<std::u16string>& args);
 
 // The constants of one of the component's enumerations, as its type library names them.

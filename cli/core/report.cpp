@@ -6,7 +6,12 @@
 namespace velcorin::cli {
 namespace {
 
-bool IsControl(char16_t c) { return c < 0x20 || c == 0x7F; }
+// What a terminal acts on or a line's order obeys rather than shows: C0, DEL,
+// C1, and the bidirectional marks, embeddings, overrides and isolates.
+bool IsControl(char16_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
 
 std::string Formatted(const char* format, unsigned value) {
   char buffer[16];
@@ -55,12 +60,27 @@ std::string Strings(const std::vector<std::u16string>& texts, std::string (*form
   return "[" + out + "]";
 }
 
+bool IsPlain(std::u16string_view text) { return Plain(text) == text; }
+
+// The exact forms that the shown ones do not give back, and nothing else.
 std::string ExactJson(const Instrument& i) {
-  if (!i.usable) return "{" + Field("DevicePath", JsonString(i.path)) + "}";
-  return "{" + Field("ModelNumber", JsonString(i.model)) + ", " + Field("SerialNumber", JsonString(i.serial)) + ", " +
-         Field("FirmwareVersion", JsonString(i.firmware)) + ", " + Field("Description", JsonString(i.description)) +
-         ", " + Field("DevicePath", JsonString(i.path)) + ", " +
-         Field("ChannelNames", Strings(i.channelNames, JsonString)) + "}";
+  std::string out;
+  const auto add = [&](std::string_view name, const std::string& json) {
+    out += (out.empty() ? "" : ", ") + Field(name, json);
+  };
+  const auto text = [&](std::string_view name, const std::u16string& t) {
+    if (!IsPlain(t)) add(name, JsonString(t));
+  };
+  if (i.usable) {
+    text("ModelNumber", i.model);
+    text("SerialNumber", i.serial);
+    text("FirmwareVersion", i.firmware);
+    text("Description", i.description);
+  }
+  if (!i.plainPathSuffices) add("DevicePath", JsonString(i.path));
+  if (i.usable && !std::all_of(i.channelNames.begin(), i.channelNames.end(), IsPlain))
+    add("ChannelNames", Strings(i.channelNames, JsonString));
+  return "{" + out + "}";
 }
 
 std::string InstrumentJson(const Instrument& i) {
@@ -80,6 +100,25 @@ std::string Milliseconds(double ms) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.3f", ms);
   return buffer;
+}
+
+std::string RoundTripsText(const RoundTrips& t) {
+  std::string out = t.stoppedOf ? "stopped by Ctrl+C after " + std::to_string(t.runs) + " of " +
+                                      std::to_string(*t.stoppedOf) + " queries"
+                                : std::to_string(t.runs) + (t.runs == 1 ? " query" : " queries");
+  out += ", " + std::to_string(t.failed) + " failed";
+  if (t.answered)
+    out += "; round trip min " + Milliseconds(t.minMs) + " ms, median " + Milliseconds(t.medianMs) + " ms, max " +
+           Milliseconds(t.maxMs) + " ms";
+  return out + "\n";
+}
+
+std::string RoundTripsField(const RoundTrips& t) {
+  const auto ms = [&](double value) { return t.answered ? Milliseconds(value) : "null"; };
+  return Field("RoundTripMs", "{" + Field("runs", std::to_string(t.runs)) + ", " +
+                                  Field("failed", std::to_string(t.failed)) + ", " +
+                                  Field("stopped", t.stoppedOf ? "true" : "false") + ", " + Field("min", ms(t.minMs)) +
+                                  ", " + Field("median", ms(t.medianMs)) + ", " + Field("max", ms(t.maxMs)) + "}");
 }
 
 std::string Named(std::int32_t value, const NamedValues* names) {
@@ -117,7 +156,7 @@ Match Matched(const Instrument& i) { return {i.usable ? Found::Usable : Found::U
 
 RoundTrips Summarize(std::vector<double> ms) {
   RoundTrips r;
-  r.runs = ms.size();
+  r.runs = r.answered = ms.size();
   if (ms.empty()) return r;
   std::sort(ms.begin(), ms.end());
   const std::size_t mid = ms.size() / 2;
@@ -140,7 +179,7 @@ std::string Shown(std::u16string_view text) {
   std::string out;
   for (char16_t c : Plain(text)) {
     if (IsControl(c)) {
-      out += Utf8(visible) + Formatted("\\x%02X", c);
+      out += Utf8(visible) + Formatted(c < 0x100 ? "\\x%02X" : "\\u%04X", c);
       visible.clear();
     } else {
       visible += c;
@@ -220,10 +259,7 @@ std::string ReplyText(const Reply& r, const std::optional<RoundTrips>& timing, c
                              {"OpCode:", Named(r.opCode, names ? &names->opCodes : nullptr)},
                              {"EndCode:", Named(r.endCode, names ? &names->endCodes : nullptr)},
                              {"Data:", Shown(r.data)}});
-  if (timing)
-    out += "Round trip over " + std::to_string(timing->runs) + " queries: min " + Milliseconds(timing->minMs) +
-           " ms, median " + Milliseconds(timing->medianMs) + " ms, max " + Milliseconds(timing->maxMs) + " ms\n";
-  return out;
+  return timing ? out + RoundTripsText(*timing) : out;
 }
 
 std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing, const Enumerations* names) {
@@ -235,13 +271,15 @@ std::string ReplyJson(const Reply& r, const std::optional<RoundTrips>& timing, c
                     Field("EndCode", std::to_string(r.endCode)) + ", " +
                     Field("EndCodeName", NameJson(r.endCode, names ? &names->endCodes : nullptr)) + ", " +
                     Field("Data", Shown16(r.data)) + ", " +
-                    Field("Exact", "{" + Field("Data", JsonString(r.data)) + "}");
-  if (timing)
-    out += ", " + Field("RoundTripMs", "{" + Field("runs", std::to_string(timing->runs)) + ", " +
-                                           Field("min", Milliseconds(timing->minMs)) + ", " +
-                                           Field("median", Milliseconds(timing->medianMs)) + ", " +
-                                           Field("max", Milliseconds(timing->maxMs)) + "}");
+                    Field("Exact", IsPlain(r.data) ? "{}" : "{" + Field("Data", JsonString(r.data)) + "}");
+  if (timing) out += ", " + RoundTripsField(*timing);
   return out + "}\n";
+}
+
+std::string RepeatReport(const std::optional<Reply>& last, const RoundTrips& timing, const Enumerations* names,
+                         bool json) {
+  if (last) return json ? ReplyJson(*last, timing, names) : ReplyText(*last, timing, names);
+  return json ? "{" + RoundTripsField(timing) + "}\n" : RoundTripsText(timing);
 }
 
 std::string CalibrationJson(bool entered) {

@@ -1,7 +1,7 @@
 // How the tool shows instruments and replies: plain text for people and JSON
 // for programs, both with the zero characters instruments pad texts with
-// removed and trailing spaces trimmed; JSON keeps the exact texts under
-// "Exact".
+// removed and trailing spaces trimmed; JSON keeps under "Exact" the texts whose
+// exact form the shown one does not give back.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,7 @@ struct Instrument {
   std::u16string plainPath;  // the path it names, as a command line gives it
   std::int32_t type = 0, vendor = 0, channels = 0;
   std::vector<std::u16string> channelNames;
+  bool plainPathSuffices = true;  // plainPath, widened again, names the same path
 };
 
 struct Reply {
@@ -29,11 +30,20 @@ struct Reply {
   std::u16string data;
 };
 
+// What query --repeat did, so far or in all.
 struct RoundTrips {
-  std::size_t runs = 0;
+  std::size_t runs = 0;                  // queries sent
+  std::size_t answered = 0;              // of them with a reply: the times below are theirs
+  std::size_t failed = 0;                // refused (an end code other than 0) or not answered
+  std::optional<std::size_t> stoppedOf;  // stopped by Ctrl+C: the N asked for
   double minMs = 0, medianMs = 0, maxMs = 0;
 };
+// Every query answered: runs and answered are the times' count.
 RoundTrips Summarize(std::vector<double> milliseconds);
+// What query --repeat prints at its end, or when stopped: the last reply, if
+// one came, and the summary.
+std::string RepeatReport(const std::optional<Reply>& last, const RoundTrips& timing, const Enumerations* names,
+                         bool json);
 
 // Local time of a watch line.
 struct Stamp {
@@ -41,7 +51,9 @@ struct Stamp {
 };
 
 std::u16string Plain(std::u16string_view text);  // zeros removed, trailing spaces trimmed
-std::string Shown(std::u16string_view text);     // Plain, control characters as \xNN
+// Plain, with what could drive a terminal or reorder the line (C0 and C1
+// controls, bidirectional formatting) as \xNN or \uNNNN.
+std::string Shown(std::u16string_view text);
 std::string JsonString(std::u16string_view text);
 std::string Hex(std::int32_t value);
 

@@ -35,12 +35,12 @@ struct Row {
   std::int64_t micros = 0;
 };
 
-// People read texts, not padding: trailing spaces and zeros go, the rest shows.
-std::string Printable(const std::string& bytes) {
-  std::string text = bytes;
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+// Printable ASCII as it is, every other byte as \xNN. A trace's texts are bytes
+// in some code page, so nothing beyond ASCII can be trusted to be a character:
+// this also catches C1 controls, broken UTF-8 and bidirectional overrides.
+std::string Escaped(std::string_view bytes) {
   std::string out;
-  for (const char c : text) {
+  for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte < 0x7F) {
       out += c;
@@ -51,6 +51,13 @@ std::string Printable(const std::string& bytes) {
     }
   }
   return out;
+}
+
+// People read texts, not padding: trailing spaces and zeros go, the rest shows.
+std::string Printable(const std::string& bytes) {
+  std::string_view text = bytes;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
+  return Escaped(text);
 }
 
 std::string DataText(const TraceEvent& event, const trace::ReportFields& fields) {
@@ -297,6 +304,8 @@ std::string TableOf(const std::vector<const Row*>& rows) {
                      row->read ? ReplyText(*row->read, row->write) : "",
                      row->micros || exchange ? Milliseconds(row->micros) : "",
                      row->failed ? "! " + row->outcome : row->outcome});
+    // Whatever row kind or column a trace's text lands in.
+    for (std::string& cell : cells.back()) cell = Escaped(cell);
   }
   return Columns(cells);
 }
@@ -352,53 +361,7 @@ bool SameNoCase(std::string_view a, std::u16string_view b) {
 
 }  // namespace
 
-std::optional<std::u16string> TakeTraceOption(std::vector<std::u16string>& args) {
-  if (args.empty()) return std::nullopt;
-  if (args[0].starts_with(u"--trace=")) {
-    std::u16string file = args[0].substr(8);
-    args.erase(args.begin());
-    if (file.empty()) throw UsageError("--trace needs a FILE");
-    return file;
-  }
-  if (args[0] != u"--trace") return std::nullopt;
-  if (args.size() < 2) throw UsageError("--trace needs a FILE");
-  std::u16string file = args[1];
-  args.erase(args.begin(), args.begin() + 2);
-  return file;
-}
-
-bool IsTraceCommand(const std::vector<std::u16string>& args) { return !args.empty() && args[0] == u"trace"; }
-
-TraceShowOptions ParseTraceShow(const std::vector<std::u16string>& args) {
-  if (args.size() < 2 || args[1] != u"show") throw UsageError("trace needs 'show FILE'");
-  TraceShowOptions options;
-  bool haveFile = false;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    const std::u16string& arg = args[i];
-    const auto value = [&](std::u16string_view name) -> std::optional<std::u16string> {
-      if (arg.starts_with(std::u16string(name) + u"=")) return arg.substr(name.size() + 1);
-      if (arg != name) return std::nullopt;
-      if (i + 1 >= args.size()) throw UsageError(Utf8(name) + " needs a value");
-      return args[++i];
-    };
-    if (arg == u"--json") {
-      options.json = true;
-    } else if (auto serial = value(u"--instrument")) {
-      options.instrument = *serial;
-    } else if (auto since = value(u"--since")) {
-      options.since = *since;
-    } else if (!arg.starts_with(u"--") && !haveFile) {
-      options.file = arg;
-      haveFile = true;
-    } else {
-      throw UsageError("unexpected argument '" + Utf8(arg) + "' for trace show");
-    }
-  }
-  if (!haveFile) throw UsageError("trace show needs the trace FILE");
-  return options;
-}
-
-std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceShowOptions& options) {
+std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceShowOptions& options, bool json) {
   const std::vector<Row> rows = RowBuilder().Build(events);
   std::optional<std::int64_t> since;
   if (options.since) since = SinceMicros(*options.since, rows.empty() ? 0 : rows.front().first->time);
@@ -408,7 +371,7 @@ std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceS
     if (since && row.first->time < *since) continue;
     shown.push_back(&row);
   }
-  return options.json ? JsonOf(shown) : TableOf(shown);
+  return json ? JsonOf(shown) : TableOf(shown);
 }
 
 }  // namespace velcorin::cli

@@ -1,6 +1,5 @@
-// `velcorin trace show` and `velcorin --trace FILE`: reading their arguments,
-// and a trace turned into one line per exchange, command and reply side by
-// side, for people (a table) or programs (JSON Lines). No Windows here.
+// `velcorin trace show`: a trace turned into one line per exchange, command and
+// reply side by side, for people (a table) or programs (JSON Lines). No Windows here.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "cli/core/arguments.h"
 #include "trace/core/trace_event.h"
 
 namespace velcorin::cli {
 
-struct TraceShowOptions {
-  std::u16string file;
-  std::u16string instrument;            // serial number; empty: all
-  std::optional<std::u16string> since;  // as given: HH:MM:SS[.ffffff] or YYYY-MM-DDTHH:MM:SS[.ffffff], UTC
-  bool json = false;
-};
-
-// The global option in front of the command: removes "--trace FILE" (or
-// "--trace=FILE") from args and returns FILE. Throws UsageError without FILE.
-std::optional<std::u16string> TakeTraceOption(std::vector<std::u16string>& args);
-
-// Whether args, after the global options, ask for the trace command.
-bool IsTraceCommand(const std::vector<std::u16string>& args);
-// args: "trace", "show", FILE and options. Throws UsageError.
-TraceShowOptions ParseTraceShow(const std::vector<std::u16string>& args);
-
-// Throws UsageError for a --since it cannot read.
-std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceShowOptions& options);
+// Every text taken from the trace reaches the table in printable ASCII: a trace
+// from elsewhere must not drive the reader's terminal. Throws UsageError for a
+// --since it cannot read.
+std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceShowOptions& options, bool json);
 
 }  // namespace velcorin::cli

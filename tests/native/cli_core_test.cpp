@@ -1,6 +1,9 @@
 // The command-line tool's reading of arguments and its output forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
 
@@ -75,6 +78,67 @@ TEST(CliArguments, GoodCommandLines) {
   EXPECT_FALSE(ParseArguments(Words(u"cal SN1 exit --json")).enterCalMode);
   EXPECT_EQ(ParseArguments(Words(u"shell \\\\?\\usb#x --json")).device, u"\\\\?\\usb#x");
   EXPECT_EQ(ParseArguments(Words(u"--VERSION")).verb, Verb::Version);
+
+  in = ParseArguments(Words(u"TRACE Show t.jsonl --Instrument SN1 --SINCE=07:00:00 --json"));
+  EXPECT_EQ(in.verb, Verb::Trace);
+  EXPECT_EQ(in.traceShow.file, u"t.jsonl");
+  EXPECT_EQ(in.traceShow.instrument, u"SN1");
+  EXPECT_EQ(in.traceShow.since, u"07:00:00");
+  EXPECT_TRUE(in.json);
+  EXPECT_FALSE(in.traceTo);
+  for (const auto* line :
+       {u"--trace t.jsonl list --json", u"--TRACE=t.jsonl list --json", u"list --Trace t.jsonl --json"}) {
+    in = ParseArguments(Words(line));
+    EXPECT_EQ(in.verb, Verb::List) << Utf8(line);
+    EXPECT_EQ(in.traceTo, u"t.jsonl") << Utf8(line);
+    EXPECT_TRUE(in.json) << Utf8(line);
+  }
+}
+
+std::u16string Upper(std::u16string_view text) {
+  std::u16string out(text);
+  for (auto& c : out) c = c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+  return out;
+}
+
+// One table for every command of the tool: in any case it is that command, and
+// help on it comes every way there is to ask.
+TEST(CliArguments, EveryCommandInAnyCaseWithItsHelp) {
+  const struct {
+    Verb verb;
+    std::u16string_view line;  // the command with what it needs
+  } cases[] = {{Verb::List, u"list"},
+               {Verb::Info, u"info SN1"},
+               {Verb::Query, u"query SN1 --op 1 --code 2"},
+               {Verb::Cal, u"cal SN1 exit"},
+               {Verb::Choose, u"choose"},
+               {Verb::Watch, u"watch"},
+               {Verb::Shell, u"shell SN1"},
+               {Verb::Trace, u"trace show t.jsonl"},
+               {Verb::Help, u"help"}};
+  const std::string overview = HelpText(std::nullopt, nullptr);
+  EXPECT_NE(overview.find("--trace FILE COMMAND"), std::string::npos) << overview;
+  ASSERT_EQ(std::size(cases), Commands().size());
+  for (const auto& command : Commands()) {
+    const auto c = std::find_if(std::begin(cases), std::end(cases), [&](auto& c) { return c.verb == command.verb; });
+    ASSERT_NE(c, std::end(cases)) << Utf8(command.name) << " has no row";
+    const std::u16string line(c->line), name(command.name);
+    EXPECT_EQ(ParseArguments(Words(line)).verb, command.verb) << Utf8(line);
+    EXPECT_EQ(ParseArguments(Words(Upper(line))).verb, command.verb) << Utf8(Upper(line));
+    EXPECT_NE(overview.find("\n  " + Utf8(name) + " "), std::string::npos) << Utf8(name);
+    if (command.verb == Verb::Help) continue;
+    const std::string usage = "usage: velcorin " + Utf8(name) + " ";
+    EXPECT_EQ(HelpText(command.verb, nullptr).rfind(usage, 0), 0u) << HelpText(command.verb, nullptr);
+    for (const std::u16string& asking : {u"help " + name, u"HELP " + Upper(name), line + u" --help",
+                                         Upper(line) + u" -H", line + u" /?", u"--HELP " + name}) {
+      const auto in = ParseArguments(Words(asking));
+      EXPECT_EQ(in.verb, Verb::Help) << Utf8(asking);
+      EXPECT_EQ(in.helpFor, command.verb) << Utf8(asking);
+    }
+  }
+  EXPECT_NE(HelpText(Verb::Trace, nullptr).find("--since TIME"), std::string::npos);
+  EXPECT_NE(HelpText(Verb::Query, nullptr).find("\n  --trace FILE "), std::string::npos);
+  EXPECT_EQ(HelpText(Verb::Trace, nullptr).find("\n  --trace FILE "), std::string::npos);
 }
 
 TEST(CliArguments, EveryWayToAskForHelp) {
@@ -128,6 +192,17 @@ TEST(CliArguments, BadUsageNamesWhatIsWrong) {
       {u"cal SN1 exit extra", "unexpected argument 'extra' after cal DEVICE exit"},
       {u"cal SN1 enter pw more", "unexpected argument 'more' for cal"},
       {u"--version now", "unexpected argument 'now' after --version"},
+      {u"trace", "trace needs 'show FILE'"},
+      {u"trace list", "trace needs 'show FILE'"},
+      {u"trace show", "trace show needs the trace FILE"},
+      {u"trace show a b", "unexpected argument 'b' for trace show"},
+      {u"trace show a --since", "--since needs TIME"},
+      {u"trace show a --colour", "unknown option '--colour' for trace"},
+      {u"trace show a --op 1", "unknown option '--op' for trace"},
+      {u"--trace", "--trace needs FILE"},
+      {u"--trace t.jsonl", "a command is needed after --trace FILE"},
+      {u"list --trace=", "--trace needs FILE"},
+      {u"--trace t.jsonl trace show a", "unknown option '--trace' for trace"},
   };
   for (const auto& c : cases) {
     try {
@@ -221,6 +296,9 @@ TEST(CliReport, TextsShownPlainAndJsonExact) {
   EXPECT_EQ(Shown(u"a\x1b[2Jb\x7f"), "a\\x1B[2Jb\\x7F");
   EXPECT_EQ(JsonString(u"q\"\\\n\t\x1b\u00e9\U0001F600"), "\"q\\\"\\\\\\n\\t\\u001b\xC3\xA9\xF0\x9F\x98\x80\"");
   EXPECT_EQ(JsonString(std::u16string(1, char16_t(0xD800))), "\"\\ud800\"");
+  // C1 controls (CSI, NEL) and bidirectional overrides and isolates, which a terminal obeys.
+  EXPECT_EQ(Shown(u"a\u009b31m\u0085\u202eb\u2066\u00e9"), "a\\x9B31m\\x85\\u202Eb\\u2066\xC3\xA9");
+  EXPECT_EQ(JsonString(u"\u009b\u202e\u00a0"), "\"\\u009b\\u202e\xC2\xA0\"");
   EXPECT_EQ(Hex(0x1102), "0x1102");
   EXPECT_EQ(Hex(-1), "0xFFFFFFFF");
 }
@@ -258,17 +336,25 @@ TEST(CliReport, ListInfoAndReplyForms) {
             "2  in use or not answering: \\\\?\\usb#vid_6a5b&pid_1102#demo1102#{guid}\n");
   EXPECT_NE(InfoText(a).find("Index:        1\nModel:        LDI-3001\n"), std::string::npos) << InfoText(a);
   EXPECT_NE(InfoText(a).find("Path:         \\\\?\nChannel 1:    Laser A\nChannel 2:    Laser B\n"), std::string::npos);
-  EXPECT_EQ(InfoJson(a),
-            "{\"Index\": 1, \"State\": \"ready\", \"ModelNumber\": \"LDI-3001\", \"SerialNumber\": \"DEMO3001\", "
-            "\"FirmwareVersion\": \"2.14\", \"ProductID\": 12289, \"VendorID\": 27227, \"ChannelCount\": 2, "
-            "\"Description\": \"LD\", \"DevicePath\": \"\\\\\\\\?\", \"ChannelNames\": [\"Laser A\", \"Laser B\"], "
-            "\"Exact\": {\"ModelNumber\": \"LDI-3001\", \"SerialNumber\": \"DEMO3001\\u0000\", \"FirmwareVersion\": "
-            "\"2.14\", \"Description\": \"LD\", \"DevicePath\": \"\\\\\\u0000\\\\\\u0000?\\u0000\", \"ChannelNames\": "
-            "[\"Laser A\", \"Laser B\\u0000\"]}}\n");
+  // Under Exact only what the shown form does not give back.
+  EXPECT_EQ(
+      InfoJson(a),
+      "{\"Index\": 1, \"State\": \"ready\", \"ModelNumber\": \"LDI-3001\", \"SerialNumber\": \"DEMO3001\", "
+      "\"FirmwareVersion\": \"2.14\", \"ProductID\": 12289, \"VendorID\": 27227, \"ChannelCount\": 2, "
+      "\"Description\": \"LD\", \"DevicePath\": \"\\\\\\\\?\", \"ChannelNames\": [\"Laser A\", \"Laser B\"], "
+      "\"Exact\": {\"SerialNumber\": \"DEMO3001\\u0000\", \"ChannelNames\": [\"Laser A\", \"Laser B\\u0000\"]}}\n");
+  Instrument odd = a;
+  odd.serial = u"DEMO3001";
+  odd.channelNames = {u"Laser A"};
+  odd.plainPathSuffices = false;
+  EXPECT_NE(InfoJson(odd).find("\"Exact\": {\"DevicePath\": \"\\\\\\u0000\\\\\\u0000?\\u0000\"}}"), std::string::npos)
+      << InfoJson(odd);
+  odd.plainPathSuffices = true;
+  odd.firmware = u"2.14 ";
+  EXPECT_NE(InfoJson(odd).find("\"Exact\": {\"FirmwareVersion\": \"2.14 \"}}"), std::string::npos) << InfoJson(odd);
   EXPECT_EQ(ListJson({busy}),
             "[{\"Index\": 2, \"State\": \"unavailable\", \"DevicePath\": "
-            "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\", \"Exact\": {\"DevicePath\": "
-            "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\"}}]\n");
+            "\"\\\\\\\\?\\\\usb#vid_6a5b&pid_1102#demo1102#{guid}\", \"Exact\": {}}]\n");
   EXPECT_EQ(ListJson({}), "[]\n");
   const Enumerations names{{{u"TypeRead", 1}}, {{u"CmdFwVer", 2}}, {{u"ErrOk", 0}}};
   const Reply r{0x3001, 0, 1, 2, 0, std::u16string(u"2.14\0  ", 7)};
@@ -278,13 +364,48 @@ TEST(CliReport, ListInfoAndReplyForms) {
   EXPECT_EQ(
       ReplyText(r, timing, &names),
       "DevType:  12289 (0x3001)\nChannel:  0\nOpType:   1 (TypeRead)\nOpCode:   2 (CmdFwVer)\nEndCode:  0 (ErrOk)\n"
-      "Data:     2.14\nRound trip over 4 queries: min 1.000 ms, median 2.500 ms, max 10.000 ms\n");
+      "Data:     2.14\n4 queries, 0 failed; round trip min 1.000 ms, median 2.500 ms, max 10.000 ms\n");
   EXPECT_NE(ReplyText(r, std::nullopt, nullptr).find("OpType:   1\nOpCode:   2\nEndCode:  0\n"), std::string::npos);
   EXPECT_EQ(ReplyJson(r, std::nullopt, &names),
             "{\"DevType\": 12289, \"Channel\": 0, \"OpType\": 1, \"OpTypeName\": \"TypeRead\", \"OpCode\": 2, "
             "\"OpCodeName\": \"CmdFwVer\", \"EndCode\": 0, \"EndCodeName\": \"ErrOk\", \"Data\": \"2.14\", "
             "\"Exact\": {\"Data\": \"2.14\\u0000  \"}}\n");
   EXPECT_NE(ReplyJson(r, std::nullopt, nullptr).find("\"OpTypeName\": null"), std::string::npos);
+  EXPECT_NE(ReplyJson({0, 0, 1, 2, 0, u"2.14"}, std::nullopt, nullptr).find("\"Exact\": {}}"), std::string::npos);
+}
+
+// query --repeat's report, at its end or stopped by Ctrl+C, with or without a reply.
+TEST(CliReport, RepeatedQueryReport) {
+  const Reply r{0, 0, 1, 2, 9, u"x"};
+  RoundTrips some = Summarize({2.0, 1.0, 4.0});
+  some.failed = 1;
+  some.stoppedOf = 1000;
+  RoundTrips none;
+  none.runs = none.failed = 1;
+  const struct {
+    std::optional<Reply> last;
+    RoundTrips timing;
+    bool json;
+    std::string report;  // its end
+  } cases[] = {
+      {r, some, false,
+       "Data:     x\nstopped by Ctrl+C after 3 of 1000 queries, 1 failed; round trip min 1.000 ms, median 2.000 ms, "
+       "max 4.000 ms\n"},
+      {r, some, true,
+       "\"RoundTripMs\": {\"runs\": 3, \"failed\": 1, \"stopped\": true, \"min\": 1.000, \"median\": 2.000, "
+       "\"max\": 4.000}}\n"},
+      {std::nullopt, none, false, "^1 query, 1 failed\n"},
+      {std::nullopt, none, true,
+       "^{\"RoundTripMs\": {\"runs\": 1, \"failed\": 1, \"stopped\": false, \"min\": null, \"median\": null, "
+       "\"max\": null}}\n"},
+  };
+  for (const auto& c : cases) {
+    const std::string out = RepeatReport(c.last, c.timing, nullptr, c.json);
+    if (c.report.starts_with("^"))
+      EXPECT_EQ(out, c.report.substr(1));
+    else
+      EXPECT_TRUE(out.ends_with(c.report)) << out;
+  }
 }
 
 TEST(CliReport, DeviceNamedBySerialIndexOrPath) {

@@ -1,6 +1,7 @@
 // `velcorin trace show`: a trace with time-outs and failures as people read it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,52 +120,72 @@ TEST(TraceShow, OneLinePerExchangeWithTroubleMarked) {
   };
   std::string table;
   for (const auto& line : expected) table += line + "\n";
-  EXPECT_EQ(ShowTrace(TroubledTrace(), TraceShowOptions{}), table);
+  EXPECT_EQ(ShowTrace(TroubledTrace(), TraceShowOptions{}, false), table);
 }
 
 TEST(TraceShow, NarrowedByInstrumentAndTimeOrPassedOnAsJson) {
   const auto events = TroubledTrace();
   const auto lines = [&](TraceShowOptions options) {
-    const std::string out = ShowTrace(events, options);
+    const std::string out = ShowTrace(events, options, false);
     return std::count(out.begin(), out.end(), '\n');
   };
-  EXPECT_EQ(lines({u"f", u"demo3001", std::nullopt, false}), 12);  // header, and all but the limit line
-  EXPECT_EQ(lines({u"f", u"DEMO9999", std::nullopt, false}), 1);
-  EXPECT_EQ(lines({u"f", u"", u"07:40:18.016", false}), 4);
-  EXPECT_EQ(lines({u"f", u"", u"2026-12-08T07:40:18.0165", false}), 3);
-  EXPECT_EQ(lines({u"f", u"", u"2026-12-09T00:00:00", false}), 1);
-  EXPECT_THROW(ShowTrace(events, {u"f", u"", u"7:40", false}), UsageError);
+  EXPECT_EQ(lines({u"f", u"demo3001", std::nullopt}), 12);  // header, and all but the limit line
+  EXPECT_EQ(lines({u"f", u"DEMO9999", std::nullopt}), 1);
+  EXPECT_EQ(lines({u"f", u"", u"07:40:18.016"}), 4);
+  EXPECT_EQ(lines({u"f", u"", u"2026-12-08T07:40:18.0165"}), 3);
+  EXPECT_EQ(lines({u"f", u"", u"2026-12-09T00:00:00"}), 1);
+  EXPECT_THROW(ShowTrace(events, {u"f", u"", u"7:40"}, false), UsageError);
 
-  const std::string json = ShowTrace(events, {u"f", u"", std::nullopt, true});
+  const std::string json = ShowTrace(events, {u"f", u"", std::nullopt}, true);
   EXPECT_EQ(std::count(json.begin(), json.end(), '\n'), 12);
   EXPECT_NE(json.find("\"OpCodeName\":\"CmdFwVer\""), std::string::npos);
   EXPECT_NE(json.find("\"EndCode\":9,\"EndCodeName\":\"ErrCalMode\",\"Data\":null,\"withheld\":true"),
             std::string::npos);
 }
 
-TEST(TraceShow, Arguments) {
-  std::vector<std::u16string> args = {u"--trace", u"t.jsonl", u"list", u"--json"};
-  EXPECT_EQ(TakeTraceOption(args), u"t.jsonl");
-  EXPECT_EQ(args, (std::vector<std::u16string>{u"list", u"--json"}));
-  args = {u"--trace=x", u"info", u"1"};
-  EXPECT_EQ(TakeTraceOption(args), u"x");
-  args = {u"--trace"};
-  EXPECT_THROW(TakeTraceOption(args), UsageError);
+bool PrintableAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7F); });
+}
 
-  const auto options =
-      ParseTraceShow({u"trace", u"show", u"t.jsonl", u"--instrument", u"SN1", u"--since=07:00:00", u"--json"});
-  EXPECT_EQ(options.file, u"t.jsonl");
-  EXPECT_EQ(options.instrument, u"SN1");
-  EXPECT_EQ(options.since, u"07:00:00");
-  EXPECT_TRUE(options.json);
-  for (const std::vector<std::u16string>& bad :
-       std::vector<std::vector<std::u16string>>{{u"trace"},
-                                                {u"trace", u"list"},
-                                                {u"trace", u"show"},
-                                                {u"trace", u"show", u"a", u"b"},
-                                                {u"trace", u"show", u"a", u"--since"},
-                                                {u"trace", u"show", u"a", u"--colour"}})
-    EXPECT_THROW(ParseTraceShow(bad), UsageError);
+// A trace from elsewhere cannot drive the reader's terminal: its texts show as
+// printable ASCII in every row and column, however the trace spelled them.
+TEST(TraceShow, TextsFromTheTraceShownEscaped) {
+  using namespace codes;
+  const struct {
+    const char* json;  // the path as the trace's line spells it
+    const char* shown;
+  } cases[] = {
+      {R"(\u001b[2J\u001b]0;k4\u0007)", R"(\x1B[2J\x1B]0;k4\x07)"},  // clear the screen, retitle the window
+      {R"(\u009b31m)", R"(\x9B31m)"},                                // C1 CSI as one byte
+      {"\xc2\x9b"
+       "31m",
+       R"(\xC2\x9B31m)"},                    // C1 CSI as UTF-8
+      {R"(a\u202eb)", R"(a\xE2\x80\xAEb)"},  // right-to-left override
+      {R"(\ud800)", R"(\xED\xA0\x80)"},      // a lone surrogate
+      {"\xff\xfe\x80", R"(\xFF\xFE\x80)"},   // not UTF-8
+  };
+  for (const auto& c : cases) {
+    TraceText t;
+    t.Add(EventKind::Walk, 0).path = "PATH";
+    TraceEvent& open = t.Add(EventKind::Open, 1, Outcome::InUse);
+    open.path = "PATH", open.error = 231;
+    t.Transfer(EventKind::Write, Outcome::Done, Command(TypeRead, CmdSerial), 40);
+    t.Transfer(EventKind::Read, Outcome::Done, Reply(CmdSerial, ErrOk, "SN\x1b[8m\x9b"), 210);
+    t.Add(EventKind::Close, 1);
+    std::string text;
+    for (const auto& e : t.Read()) text += trace::FormatLine(e);
+    for (std::size_t at; (at = text.find("\"PATH\"")) != std::string::npos;)
+      text.replace(at, 6, "\"" + std::string(c.json) + "\"");
+    const auto events = trace::ParseTrace(text);
+    ASSERT_EQ(events.size(), 5u) << text;
+
+    const std::string table = ShowTrace(events, {}, false);
+    EXPECT_TRUE(PrintableAscii(table)) << table;
+    EXPECT_NE(table.find(std::string("found ") + c.shown + "\n"), std::string::npos) << table;
+    EXPECT_NE(table.find(std::string("open ") + c.shown + " "), std::string::npos) << table;
+    EXPECT_NE(table.find("  SN\\x1B[8m\\x9B  "), std::string::npos) << table;  // the Instrument column
+    EXPECT_TRUE(PrintableAscii(ShowTrace(events, {}, true)));
+  }
 }
 
 }  // namespace
