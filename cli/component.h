@@ -70,7 +70,7 @@ class Component {
   LoadedDll Dll();
 
  private:
-  std::vector<Instrument> Enumerate(const std::vector<FilterOption>& filters);
+  std::vector<Instrument> Enumerate(const std::vector<FilterOption>& options);
 
   Microsoft::WRL::ComPtr<_Device> device_;
 };

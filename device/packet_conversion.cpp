@@ -7,7 +7,7 @@ namespace velcorin {
 
 // The portable core's codes are the library's constants.
 #define VELCORIN_SAME_AS_LIBRARY(name, value) \
-  static_assert(codes::name == value && codes::name == ::name, #name " differs from the type library");
+  static_assert(codes::name == (value) && codes::name == ::name, #name " differs from the type library");
 VELCORIN_PACKET_CODES(VELCORIN_SAME_AS_LIBRARY)
 #undef VELCORIN_SAME_AS_LIBRARY
 

@@ -43,7 +43,7 @@ Examiners::Examiners(std::vector<std::u16string> paths, ExamineInstrument examin
     auto share = std::make_unique<std::shared_ptr<Shared>>(shared_);
     UniqueKernelHandle worker(CreateThread(nullptr, 0, &Work, share.get(), 0, nullptr));
     if (!worker) break;
-    share.release();  // the worker's now
+    static_cast<void>(share.release());  // the worker's now
     workers_.push_back(std::move(worker));
   }
   // No thread to be had: one after another, here.

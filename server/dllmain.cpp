@@ -10,7 +10,7 @@
 
 #if defined(__MINGW32__)
 namespace __gnu_cxx {
-void __freeres() noexcept;  // libstdc++: frees its emergency exception pool
+void __freeres() noexcept;  // NOLINT(bugprone-reserved-identifier): libstdc++'s own, frees its emergency exception pool
 }
 #endif
 

@@ -64,7 +64,7 @@ std::wstring SimClient::FindExecutable() {
   module.resize(GetModuleFileNameW(nullptr, module.data(), MAX_PATH));
   std::wstring folder = Folder(module);
   for (int up = 0; up <= kFoldersUp && !folder.empty(); ++up, folder = Folder(folder)) {
-    const std::wstring candidate = folder + L"\\" + kExecutableName;
+    std::wstring candidate = folder + L"\\" + kExecutableName;
     if (FileExists(candidate)) return candidate;
   }
   return {};

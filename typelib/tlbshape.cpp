@@ -142,7 +142,7 @@ class Shaper {
   ComPtr<ITypeInfo> FindSource(const wchar_t* name) const {
     for (UINT i = 0; i < source_->GetTypeInfoCount(); ++i) {
       Bstr found;
-      Check(source_->GetDocumentation(i, found.put(), nullptr, nullptr, nullptr), "GetDocumentation");
+      Check(source_->GetDocumentation(static_cast<INT>(i), found.put(), nullptr, nullptr, nullptr), "GetDocumentation");
       if (found.view() == name) {
         ComPtr<ITypeInfo> info;
         Check(source_->GetTypeInfo(i, &info), "GetTypeInfo");
@@ -275,6 +275,7 @@ class Shaper {
     f.elemdescFunc.paramdesc = {};
     Check(t.target->AddFuncDesc(index, &f), "AddFuncDesc");
     std::vector<LPOLESTR> raw;
+    raw.reserve(names.size());
     for (const auto& n : names) raw.push_back(const_cast<LPOLESTR>(n.c_str()));
     Check(t.target->SetFuncAndParamNames(index, raw.data(), static_cast<UINT>(raw.size())), "SetFuncAndParamNames");
   }

@@ -75,7 +75,7 @@ std::optional<std::int32_t> ParseNumber(std::u16string_view text);
 
 // The arguments after the program's name; "--trace FILE" may also come before
 // the command. Throws UsageError.
-Invocation ParseArguments(const std::vector<std::u16string>& args);
+Invocation ParseArguments(const std::vector<std::u16string>& given);
 
 // The constants of one of the component's enumerations, as its type library names them.
 struct NamedValue {

@@ -39,7 +39,7 @@ struct RoundTrips {
   double minMs = 0, medianMs = 0, maxMs = 0;
 };
 // Every query answered: runs and answered are the times' count.
-RoundTrips Summarize(std::vector<double> milliseconds);
+RoundTrips Summarize(std::vector<double> ms);
 // What query --repeat prints at its end, or when stopped: the last reply, if
 // one came, and the summary.
 std::string RepeatReport(const std::optional<Reply>& last, const RoundTrips& timing, const Enumerations* names,

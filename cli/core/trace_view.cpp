@@ -85,7 +85,7 @@ std::string ReplyText(const TraceEvent& read, const TraceEvent* write) {
   return text;
 }
 
-std::string WithError(std::string text, std::uint32_t error) {
+std::string WithError(const std::string& text, std::uint32_t error) {
   return error ? text + " (error " + std::to_string(error) + ")" : text;
 }
 

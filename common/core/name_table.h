@@ -16,7 +16,8 @@ namespace velcorin {
 // Each ASCII unit's lower-case form when it may stand in a name, else 0.
 inline constexpr std::array<char16_t, 128> kNameFolding = [] {
   std::array<char16_t, 128> folding{};
-  for (char16_t c = 0; c < folding.size(); ++c) {
+  for (std::size_t unit = 0; unit < folding.size(); ++unit) {
+    const auto c = static_cast<char16_t>(unit);
     if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_') folding[c] = c;
     if (c >= u'A' && c <= u'Z') folding[c] = static_cast<char16_t>(c + 32);
   }

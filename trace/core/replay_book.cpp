@@ -138,7 +138,8 @@ class Builder {
 }  // namespace
 
 std::string CommandKey(std::span<const std::uint8_t> command) {
-  std::vector<std::uint8_t> bytes(command.begin(), command.begin() + std::min(command.size(), kCommandReportSize));
+  const std::span<const std::uint8_t> sent = command.first(std::min(command.size(), kCommandReportSize));
+  std::vector<std::uint8_t> bytes(sent.begin(), sent.end());
   bytes.resize(kCommandReportSize, 0);
   const bool secret = IsPasswordReport(bytes);
   if (secret) MaskData(bytes, false);

@@ -5,7 +5,7 @@ namespace {
 
 // Room for the limit line with the widest numbers it can carry.
 constexpr std::size_t kLimitLineReserve = 256;
-constexpr std::uint64_t kMegabyte = 1024 * 1024;
+constexpr std::uint64_t kMegabyte = std::uint64_t{1024} * 1024;
 // Beyond what a 64-bit file size could need, and below any overflow of the product.
 constexpr std::uint64_t kLargestLimitMb = 1u << 30;
 
