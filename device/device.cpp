@@ -17,12 +17,12 @@ std::u16string_view View(BSTR text) {
 }
 
 // Runs on an examiner's thread: no object is made there, only the identity read.
-ListingRecord Examine(const std::u16string& path, HANDLE abandoned, WaitForAny wait) {
+ListingRecord Examine(const Examination& examination) {
   InstrumentLink link;
-  link.EndTransfersOn(abandoned, wait);
-  std::optional<Identity> identity = IdentifyAt(link, path);
+  link.EndTransfersOn(examination.abandoned, examination.wait);
+  std::optional<Identity> identity = IdentifyAt(link, examination.path);
   if (!identity) return {};
-  return [identity = std::move(*identity), path] {
+  return [identity = std::move(*identity), path = examination.path] {
     ComPtr<DevInfo> info = MakeObject<DevInfo>();
     info->Fill(identity);
     info->SetDevicePath(Bstr(std::wstring_view(reinterpret_cast<const wchar_t*>(path.data()), path.size())).get());
@@ -129,7 +129,7 @@ STDMETHODIMP Device::EnumDevices(_Collection* outList, _Collection* filter, VARI
 }
 
 std::unique_ptr<Enumeration> Device::StartEnumeration(std::function<void()> examined) {
-  return Enumeration::Start(Examine, std::move(examined), false);
+  return Enumeration::StartInBackground(Examine, std::move(examined));
 }
 
 HRESULT Device::FinishEnumeration(Enumeration& enumeration, _Collection* outList, _Collection* filter,

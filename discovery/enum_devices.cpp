@@ -47,11 +47,20 @@ void List(const ListingRecord& record, const CollectionRef& outList, _Collection
 
 }  // namespace
 
+std::unique_ptr<Enumeration> Enumeration::StartInBackground(const ExamineInstrument& examine,
+                                                            std::function<void()> examined) {
+  return Start(examine, std::move(examined), AwaitingThread::OnlyWaits);
+}
+
+std::unique_ptr<Enumeration> Enumeration::StartWithCaller(const ExamineInstrument& examine) {
+  return Start(examine, nullptr, AwaitingThread::ExaminesToo);
+}
+
 std::unique_ptr<Enumeration> Enumeration::Start(const ExamineInstrument& examine, std::function<void()> examined,
-                                                bool callerExamines) {
+                                                AwaitingThread awaiting) {
   auto enumeration = std::make_unique<Enumeration>();
   if (auto paths = PresentPaths())
-    enumeration->examiners_.emplace(std::move(*paths), examine, std::move(examined), callerExamines);
+    enumeration->examiners_.emplace(std::move(*paths), examine, std::move(examined), awaiting);
   else if (examined)
     examined();
   return enumeration;
@@ -66,7 +75,7 @@ bool Enumeration::Finish(_Collection* outList, _Collection* filter) {
 
 bool EnumerateDevices(_Collection* outList, _Collection* filter, const ExamineInstrument& examine) {
   Empty(CollectionRef(outList));
-  return Enumeration::Start(examine, nullptr, true)->Finish(outList, filter);
+  return Enumeration::StartWithCaller(examine)->Finish(outList, filter);
 }
 
 }  // namespace velcorin

@@ -17,11 +17,13 @@ namespace velcorin {
 // caller's filters, on the caller's thread and in the system's order.
 class Enumeration {
  public:
-  // Walks the system's list and starts examining what it holds; `examined`
-  // runs once the examinations have ended (on a worker thread, or at once).
-  // A caller that goes on to Finish at once examines along (`callerExamines`).
-  static std::unique_ptr<Enumeration> Start(const ExamineInstrument& examine, std::function<void()> examined,
-                                            bool callerExamines);
+  // Walks the system's list and starts examining what it holds on worker
+  // threads; `examined` runs once the examinations have ended (on a worker
+  // thread, or at once), and the caller finishes when it likes.
+  static std::unique_ptr<Enumeration> StartInBackground(const ExamineInstrument& examine,
+                                                        std::function<void()> examined);
+  // The same for a caller that goes on to Finish at once: it examines along.
+  static std::unique_ptr<Enumeration> StartWithCaller(const ExamineInstrument& examine);
 
   // Whether Finish would find every examination ended.
   bool Examined() const { return !examiners_ || examiners_->Complete(); }
@@ -32,6 +34,9 @@ class Enumeration {
   bool Finish(_Collection* outList, _Collection* filter);
 
  private:
+  static std::unique_ptr<Enumeration> Start(const ExamineInstrument& examine, std::function<void()> examined,
+                                            AwaitingThread awaiting);
+
   std::optional<Examiners> examiners_;  // none when the system refused the list
 };
 

@@ -17,7 +17,10 @@ struct Examiners::Shared {
 
   void Run(WaitForAny wait) {
     RunExaminer(
-        queue, [this, wait](std::size_t index) { return examine(paths[index], abandoned.get(), wait); },
+        queue,
+        [this, wait](std::size_t index) {
+          return examine(Examination{paths[index], abandoned.get(), wait});
+        },
         [this] { complete(); });
   }
 
@@ -29,16 +32,17 @@ struct Examiners::Shared {
 };
 
 Examiners::Examiners(std::vector<std::u16string> paths, ExamineInstrument examine, std::function<void()> complete,
-                     bool callerExamines)
+                     AwaitingThread awaiting)
     : shared_(std::make_shared<Shared>(std::move(paths), std::move(examine),
                                        complete ? std::move(complete) : std::function<void()>([] {}))),
-      callerExamines_(callerExamines) {
+      awaiting_(awaiting) {
   if (!shared_->abandoned) throw ComError{HRESULT_FROM_WIN32(GetLastError())};
   if (shared_->paths.empty()) {
     shared_->complete();
     return;
   }
-  const std::size_t workers = ExaminerCount(shared_->paths.size()) - (callerExamines ? 1 : 0);
+  const bool awaiterExamines = awaiting == AwaitingThread::ExaminesToo;
+  const std::size_t workers = ExaminerCount(shared_->paths.size()) - (awaiterExamines ? 1 : 0);
   for (std::size_t i = 0; i < workers; ++i) {
     auto share = std::make_unique<std::shared_ptr<Shared>>(shared_);
     UniqueKernelHandle worker(CreateThread(nullptr, 0, &Work, share.get(), 0, nullptr));
@@ -47,7 +51,7 @@ Examiners::Examiners(std::vector<std::u16string> paths, ExamineInstrument examin
     workers_.push_back(std::move(worker));
   }
   // No thread to be had: one after another, here.
-  if (workers_.empty() && !callerExamines) shared_->Run(WaitForAnyObject);
+  if (workers_.empty() && !awaiterExamines) shared_->Run(WaitForAnyObject);
 }
 
 Examiners::~Examiners() {
@@ -67,7 +71,7 @@ DWORD WINAPI Examiners::Work(void* share) {
 bool Examiners::Complete() const { return shared_->queue.Complete(); }
 
 std::vector<ListingRecord> Examiners::Await() {
-  if (callerExamines_) shared_->Run(WaitForAnyKeepingWindowsPainted);
+  if (awaiting_ == AwaitingThread::ExaminesToo) shared_->Run(WaitForAnyKeepingWindowsPainted);
   for (const UniqueKernelHandle& worker : workers_) {
     const HANDLE thread = worker.get();
     WaitForAnyKeepingWindowsPainted(1, &thread, INFINITE);

@@ -21,18 +21,27 @@ namespace velcorin {
 // list, made there. Empty for an instrument that is not listed.
 using ListingRecord = std::function<ComPtr<_DevInfo>()>;
 
-// Examines the instrument at a device path; touches no object of the caller's,
-// waits through `wait`, and gives up waiting once `abandoned` is signalled.
-using ExamineInstrument = std::function<ListingRecord(const std::u16string& path, HANDLE abandoned, WaitForAny wait)>;
+// What one examination works with: the instrument's device path, the event
+// that abandons it (once signalled, give up waiting), and how to wait.
+struct Examination {
+  const std::u16string& path;
+  HANDLE abandoned;
+  WaitForAny wait;
+};
+
+// Examines one instrument; touches no object of the caller's.
+using ExamineInstrument = std::function<ListingRecord(const Examination& examination)>;
+
+// Whether the thread that awaits the examinations is one of the examiners:
+// one thread fewer to start, none at all for a single instrument.
+enum class AwaitingThread { OnlyWaits, ExaminesToo };
 
 class Examiners {
  public:
   // Starts examining every path; `complete` runs once, on the thread that ends
-  // the last examination (at once, on this thread, when there is none). When
-  // `callerExamines`, Await's thread is one of the examiners: one thread fewer
-  // to start, none at all for a single instrument.
+  // the last examination (at once, on this thread, when there is none).
   Examiners(std::vector<std::u16string> paths, ExamineInstrument examine, std::function<void()> complete,
-            bool callerExamines);
+            AwaitingThread awaiting);
   // Abandons what is still in flight: no further instrument is opened, the
   // transfers waiting are cancelled, and the workers close their handles and
   // end on their own.
@@ -52,7 +61,7 @@ class Examiners {
 
   std::shared_ptr<Shared> shared_;
   std::vector<UniqueKernelHandle> workers_;
-  bool callerExamines_;
+  AwaitingThread awaiting_;
 };
 
 }  // namespace velcorin

@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto again = trace::ParseLine(line);
     if (!again || trace::FormatLine(*again) != line) std::abort();
   }
-  cli::ShowTrace(events, {});
-  cli::ShowTrace(events, {u"f", u"", std::nullopt, true});
+  cli::ShowTrace(events, {}, false);
+  cli::ShowTrace(events, {u"f", u"", std::nullopt}, true);
   for (auto& instrument : trace::ReplayInstruments(events))
     for (const auto& event : events)
       if (event.kind == trace::EventKind::Write) instrument.script.Answer(event.bytes);

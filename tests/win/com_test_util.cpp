@@ -34,6 +34,27 @@ long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*)) {
   return value;
 }
 
+ComPtr<_DevInfo> DevInfoAt(_Collection* list, long index) {
+  VARIANT at = I4(index), item;
+  VariantInit(&item);
+  ComPtr<_DevInfo> info;
+  if (SUCCEEDED(list->Item(&at, &item)) && V_VT(&item) == VT_DISPATCH && V_DISPATCH(&item))
+    V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info));
+  VariantClear(&item);
+  return info;
+}
+
+std::string SerialOf(_DevInfo* info) {
+  const std::wstring serial = info ? TextOf(info, &_DevInfo::get_SerialNumber) : L"?";
+  return std::string(serial.begin(), serial.end());
+}
+
+std::vector<std::string> SerialsOf(_Collection* list) {
+  std::vector<std::string> serials;
+  for (long i = 1; i <= CountOf(list); ++i) serials.push_back(SerialOf(DevInfoAt(list, i).Get()));
+  return serials;
+}
+
 std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower) {
   SAFEARRAY* names = nullptr;
   info->get_ChannelNames(&names);

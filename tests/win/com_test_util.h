@@ -78,6 +78,29 @@ class FakeDispatch : public Itf {
   ULONG refs_ = 0;
 };
 
+// A caller's filter of another implementation with a fixed action and target;
+// what its Tokens answers is the subclass's. Puts are accepted and ignored.
+class FakeEnumFilter : public FakeDispatch<_EnumFilter> {
+ public:
+  FakeEnumFilter(FilterActionEnum action, FilterTargetEnum target) : action_(action), target_(target) {}
+  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override {
+    *v = action_;
+    return S_OK;
+  }
+  STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
+  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override {
+    *v = target_;
+    return S_OK;
+  }
+  STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
+  STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
+  STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
+
+ private:
+  FilterActionEnum action_;
+  FilterTargetEnum target_;
+};
+
 // An empty collection of the component's own.
 inline ComPtr<_Collection> NewList() {
   ComPtr<_Collection> list;
@@ -112,6 +135,12 @@ bool IsOpen(_Device* device);
 // A DevInfo property read through its getter; numbers read -12345 when the getter fails.
 std::wstring TextOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(BSTR*));
 long LongOf(_DevInfo* info, HRESULT (STDMETHODCALLTYPE _DevInfo::*get)(long*));
+// The DevInfo at a 1-based index of a listing; null where the item is none.
+ComPtr<_DevInfo> DevInfoAt(_Collection* list, long index);
+// Its serial number, narrowed; "?" for no DevInfo.
+std::string SerialOf(_DevInfo* info);
+// The serial numbers of a listing, in its order.
+std::vector<std::string> SerialsOf(_Collection* list);
 
 // The record's channel names; nullopt when it holds no array. `lower` gets the lower bound.
 std::optional<std::vector<std::wstring>> ChannelNames(_DevInfo* info, LONG* lower = nullptr);

@@ -63,25 +63,6 @@ void AppendObject(_Collection* list, IDispatch* object) {
   Append(list, item.v);
 }
 
-ComPtr<_DevInfo> ItemOf(_Collection* list, long index) {
-  Var at(I4(index)), item;
-  ComPtr<_DevInfo> info;
-  if (SUCCEEDED(list->Item(&at.v, &item.v)) && V_VT(&item.v) == VT_DISPATCH && V_DISPATCH(&item.v))
-    V_DISPATCH(&item.v)->QueryInterface(IID_PPV_ARGS(&info));
-  return info;
-}
-
-std::string SerialOf(_DevInfo* info) {
-  const std::wstring s = TextOf(info, &_DevInfo::get_SerialNumber);
-  return std::string(s.begin(), s.end());
-}
-
-std::vector<std::string> Serials(_Collection* list) {
-  std::vector<std::string> serials;
-  for (long i = 1; i <= CountOf(list); ++i) serials.push_back(SerialOf(ItemOf(list, i).Get()));
-  return serials;
-}
-
 struct Result {
   HRESULT hr = E_FAIL;
   VARIANT_BOOL listed = VARIANT_FALSE;
@@ -111,7 +92,7 @@ struct Lab {
     Result r = Enum();
     EXPECT_EQ(r.hr, S_OK);
     EXPECT_EQ(r.listed, VARIANT_TRUE);
-    return Serials(found.Get());
+    return SerialsOf(found.Get());
   }
 
   // Whether the instrument opens now (for a fresh Device), closing it again.
@@ -168,7 +149,7 @@ TEST(EnumDevices, TwoInstrumentsInTheSystemsOrderWithPathsThatOpen) {
   EXPECT_EQ(listed, lab.sim.InSystemOrder({"DISA0001", "DISA0002"}));
   ASSERT_EQ(listed.size(), 2u);
   for (long i = 1; i <= 2; ++i) {
-    auto info = ItemOf(lab.found.Get(), i);
+    auto info = DevInfoAt(lab.found.Get(), i);
     const std::string plain = lab.sim.DevicePath(SerialOf(info.Get()));
     const std::wstring path = TextOf(info.Get(), &_DevInfo::get_DevicePath);
     EXPECT_EQ(path, Widened(plain));
@@ -177,7 +158,7 @@ TEST(EnumDevices, TwoInstrumentsInTheSystemsOrderWithPathsThatOpen) {
     EXPECT_EQ(path.substr(path.size() - 3), std::wstring(3, L'\0'));
     EXPECT_TRUE(lab.OpensNow(SerialOf(info.Get())));  // left closed, and the path opens it
   }
-  EXPECT_EQ(TextOf(ItemOf(lab.found.Get(), 1).Get(), &_DevInfo::get_ModelNumber).substr(0, 2), L"M-");
+  EXPECT_EQ(TextOf(DevInfoAt(lab.found.Get(), 1).Get(), &_DevInfo::get_ModelNumber).substr(0, 2), L"M-");
 }
 
 TEST(EnumDevices, EightInstrumentsInTheSystemsOrder) {
@@ -196,13 +177,13 @@ TEST(EnumDevices, EightInstrumentsInTheSystemsOrder) {
 TEST(EnumDevices, RecordsAreNewAndKeptAcrossEnumerations) {
   Lab lab({{"DISC0001", 0x3001, ""}});
   ASSERT_EQ(lab.Listed().size(), 1u);
-  auto first = ItemOf(lab.found.Get(), 1);
+  auto first = DevInfoAt(lab.found.Get(), 1);
   BSTR mark = SysAllocString(L"mine");
   first->put_ModelNumber(mark);
   SysFreeString(mark);
   auto again = NewList();
   ASSERT_EQ(lab.Enum(again.Get(), lab.filters.Get()).hr, S_OK);
-  auto second = ItemOf(again.Get(), 1);
+  auto second = DevInfoAt(again.Get(), 1);
   EXPECT_NE(first.Get(), second.Get());
   EXPECT_EQ(TextOf(first.Get(), &_DevInfo::get_ModelNumber), L"mine");
   EXPECT_EQ(TextOf(second.Get(), &_DevInfo::get_ModelNumber), L"M-DISC0001");
@@ -320,24 +301,13 @@ TEST_F(Filters, FirstMatchingFilterDecides) {
 }
 
 // A filter of another implementation whose Tokens is not set.
-class TokenlessFilter final : public FakeDispatch<_EnumFilter> {
+class TokenlessFilter final : public FakeEnumFilter {
  public:
-  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override {
-    *v = IncludeDevs;
-    return S_OK;
-  }
-  STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
-  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override {
-    *v = FilterByDeviceClass;
-    return S_OK;
-  }
-  STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
+  TokenlessFilter() : FakeEnumFilter(IncludeDevs, FilterByDeviceClass) {}
   STDMETHODIMP get_Tokens(_Collection** v) override {
     *v = nullptr;
     return S_OK;
   }
-  STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
-  STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
 };
 
 // A caller's collection of another implementation, reached only through
@@ -425,13 +395,13 @@ TEST(CallerErrors, ALaterFiltersFaultShowsOnlyWhereItIsReached) {
   ASSERT_TRUE(lab.sim.Unplug("DISK0002"));
   Result r = lab.Enum(lab.found.Get(), filters.Get());
   EXPECT_EQ(r.hr, S_OK);
-  EXPECT_EQ(Serials(lab.found.Get()), std::vector<std::string>{"DISK0001"});
+  EXPECT_EQ(SerialsOf(lab.found.Get()), std::vector<std::string>{"DISK0001"});
   // The other one does, and the walk stops there with what it had listed.
   ASSERT_TRUE(lab.sim.Plug("DISK0002"));
   r = lab.Enum(lab.found.Get(), filters.Get());
   EXPECT_EQ(r.hr, kErr(13));
   const auto order = lab.sim.InSystemOrder({"DISK0001", "DISK0002"});
-  EXPECT_EQ(Serials(lab.found.Get()),
+  EXPECT_EQ(SerialsOf(lab.found.Get()),
             order.front() == "DISK0001" ? std::vector<std::string>{"DISK0001"} : std::vector<std::string>{});
   EXPECT_TRUE(lab.OpensNow("DISK0002"));
 }
@@ -483,7 +453,7 @@ class Tokens : public ::testing::Test {
     Result r = lab_->Enum();
     if (r.hr != S_OK) return "E" + std::to_string(r.hr & 0xFFFF);
     std::string letters;
-    for (const auto& s : Serials(lab_->found.Get())) letters += s.back();
+    for (const auto& s : SerialsOf(lab_->found.Get())) letters += s.back();
     std::sort(letters.begin(), letters.end());
     return letters;
   }

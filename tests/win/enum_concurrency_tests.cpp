@@ -48,21 +48,6 @@ std::string Config(int count, const std::function<std::string(int)>& keys) {
   return text;
 }
 
-Serials SerialsIn(_Collection* list) {
-  Serials serials;
-  for (long i = 1; i <= CountOf(list); ++i) {
-    VARIANT at = I4(i), item;
-    VariantInit(&item);
-    ComPtr<_DevInfo> info;
-    if (SUCCEEDED(list->Item(&at, &item)) && V_VT(&item) == VT_DISPATCH && V_DISPATCH(&item))
-      V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info));
-    VariantClear(&item);
-    const std::wstring serial = info ? TextOf(info.Get(), &_DevInfo::get_SerialNumber) : L"?";
-    serials.emplace_back(serial.begin(), serial.end());
-  }
-  return serials;
-}
-
 std::vector<Request> RequestBytes(const SimClient& sim, const std::string& serial) {
   std::vector<Request> bytes;
   for (const auto& request : sim.RequestsOf(serial)) bytes.push_back(request.bytes);
@@ -97,7 +82,7 @@ TEST(ConcurrentEnumeration, EachInstrumentIsAskedWhatALoneOpenAsksInTheSystemsOr
   Serials answering;
   for (int n = 0; n < kCount; ++n)
     if (!failing.count(n)) answering.push_back(Serial(n));
-  EXPECT_EQ(SerialsIn(found.Get()), sim.InSystemOrder(answering));
+  EXPECT_EQ(SerialsOf(found.Get()), sim.InSystemOrder(answering));
   for (int n = 0; n < kCount; ++n) {
     if (failing.count(n))
       EXPECT_EQ(sim.RequestsOf(Serial(n)).size(), 6u) << Serial(n);  // all six sent, then left alone
@@ -119,20 +104,14 @@ TEST(ConcurrentEnumeration, EachInstrumentIsAskedWhatALoneOpenAsksInTheSystemsOr
 
 // A caller's filter that enumerates again with the same Device from inside,
 // and raises on one device; it notes the thread it is called on.
-class ReenteringFilter final : public FakeDispatch<_EnumFilter> {
+class ReenteringFilter final : public FakeEnumFilter {
  public:
   ReenteringFilter(_Device* device, ComPtr<_Collection> tokens, int raiseOnCall, std::function<void()> beforeInner)
-      : device_(device), tokens_(std::move(tokens)), raiseOnCall_(raiseOnCall), beforeInner_(std::move(beforeInner)) {}
-  STDMETHODIMP get_FilterAction(FilterActionEnum* v) override {
-    *v = IncludeDevs;
-    return S_OK;
-  }
-  STDMETHODIMP put_FilterAction(FilterActionEnum) override { return S_OK; }
-  STDMETHODIMP get_FilterTarget(FilterTargetEnum* v) override {
-    *v = FilterByDeviceId;
-    return S_OK;
-  }
-  STDMETHODIMP put_FilterTarget(FilterTargetEnum) override { return S_OK; }
+      : FakeEnumFilter(IncludeDevs, FilterByDeviceId),
+        device_(device),
+        tokens_(std::move(tokens)),
+        raiseOnCall_(raiseOnCall),
+        beforeInner_(std::move(beforeInner)) {}
   STDMETHODIMP get_Tokens(_Collection** v) override {
     threads_.insert(GetCurrentThreadId());
     if (++calls_ == raiseOnCall_) return E_OUTOFMEMORY;
@@ -141,12 +120,10 @@ class ReenteringFilter final : public FakeDispatch<_EnumFilter> {
       auto inner = NewList();
       VARIANT_BOOL listed = VARIANT_FALSE;
       innerHr_ = device_->EnumDevices(inner.Get(), NewList().Get(), &listed);
-      inner_ = SerialsIn(inner.Get());
+      inner_ = SerialsOf(inner.Get());
     }
     return tokens_.CopyTo(v);
   }
-  STDMETHODIMP put_Tokens(_Collection*) override { return S_OK; }
-  STDMETHODIMP putref_Tokens(_Collection*) override { return S_OK; }
 
   std::set<DWORD> threads_;
   HRESULT innerHr_ = E_FAIL;
@@ -194,10 +171,10 @@ TEST(ConcurrentEnumeration, FiltersThatReenterOrRaiseRunOnTheCallersThreadAfterT
     EXPECT_EQ(filter->inner_, ordered);
     if (raiseOnCall) {
       EXPECT_TRUE(FAILED(hr));
-      EXPECT_EQ(SerialsIn(found.Get()), Serials(ordered.begin(), ordered.begin() + raiseOnCall - 1));
+      EXPECT_EQ(SerialsOf(found.Get()), Serials(ordered.begin(), ordered.begin() + raiseOnCall - 1));
     } else {
       EXPECT_EQ(hr, S_OK);
-      EXPECT_EQ(SerialsIn(found.Get()), ordered);
+      EXPECT_EQ(SerialsOf(found.Get()), ordered);
     }
     TakeErrorInfo();
   }

@@ -137,18 +137,7 @@ Listing EnumerateNow(_Device* device) {
   listing.hr = device->EnumDevices(found.Get(), filters.Get(), &listed);
   listing.seconds = SecondsSince(start);
   listing.listed = listed == VARIANT_TRUE;
-  long count = 0;
-  found->Count(&count);
-  for (long i = 1; i <= count; ++i) {
-    VARIANT at = I4(i), item;
-    VariantInit(&item);
-    ComPtr<_DevInfo> info;
-    if (SUCCEEDED(found->Item(&at, &item)) && V_VT(&item) == VT_DISPATCH && V_DISPATCH(&item))
-      V_DISPATCH(&item)->QueryInterface(IID_PPV_ARGS(&info));
-    VariantClear(&item);
-    const std::wstring serial = info ? TextOf(info.Get(), &_DevInfo::get_SerialNumber) : L"?";
-    listing.serials.emplace_back(serial.begin(), serial.end());
-  }
+  listing.serials = SerialsOf(found.Get());
   std::sort(listing.serials.begin(), listing.serials.end());
   return listing;
 }
