@@ -1,21 +1,14 @@
 #include "cli/activation.h"
 
-#include <vector>
+#include "common/module_file.h"
 
 namespace velcorin::cli {
 namespace {
 
 std::wstring ManifestBesideProgram() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return L"";
-    if (length < path.size()) {
-      std::wstring folder(path.data(), length);
-      return folder.substr(0, folder.find_last_of(L"\\/") + 1) + kAssemblyManifest;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring program = ModuleFileName(nullptr);
+  if (program.empty()) return L"";
+  return program.substr(0, program.find_last_of(L"\\/") + 1) + kAssemblyManifest;
 }
 
 }  // namespace
@@ -26,18 +19,17 @@ BesideAssembly::BesideAssembly() {
   ACTCTXW request{};
   request.cbSize = sizeof request;
   request.lpSource = manifest.c_str();
-  context_ = CreateActCtxW(&request);
-  if (context_ == INVALID_HANDLE_VALUE) {
+  context_.reset(CreateActCtxW(&request));
+  if (!context_) {
     failure_ = GetLastError();
     return;
   }
-  active_ = ActivateActCtx(context_, &cookie_) != FALSE;
+  active_ = ActivateActCtx(context_.get(), &cookie_) != FALSE;
   if (!active_) failure_ = GetLastError();
 }
 
 BesideAssembly::~BesideAssembly() {
   if (active_) DeactivateActCtx(0, cookie_);
-  if (context_ != INVALID_HANDLE_VALUE) ReleaseActCtx(context_);
 }
 
 }  // namespace velcorin::cli

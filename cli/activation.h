@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "common/owners.h"
+
 namespace velcorin::cli {
 
 inline constexpr wchar_t kAssemblyManifest[] = L"Halvern.Velcorin.manifest";
@@ -25,7 +27,7 @@ class BesideAssembly {
   bool active() const { return active_; }
 
  private:
-  HANDLE context_ = INVALID_HANDLE_VALUE;
+  UniqueActivationContext context_;  // released after the deactivation
   ULONG_PTR cookie_ = 0;
   bool active_ = false;
   DWORD failure_ = 0;

@@ -6,6 +6,7 @@
 #include "cli/console.h"
 #include "common/ansi.h"
 #include "common/core/device_path.h"
+#include "common/module_file.h"
 #include "common/owners.h"
 #include "common/scope_exit.h"
 #include "discovery/present_interfaces.h"
@@ -45,13 +46,6 @@ std::u16string ReadText(Getter get) {
   return Text(text);
 }
 
-VARIANT Missing() {
-  VARIANT missing{};
-  V_VT(&missing) = VT_ERROR;
-  V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
-  return missing;
-}
-
 // Outside a script there is no Collection class to create: the component's
 // self-creating collection properties hand out empty ones.
 ComPtr<_Collection> NewCollection() {
@@ -60,16 +54,9 @@ ComPtr<_Collection> NewCollection() {
   return list;
 }
 
-void Append(_Collection* list, VARIANT& item) {
-  VARIANT missing = Missing();
-  Check(list->Add(&item, &missing, &missing, &missing));
-}
-
-void AppendNumber(_Collection* list, std::int32_t number) {
-  VARIANT item{};
-  V_VT(&item) = VT_I4;
-  V_I4(&item) = number;
-  Append(list, item);
+void Append(_Collection* list, const Variant& item) {
+  Variant missing = Variant::missing();
+  Check(list->Add(item.as_input(), missing.get(), missing.get(), missing.get()));
 }
 
 ComPtr<_EnumFilter> MakeFilter(bool exclude, bool byId, const std::vector<std::int32_t>& tokens) {
@@ -78,7 +65,7 @@ ComPtr<_EnumFilter> MakeFilter(bool exclude, bool byId, const std::vector<std::i
   Check(filter->put_FilterTarget(byId ? FilterByDeviceId : FilterByDeviceClass));
   ComPtr<_Collection> list;
   Check(filter->get_Tokens(&list));
-  for (std::int32_t token : tokens) AppendNumber(list.Get(), token);
+  for (std::int32_t token : tokens) Append(list.Get(), Variant(long{token}));
   return filter;
 }
 
@@ -93,12 +80,7 @@ std::vector<std::int32_t> EveryClass() {
 ComPtr<_Collection> MakeFilters(const std::vector<FilterOption>& options) {
   auto filters = NewCollection();
   bool includes = false;
-  auto add = [&](const ComPtr<_EnumFilter>& filter) {
-    VARIANT item{};
-    V_VT(&item) = VT_DISPATCH;
-    V_DISPATCH(&item) = filter.Get();
-    Append(filters.Get(), item);
-  };
+  auto add = [&](const ComPtr<_EnumFilter>& filter) { Append(filters.Get(), Variant(filter.Get())); };
   for (const auto& option : options) {
     add(MakeFilter(option.exclude, option.byId, {option.token}));
     includes |= !option.exclude;
@@ -301,11 +283,8 @@ std::vector<Instrument> Component::Enumerate(const std::vector<FilterOption>& op
   Check(found->Count(&count));
   std::vector<Instrument> list;
   for (long n = 1; n <= count; ++n) {
-    VARIANT index{};
-    V_VT(&index) = VT_I4;
-    V_I4(&index) = n;
-    Variant item;
-    Check(found->Item(&index, item.put()));
+    Variant index(n), item;
+    Check(found->Item(index.get(), item.put()));
     ComPtr<_DevInfo> info;
     if (item.vt() == VT_DISPATCH && V_DISPATCH(item.get())) V_DISPATCH(item.get())->QueryInterface(IID_PPV_ARGS(&info));
     if (info) list.push_back(Describe(info.Get(), 0));
@@ -449,11 +428,7 @@ LoadedDll Component::Dll() {
                           static_cast<LPCWSTR>(vtable), &module))
     return {};
   LoadedDll dll;
-  std::vector<wchar_t> path(MAX_PATH);
-  for (DWORD length;
-       (length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
-    path.resize(path.size() * 2);
-  dll.path = path.data();
+  dll.path = ModuleFileName(module);
   dll.version = FileVersion(dll.path);
   dll.bits = Bits(module);
   return dll;

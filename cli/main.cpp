@@ -13,6 +13,7 @@
 #include "cli/console.h"
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
+#include "common/module_file.h"
 #include "server/version.h"
 #include "cli/trace_show.h"
 
@@ -102,22 +103,14 @@ std::string Bitness(int bits) { return bits ? std::to_string(bits) + "-bit" : "u
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
 
-std::wstring ProgramPath() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (DWORD length;
-       (length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >= path.size();)
-    path.resize(path.size() * 2);
-  return path.data();
-}
-
 std::string Utf8Of(const std::wstring& text) { return Utf8(std::u16string(text.begin(), text.end())); }
 
 DWORD VersionCommand(Context& c) {
   Print("velcorin " VELCORIN_VERSION_TEXT " (" + Bitness(sizeof(void*) * 8) + ")\n");
   const LoadedDll dll = c.Get().Dll();
   const bool beside =
-      c.assembly.active() &&
-      CompareStringOrdinal(FolderOf(dll.path).c_str(), -1, FolderOf(ProgramPath()).c_str(), -1, TRUE) == CSTR_EQUAL;
+      c.assembly.active() && CompareStringOrdinal(FolderOf(dll.path).c_str(), -1,
+                                                  FolderOf(ModuleFileName(nullptr)).c_str(), -1, TRUE) == CSTR_EQUAL;
   Print("Velcorin.dll " + (dll.version.empty() ? std::string("(no version)") : dll.version) + " (" + Bitness(dll.bits) +
         ")\n  " + Utf8Of(dll.path) + "\n  " +
         (beside ? "beside velcorin.exe, through " + Utf8Of(kAssemblyManifest) : std::string("registered")) + "\n");

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/module_file.h"
 #include "common/type_info.h"
 
 namespace velcorin {
@@ -71,18 +72,7 @@ HRESULT Lookup(REFIID iid, bool wantVtable, ITypeInfo** out) {
 void SetModuleHandle(HMODULE module) { g_module = module; }
 HMODULE ModuleHandle() { return g_module; }
 
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(g_module, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+std::wstring ModulePath() { return ModuleFileName(g_module); }
 
 void ObjectCreated() { ++g_objects; }
 void ObjectDestroyed() { --g_objects; }

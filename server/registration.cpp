@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/module.h"
+#include "common/owners.h"
 #include "server/classes.h"
 #include "server/registration_table.h"
 
@@ -39,10 +40,8 @@ LSTATUS DeleteTree(HKEY parent, const std::wstring& key) {
 }
 
 bool KeyExists(const std::wstring& key, REGSAM view = 0) {
-  HKEY found = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &found) != ERROR_SUCCESS) return false;
-  RegCloseKey(found);
-  return true;
+  UniqueRegKey found;
+  return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, found.put()) == ERROR_SUCCESS;
 }
 
 std::wstring ReadString(HKEY key, const wchar_t* name) {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/module_file.h"
 #include "common/owners.h"  // again, for the device list owner
 #include "sim/naming.h"
 #include "sim/start_process.h"
@@ -60,9 +61,7 @@ std::wstring SimClient::FindExecutable() {
   const DWORD length = GetEnvironmentVariableW(L"VELCORIN_SIM", fromEnvironment, MAX_PATH);
   if (length > 0 && length < MAX_PATH) return fromEnvironment;
 
-  std::wstring module(MAX_PATH, L'\0');
-  module.resize(GetModuleFileNameW(nullptr, module.data(), MAX_PATH));
-  std::wstring folder = Folder(module);
+  std::wstring folder = Folder(ModuleFileName(nullptr));
   for (int up = 0; up <= kFoldersUp && !folder.empty(); ++up, folder = Folder(folder)) {
     std::wstring candidate = folder + L"\\" + kExecutableName;
     if (FileExists(candidate)) return candidate;
