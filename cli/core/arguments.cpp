@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <functional>
 
+#include "cli/core/text_columns.h"
 #include "device/core/report.h"
 
 namespace velcorin::cli {
 namespace {
-
-char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
-
-bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
-}
 
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
   return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
@@ -26,8 +20,8 @@ std::optional<std::uint32_t> DigitsValue(std::u16string_view digits, unsigned ba
     unsigned digit = 0;
     if (c >= u'0' && c <= u'9')
       digit = c - u'0';
-    else if (base == 16 && Lower(c) >= u'a' && Lower(c) <= u'f')
-      digit = Lower(c) - u'a' + 10;
+    else if (base == 16 && LowerAscii(c) >= u'a' && LowerAscii(c) <= u'f')
+      digit = LowerAscii(c) - u'a' + 10;
     else
       return std::nullopt;
     if (digit >= base) return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
+#include "cli/core/text_columns.h"
 #include "device/core/codes.h"
 #include "device/core/report.h"
 #include "trace/core/code_names.h"
@@ -278,23 +279,6 @@ class RowBuilder {
   std::vector<Row> rows_;
 };
 
-std::string Columns(const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths;
-  for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-  }
-  std::string out;
-  for (const auto& row : rows) {
-    std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i)
-      line += row[i] + (i + 1 < row.size() ? std::string(widths[i] - row[i].size() + 2, ' ') : "");
-    while (!line.empty() && line.back() == ' ') line.pop_back();
-    out += line + "\n";
-  }
-  return out;
-}
-
 std::string TableOf(const std::vector<const Row*>& rows) {
   std::vector<std::vector<std::string>> cells = {{"Time (UTC)", "Instrument", "Command", "Reply", "ms", "Outcome"}};
   for (const Row* row : rows) {
@@ -350,13 +334,11 @@ std::string JsonOf(const std::vector<const Row*>& rows) {
   return out;
 }
 
-bool SameNoCase(std::string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char32_t c) { return c >= U'A' && c <= U'Z' ? c + 32 : c; };
-    if (lower(static_cast<unsigned char>(a[i])) != lower(b[i])) return false;
-  }
-  return true;
+// A serial from the trace against one from the command line: each byte one unit.
+bool SameSerial(std::string_view traced, std::u16string_view given) {
+  std::u16string units;
+  for (const char byte : traced) units += static_cast<char16_t>(static_cast<unsigned char>(byte));
+  return SameNoCase(units, given);
 }
 
 }  // namespace
@@ -367,7 +349,7 @@ std::string ShowTrace(const std::vector<trace::TraceEvent>& events, const TraceS
   if (options.since) since = SinceMicros(*options.since, rows.empty() ? 0 : rows.front().first->time);
   std::vector<const Row*> shown;
   for (const Row& row : rows) {
-    if (!options.instrument.empty() && !SameNoCase(row.instrument, options.instrument)) continue;
+    if (!options.instrument.empty() && !SameSerial(row.instrument, options.instrument)) continue;
     if (since && row.first->time < *since) continue;
     shown.push_back(&row);
   }
