@@ -4,6 +4,8 @@
 #include <charconv>
 #include <functional>
 
+#include "common/core/hex_digit.h"
+
 namespace velcorin::sim {
 namespace {
 
@@ -27,13 +29,6 @@ std::string Lower(std::string_view text) {
   throw ConfigError("line " + std::to_string(line) + ": " + what);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A quoted value keeps its spaces and may hold any byte: \\ \" \0 \xHH.
 std::string Unquote(std::string_view quoted, int line) {
   std::string out;
@@ -48,8 +43,9 @@ std::string Unquote(std::string_view quoted, int line) {
       out += c;
     } else if (c == '0') {
       out += '\0';
-    } else if (c == 'x' && i + 2 < quoted.size() && HexDigit(quoted[i + 1]) >= 0 && HexDigit(quoted[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(quoted[i + 1]) * 16 + HexDigit(quoted[i + 2]));
+    } else if (c == 'x' && i + 2 < quoted.size() && HexDigitValue(quoted[i + 1]) >= 0 &&
+               HexDigitValue(quoted[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(quoted[i + 1]) * 16 + HexDigitValue(quoted[i + 2]));
       i += 2;
     } else {
       Fail(line, "unknown escape \\" + std::string(1, c));

@@ -7,9 +7,8 @@ namespace velcorin::cli {
 char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 bool SameNoCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char16_t x, char16_t y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 std::string Columns(const std::vector<std::vector<std::string>>& rows) {

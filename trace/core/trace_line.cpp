@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "common/core/hex_digit.h"
 #include "device/core/report.h"
 
 namespace velcorin::trace {
@@ -142,12 +143,6 @@ class FlatObjectParser {
     at_ += static_cast<std::size_t>(end - begin);
     return true;
   }
-  static int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
   bool Escape(std::string& out) {
     if (at_ >= text_.size()) return false;
     const char c = text_[at_++];
@@ -159,7 +154,7 @@ class FlatObjectParser {
     if (c != 'u' || at_ + 4 > text_.size()) return false;
     unsigned code = 0;
     for (int i = 0; i < 4; ++i) {
-      const int digit = HexValue(text_[at_++]);
+      const int digit = HexDigitValue(text_[at_++]);
       if (digit < 0) return false;
       code = code * 16 + static_cast<unsigned>(digit);
     }
@@ -213,13 +208,7 @@ bool ParseHex(std::string_view hex, std::vector<std::uint8_t>& bytes, bool& mask
       bytes.push_back(0);
       continue;
     }
-    const auto value = [](char c) {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      return -1;
-    };
-    const int high = value(hex[i]), low = value(hex[i + 1]);
+    const int high = HexDigitValue(hex[i]), low = HexDigitValue(hex[i + 1]);
     if (high < 0 || low < 0) return false;
     bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
   }
