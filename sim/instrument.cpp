@@ -63,12 +63,14 @@ Instrument::~Instrument() {
   DisconnectAll();
 }
 
-// On the serving thread, which ends right after.
+// On the serving thread, which ends right after. Marked unplugged before the
+// client's handle breaks, so that a client that sees the break never finds it
+// still plugged in.
 void Instrument::UnplugItself() {
   registration_.reset();
   link_.reset();
-  DisconnectAll();
   unplugged_ = true;
+  DisconnectAll();
 }
 
 void Instrument::DisconnectAll() {
