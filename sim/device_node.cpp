@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/naming.h"
+#include "sim/present_paths.h"
 
 extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                                                      PUNICODE_STRING target);
@@ -44,17 +45,6 @@ std::wstring InterfaceKey(const InstrumentConfig& config) {
   char number[16];
   std::snprintf(number, sizeof number, code > 0xFFFF ? "0x%08lX" : "%lu", code);
   throw std::runtime_error(what + " (error " + number + ")");
-}
-
-struct DeviceListCloser {
-  void operator()(void* list) const { SetupDiDestroyDeviceInfoList(list); }
-};
-using DeviceList = std::unique_ptr<void, DeviceListCloser>;
-
-GUID InterfaceClass() {
-  GUID guid{};
-  CLSIDFromString(WidenAscii(InterfaceClassGuid()).c_str(), &guid);
-  return guid;
 }
 
 std::string NarrowAscii(const wchar_t* text) {
@@ -241,23 +231,7 @@ void RemoveStaleEntries(const std::string& serial) {
 
 std::set<std::string> PresentDevicePaths() {
   std::set<std::string> paths;
-  GUID guid = InterfaceClass();
-  HDEVINFO raw = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (raw == INVALID_HANDLE_VALUE) return paths;
-  const DeviceList list(raw);
-  SP_DEVICE_INTERFACE_DATA entry{};
-  entry.cbSize = sizeof entry;
-  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.get(), nullptr, &guid, index, &entry); ++index) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(list.get(), &entry, nullptr, 0, &size, nullptr);
-    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) continue;
-    std::vector<std::uint8_t> buffer(size + sizeof(wchar_t));
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (SetupDiGetDeviceInterfaceDetailW(list.get(), &entry, detail, size, nullptr, nullptr)) {
-      paths.insert(ToLowerAscii(NarrowAscii(detail->DevicePath)));
-    }
-  }
+  for (const std::string& path : PresentInterfacePaths()) paths.insert(ToLowerAscii(path));
   return paths;
 }
 

@@ -10,6 +10,7 @@
 #include "common/module_file.h"
 #include "common/owners.h"  // again, for the device list owner
 #include "sim/naming.h"
+#include "sim/present_paths.h"
 #include "sim/start_process.h"
 
 namespace velcorin::sim {
@@ -183,39 +184,11 @@ bool SimClient::WaitUntilAllFree(DWORD timeoutMs) {
   return free;
 }
 
-namespace {
-
-// The family's present interfaces in the system's order, by device path.
-std::vector<std::string> SystemOrder() {
-  std::vector<std::string> paths;
-  const std::string guidText = InterfaceClassGuid();
-  GUID family{};
-  if (FAILED(IIDFromString(std::wstring(guidText.begin(), guidText.end()).c_str(), &family))) return paths;
-  const UniqueDeviceInfoList set(
-      SetupDiGetClassDevsW(&family, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-  if (!set) return paths;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof(data);
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &family, i, &data); ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(set.get(), &data, nullptr, 0, &size, nullptr);
-    std::vector<BYTE> record(size);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = sizeof(*detail);
-    if (!SetupDiGetDeviceInterfaceDetailW(set.get(), &data, detail, size, nullptr, nullptr)) continue;
-    const std::wstring path(detail->DevicePath);
-    paths.emplace_back(path.begin(), path.end());
-  }
-  return paths;
-}
-
-}  // namespace
-
 std::vector<std::string> SimClient::InSystemOrder(const std::vector<std::string>& serials) {
   std::map<std::string, std::string> byPath;
   for (const auto& serial : serials) byPath[DevicePath(serial)] = serial;
   std::vector<std::string> ordered;
-  for (const auto& path : SystemOrder())
+  for (const auto& path : PresentInterfacePaths())
     if (auto found = byPath.find(path); found != byPath.end()) ordered.push_back(found->second);
   return ordered;
 }
