@@ -1,8 +1,7 @@
 // OpenDev, QueryDev and EnumDevices against instruments that misbehave: silent,
 // late, babbling random bytes, unplugged halfway, with absurd channel counts or
-// malformed numbers; and the chooser's tree over all of them. Each must end in its
-// defined outcome, within the time limit's bounds, without crashing. Lines starting
-// "[ figure ]" are the measured times.
+// malformed numbers. Each must end in its defined outcome, within the time limit's
+// bounds, without crashing. Lines starting "[ figure ]" are the measured times.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,47 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "chooser_dialog.h"
 #include "com_test_util.h"
+#include "hostile_lab.h"
 #include "sim/config.h"
 #include "sim/responder.h"
 #include "sim/sim_client.h"
+#include "wait_for.h"
 
 namespace {
 
-using velcorin::sim::SimClient;
-using Clock = std::chrono::steady_clock;
-
 constexpr HRESULT kErr(long n) { return static_cast<HRESULT>(0x800A0000u + n); }
-constexpr double kLimit = 1.0;  // seconds per read, the component's time limit
-constexpr double kSlack = 2.0;  // for a loaded machine under Wine
 constexpr int kIdentityCommands = 6;
-
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-void Figure(const char* what, double seconds) {
-  printf("[ figure ] %s: %.3f s\n", what, seconds);
-  testing::Test::RecordProperty(what, std::to_string(seconds));
-}
-
-// One instrument of the family: two named channels unless the keys say otherwise.
-struct Plan {
-  std::string serial;
-  std::string keys;
-};
-
-using Plans = std::vector<Plan>;
-
-std::string ConfigOf(const Plans& plans) {
-  std::string text;
-  for (const Plan& s : plans) {
-    text += "[" + s.serial + "]\nserial = " + s.serial + "\nmodel = M-" + s.serial +
-            "\nfirmware = 1.0\ntype = 0x3001\nchannels = 2\ndescription = Hostile\n"
-            "channel1 = Laser A\nchannel2 = Laser B\n" +
-            s.keys + "\n";
-  }
-  return text;
-}
 
 // A packet's six fields; the four numbers of its header and EndCode as the wire has them.
 struct Fields {
@@ -106,12 +75,6 @@ Fields FieldsOfReply(std::vector<std::uint8_t> block) {
   return f;
 }
 
-struct OpenOutcome {
-  HRESULT hr = E_FAIL;
-  bool opened = false;
-  double seconds = 0;
-};
-
 ComPtr<_DevInfo> InfoOf(_Device* device) {
   ComPtr<_DevInfo> info;
   device->get_DeviceInfo(&info);
@@ -119,54 +82,6 @@ ComPtr<_DevInfo> InfoOf(_Device* device) {
 }
 
 ComPtr<_Device> NewDevice() { return CreateByProgId<_Device>(L"Velcorin.Device"); }
-
-// Our collection, as scripts get it: from a self-creating property.
-struct Listing {
-  HRESULT hr = E_FAIL;
-  bool listed = false;
-  double seconds = 0;
-  std::vector<std::string> serials;  // sorted
-};
-
-Listing EnumerateNow(_Device* device) {
-  auto found = NewList();
-  auto filters = NewList();
-  Listing listing;
-  VARIANT_BOOL listed = VARIANT_FALSE;
-  const auto start = Clock::now();
-  listing.hr = device->EnumDevices(found.Get(), filters.Get(), &listed);
-  listing.seconds = SecondsSince(start);
-  listing.listed = listed == VARIANT_TRUE;
-  listing.serials = SerialsOf(found.Get());
-  std::sort(listing.serials.begin(), listing.serials.end());
-  return listing;
-}
-
-// The simulated instruments and Devices to meet them with.
-struct Lab {
-  SimClient sim;
-
-  explicit Lab(const std::vector<Plan>& plans) : sim(ConfigOf(plans)) {}
-
-  // The simulator listens again only a moment after a handle closes: an open
-  // right after a close would find the instrument busy.
-  Listing Enumerate(_Device* device) {
-    sim.WaitUntilAllFree();
-    return EnumerateNow(device);
-  }
-
-  OpenOutcome Open(_Device* device, const std::string& serial) {
-    sim.WaitUntilFree(serial);
-    const Bstr path(Widened(sim.DevicePath(serial)));
-    OpenOutcome outcome;
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    const auto start = Clock::now();
-    outcome.hr = device->OpenDev(path.get(), &opened);
-    outcome.seconds = SecondsSince(start);
-    outcome.opened = opened == VARIANT_TRUE;
-    return outcome;
-  }
-};
 
 using Serials = std::vector<std::string>;
 
@@ -618,84 +533,6 @@ TEST(Numbers, AsTypeCodeAndAsChannelCount) {
   EXPECT_EQ(listing.hr, S_OK);
   std::sort(opened.begin(), opened.end());
   EXPECT_EQ(listing.serials, opened);  // those that open, and no others
-}
-
-// --- the chooser over all of them ------------------------------------------------------
-
-std::vector<std::wstring> DeviceNodeTexts(HWND tree) {
-  std::vector<std::wstring> texts;
-  for (const TreeNode& node : TreeNodes(tree)) {
-    if (node.level == 2) texts.push_back(node.text);
-  }
-  std::sort(texts.begin(), texts.end());
-  return texts;
-}
-
-// The tree shows exactly the instruments that open, filled once the silent ones are
-// waited out, and no message box appears.
-TEST(Chooser, TheTreeShowsWhatOpensWhateverTheOthersDo) {
-  Lab lab(Plans{{"HOSD0001", ""},
-                {"HOSD0002", "silent = yes"},
-                {"HOSD0003", "random_replies = yes\nrandom_transfers = 7, 8"},
-                {"HOSD0004", "unplug_after = 2"},
-                {"HOSD0005", "devtype_text = 12a"},
-                {"HOSD0006", "channels = 32767\nanswer_channels = no"},
-                {"HOSD0007", "random_replies = yes\nrandom_sizes = yes"}});
-  const std::vector<std::wstring> expected = {L"M-HOSD0001", L"M-HOSD0003", L"M-HOSD0006"};
-  auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
-  ASSERT_TRUE(chooser);
-  double appeared = 0, refreshed = 0;
-  const auto start = Clock::now();
-  DialogDriver driver([&](const Dialog& d) {
-    appeared = SecondsSince(start);
-    EXPECT_EQ(DeviceNodeTexts(d.tree), expected);
-    EXPECT_EQ(VisibleWindowsOfThisProcess(), 1);  // the dialog and no message box
-    ASSERT_TRUE(lab.sim.Plug("HOSD0004"));        // back, to unplug itself again
-    ASSERT_TRUE(lab.sim.WaitUntilAllFree());      // listening again after the first fill
-    const auto clicked = Clock::now();
-    SendMessageW(d.refresh, BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitUntilFilled(d));
-    refreshed = SecondsSince(clicked);
-    EXPECT_EQ(DeviceNodeTexts(d.tree), expected);
-    EXPECT_FALSE(IsWindowEnabled(d.open));
-    SendMessageW(d.cancel, BM_CLICK, 0, 0);
-  });
-  VARIANT_BOOL selected = VARIANT_TRUE;
-  EXPECT_EQ(chooser->ShowDialog(&selected), S_OK);
-  driver.Join();
-  ASSERT_TRUE(driver.SawDialog());
-  EXPECT_EQ(selected, VARIANT_FALSE);
-  // Waited out: six reads of the silent one, three channels of HOSD0006.
-  const double bound = (6 + 3) * kLimit + 2 * kSlack;
-  EXPECT_LT(appeared, bound);
-  EXPECT_LT(refreshed, bound);
-  Figure("Chooser: dialog up over seven hostile instruments", appeared);
-  Figure("Chooser: Refresh over the same", refreshed);
-}
-
-// With a repaint per row, 32767 rows took minutes under Wine.
-TEST(Chooser, TheDetailsOfThirtyTwoThousandChannelsFillPromptly) {
-  Lab lab(Plans{{"HOSD0010", "channels = 32767\nanswer_channels = no"}});
-  auto chooser = CreateByProgId<_Chooser>(L"Velcorin.Chooser");
-  ASSERT_TRUE(chooser);
-  double detailsShown = 0;
-  DialogDriver driver([&](const Dialog& d) {
-    const auto nodes = TreeNodes(d.tree);
-    const TreeNode* many = FindNode(nodes, L"M-HOSD0010");
-    ASSERT_TRUE(many);
-    const auto clicked = Clock::now();
-    Select(d.tree, many->item);
-    detailsShown = SecondsSince(clicked);
-    EXPECT_EQ(ListView_GetItemCount(d.list), 5 + 32767);
-    EXPECT_TRUE(IsWindowEnabled(d.open));
-    SendMessageW(d.cancel, BM_CLICK, 0, 0);
-  });
-  VARIANT_BOOL selected = VARIANT_TRUE;
-  EXPECT_EQ(chooser->ShowDialog(&selected), S_OK);
-  driver.Join();
-  ASSERT_TRUE(driver.SawDialog());
-  EXPECT_LT(detailsShown, 10.0);
-  Figure("Chooser: details of 32767 channels", detailsShown);
 }
 
 }  // namespace
