@@ -7,7 +7,7 @@
 
 #include "common/owners.h"
 #include "common/waits.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 #include "trace/trace.h"
 
 namespace velcorin {

@@ -6,7 +6,7 @@
 #include "common/core/device_path.h"
 #include "common/runtime_error.h"
 #include "common/scope_exit.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 namespace velcorin {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "device/core/identity.h"
-#include "device/core/packet_fields.h"
+#include "wire/packet_fields.h"
 #include "device/device_handle.h"
 
 namespace velcorin {

@@ -5,7 +5,7 @@
 
 #include "Velcorin_h.h"
 #include "common/com_object.h"
-#include "device/core/packet_fields.h"
+#include "wire/packet_fields.h"
 
 namespace velcorin {
 

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "cli/core/text_columns.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 namespace velcorin::cli {
 namespace {

@@ -9,8 +9,8 @@
 #include "cli/core/arguments.h"
 #include "cli/core/report.h"
 #include "cli/core/text_columns.h"
-#include "device/core/codes.h"
-#include "device/core/report.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 #include "trace/core/code_names.h"
 #include "trace/core/trace_line.h"
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "device/core/packet_fields.h"
+#include "wire/packet_fields.h"
 
 namespace velcorin {
 

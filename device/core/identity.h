@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/core/packet_fields.h"
+#include "wire/packet_fields.h"
 
 namespace velcorin {
 

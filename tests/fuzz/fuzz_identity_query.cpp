@@ -8,7 +8,7 @@
 
 #include "common/runtime_error.h"
 #include "device/core/identity.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 using namespace velcorin;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "device/core/report.h"
+#include "wire/report.h"
 
 using namespace velcorin;
 

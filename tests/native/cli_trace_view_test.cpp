@@ -7,8 +7,8 @@
 
 #include "cli/core/arguments.h"
 #include "cli/core/trace_view.h"
-#include "device/core/codes.h"
-#include "device/core/report.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::cli {

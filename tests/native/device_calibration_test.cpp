@@ -5,7 +5,7 @@
 
 #include "common/runtime_error.h"
 #include "device/core/calibration.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 namespace velcorin {
 namespace {

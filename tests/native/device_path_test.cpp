@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/core/device_path.h"
-#include "device/core/report.h"  // the Latin-1 conversions
+#include "wire/report.h"  // the Latin-1 conversions
 
 namespace velcorin {
 namespace {

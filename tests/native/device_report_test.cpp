@@ -3,7 +3,7 @@
 #include <string>
 
 #include "common/runtime_error.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 namespace velcorin {
 namespace {

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/core/codes.h"
-#include "device/core/report.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 #include "trace/core/replay_book.h"
 #include "trace/core/shared_turn.h"
 #include "trace/core/trace_line.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "device/core/codes.h"
-#include "device/core/report.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::trace {

@@ -4,8 +4,8 @@
 #include <array>
 #include <utility>
 
-#include "device/core/codes.h"
-#include "device/core/report.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 
 namespace velcorin::trace {
 namespace {

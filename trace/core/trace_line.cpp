@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/core/hex_digit.h"
-#include "device/core/report.h"
+#include "wire/report.h"
 
 namespace velcorin::trace {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/core/ansi_codec.h"
-#include "device/core/packet_fields.h"
+#include "wire/packet_fields.h"
 
 namespace velcorin {
 

@@ -1,4 +1,4 @@
-#include "device/core/report.h"
+#include "wire/report.h"
 
 #include "common/defs.h"
 #include "common/runtime_error.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/core/codes.h"
+#include "wire/codes.h"
 
 namespace velcorin {
 
