@@ -184,6 +184,22 @@ bool SimClient::WaitUntilAllFree(DWORD timeoutMs) {
   return free;
 }
 
+std::string NumberedSerial(std::string_view prefix, int n) {
+  const std::string digits = std::to_string(n);
+  return std::string(prefix) + (digits.size() < 2 ? "0" : "") + digits;
+}
+
+std::string NumberedInstruments(std::string_view prefix, int count, std::string_view sharedKeys,
+                                const std::function<std::string(int)>& keysOf) {
+  std::string text;
+  for (int n = 0; n < count; ++n) {
+    const std::string serial = NumberedSerial(prefix, n);
+    text += "[" + serial + "]\nserial = " + serial + "\nmodel = M-" + serial + "\n" + std::string(sharedKeys) + "\n" +
+            keysOf(n) + "\n";
+  }
+  return text;
+}
+
 std::vector<std::string> SimClient::InSystemOrder(const std::vector<std::string>& serials) {
   std::map<std::string, std::string> byPath;
   for (const auto& serial : serials) byPath[DevicePath(serial)] = serial;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,13 @@
 #include "sim/log_line.h"
 
 namespace velcorin::sim {
+
+// Serial n of a numbered set of test instruments: the prefix and two digits.
+std::string NumberedSerial(std::string_view prefix, int n);
+// A configuration of `count` such instruments, each with model "M-<serial>",
+// the keys every one shares and those keysOf(n) gives it.
+std::string NumberedInstruments(std::string_view prefix, int count, std::string_view sharedKeys,
+                                const std::function<std::string(int)>& keysOf);
 
 // A file in the temporary folder, deleted with the object.
 class TempFile {

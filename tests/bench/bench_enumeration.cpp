@@ -67,22 +67,12 @@ struct Row {
   }
 };
 
-std::string Serial(int n) {
-  char serial[16];
-  snprintf(serial, sizeof serial, "BENE%02d", n);
-  return serial;
-}
+std::string Serial(int n) { return velcorin::sim::NumberedSerial("BENE", n); }
 
 // `count` instruments, each with the keys `keysOf(n)` gives.
 std::string Config(int count, const std::function<std::string(int)>& keysOf) {
-  std::string text;
-  for (int n = 0; n < count; ++n) {
-    char section[160];
-    snprintf(section, sizeof section, "[%s]\nserial = %s\nmodel = E-%d\ntype = 0x3001\nchannels = %d\n",
-             Serial(n).c_str(), Serial(n).c_str(), n, kChannels);
-    text += section + keysOf(n) + "\n";
-  }
-  return text;
+  return velcorin::sim::NumberedInstruments("BENE", count, "type = 0x3001\nchannels = " + std::to_string(kChannels),
+                                            keysOf);
 }
 
 // The simulated instruments and the component's Device to meet them with.

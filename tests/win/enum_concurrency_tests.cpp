@@ -33,19 +33,12 @@ constexpr double kTransferLimit = 1.0;  // seconds, the component's time limit p
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-std::string Serial(int n) {
-  char serial[16];
-  snprintf(serial, sizeof serial, "CONC%02d", n);
-  return serial;
-}
+std::string Serial(int n) { return velcorin::sim::NumberedSerial("CONC", n); }
 
-// `keys(n)` adds faults to instrument n; every instrument has two named channels.
+// `keys(n)` adds faults to instrument n; every instrument has two channels and a type of its own.
 std::string Config(int count, const std::function<std::string(int)>& keys) {
-  std::string text;
-  for (int n = 0; n < count; ++n)
-    text += "[" + Serial(n) + "]\nserial = " + Serial(n) + "\nmodel = M-" + Serial(n) +
-            "\ntype = " + std::to_string(0x3001 + n) + "\nchannels = 2\n" + keys(n) + "\n";
-  return text;
+  return velcorin::sim::NumberedInstruments(
+      "CONC", count, "channels = 2", [&](int n) { return "type = " + std::to_string(0x3001 + n) + "\n" + keys(n); });
 }
 
 std::vector<Request> RequestBytes(const SimClient& sim, const std::string& serial) {
