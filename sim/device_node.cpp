@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/naming.h"
+#include "simulation/core/naming.h"
 
 extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                                                      PUNICODE_STRING target);

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "common/owners.h"  // again, for the device list owner
-#include "sim/naming.h"
+#include "simulation/core/naming.h"
 #include "sim/start_process.h"
 
 namespace velcorin::sim {

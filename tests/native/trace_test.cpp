@@ -6,7 +6,7 @@
 
 #include "device/core/codes.h"
 #include "device/core/report.h"
-#include "trace/core/replay_book.h"
+#include "simulation/core/replay_book.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
 
@@ -167,15 +167,15 @@ TEST(ReplayBook, RepliesInRecordedOrderThenTheLastAgain) {
   events.push_back(Transfer(EventKind::Write, 1, Command(1, 43)));     // no read followed
   events.push_back(Opened(2, "\\\\?\\USB#VID_6A5B&PID_3001#SN#{G}"));  // the same instrument, another case
 
-  auto instruments = ReplayInstruments(events);
+  auto instruments = sim::ReplayInstruments(events);
   ASSERT_EQ(instruments.size(), 1u);
   EXPECT_EQ(instruments[0].serial, "SN7_a");
-  InstrumentScript& script = instruments[0].script;
+  sim::InstrumentScript& script = instruments[0].script;
   const auto answer = [&](const std::vector<std::uint8_t>& command) -> std::string {
     const auto reply = script.Answer(command);
     if (!reply) return "unrecorded";
-    if (reply->kind == RecordedReply::Kind::None) return "none";
-    if (reply->kind == RecordedReply::Kind::Empty) return "empty";
+    if (reply->kind == sim::RecordedReply::Kind::None) return "none";
+    if (reply->kind == sim::RecordedReply::Kind::Empty) return "empty";
     return DecodeReport(reply->bytes, true).data;
   };
   EXPECT_EQ(answer(model), "first");

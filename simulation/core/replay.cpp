@@ -1,9 +1,9 @@
-#include "sim/replay.h"
+#include "simulation/core/replay.h"
 
 #include <memory>
 
-#include "sim/naming.h"
-#include "trace/core/replay_book.h"
+#include "simulation/core/naming.h"
+#include "simulation/core/replay_book.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::sim {
@@ -11,7 +11,7 @@ namespace velcorin::sim {
 std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
   std::vector<InstrumentConfig> configs;
   // A path that is not an interface's (a file that was refused, say) cannot appear.
-  for (auto& instrument : trace::ReplayInstruments(trace::ParseTrace(traceText))) {
+  for (auto& instrument : ReplayInstruments(trace::ParseTrace(traceText))) {
     if (!IsRegistrablePath(instrument.path)) continue;
     InstrumentConfig config;
     config.section = "replay " + instrument.serial;
@@ -19,7 +19,7 @@ std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
     config.devicePath = instrument.path;
     // The traced program may reopen it at once, as it did the real one.
     config.freeOnClose = true;
-    config.replay = std::make_shared<trace::InstrumentScript>(std::move(instrument.script));
+    config.replay = std::make_shared<InstrumentScript>(std::move(instrument.script));
     configs.push_back(std::move(config));
   }
   if (configs.empty()) throw ConfigError("the trace names no instrument");
