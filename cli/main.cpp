@@ -14,6 +14,7 @@
 #include "server/version.h"
 #include "cli/core/trace_view.h"
 #include "cli/trace_show.h"
+#include "simulation/simulation.h"
 
 namespace velcorin::cli {
 namespace {
@@ -363,7 +364,14 @@ class Apartment {
 DWORD Main(const std::vector<std::u16string>& given) {
   try {
     std::vector<std::u16string> args = given;
-    if (const auto traceFile = TakeTraceOption(args)) TraceThisProcess(*traceFile);
+    for (bool taken = true; taken;) {
+      const auto traceFile = TakeTraceOption(args);
+      if (traceFile) TraceThisProcess(*traceFile);
+      const auto simulateFile = TakeFileOption(args, u"--simulate");
+      if (simulateFile) SimulateInThisProcess(*simulateFile);
+      taken = traceFile || simulateFile;
+    }
+    simulation::StartOnce();
     if (IsTraceCommand(args)) return static_cast<DWORD>(TraceShowCommand(ParseTraceShow(args)));
     const Invocation in = ParseArguments(args);
     const bool endsByCtrlC = in.verb == Verb::Watch || in.verb == Verb::Shell;

@@ -482,6 +482,7 @@ std::string HelpText(std::optional<Verb> command, const Enumerations* names) {
   }
   return out +
          "  --version             this program's version and the Velcorin.dll it uses\n"
+         "  --simulate FILE COMMAND  COMMAND with the simulated instruments of FILE, no real ones\n"
          "Every command takes --json and --help; commands and options in any case.\n"
          "DEVICE is a serial number (exact, or in any case when only one instrument has it),\n"
          "an index from list, or a device path as info shows it. N is decimal, 0x or &H\n"

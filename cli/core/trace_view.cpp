@@ -352,19 +352,24 @@ bool SameNoCase(std::string_view a, std::u16string_view b) {
 
 }  // namespace
 
-std::optional<std::u16string> TakeTraceOption(std::vector<std::u16string>& args) {
+std::optional<std::u16string> TakeFileOption(std::vector<std::u16string>& args, std::u16string_view option) {
   if (args.empty()) return std::nullopt;
-  if (args[0].starts_with(u"--trace=")) {
-    std::u16string file = args[0].substr(8);
+  const std::string missing = Utf8(std::u16string(option)) + " needs a FILE";
+  if (args[0].starts_with(std::u16string(option) + u"=")) {
+    std::u16string file = args[0].substr(option.size() + 1);
     args.erase(args.begin());
-    if (file.empty()) throw UsageError("--trace needs a FILE");
+    if (file.empty()) throw UsageError(missing);
     return file;
   }
-  if (args[0] != u"--trace") return std::nullopt;
-  if (args.size() < 2) throw UsageError("--trace needs a FILE");
+  if (args[0] != option) return std::nullopt;
+  if (args.size() < 2) throw UsageError(missing);
   std::u16string file = args[1];
   args.erase(args.begin(), args.begin() + 2);
   return file;
+}
+
+std::optional<std::u16string> TakeTraceOption(std::vector<std::u16string>& args) {
+  return TakeFileOption(args, u"--trace");
 }
 
 bool IsTraceCommand(const std::vector<std::u16string>& args) { return !args.empty() && args[0] == u"trace"; }

@@ -19,8 +19,9 @@ struct TraceShowOptions {
   bool json = false;
 };
 
-// The global option in front of the command: removes "--trace FILE" (or
-// "--trace=FILE") from args and returns FILE. Throws UsageError without FILE.
+// A global option in front of the command: removes "OPTION FILE" (or
+// "OPTION=FILE") from args and returns FILE. Throws UsageError without FILE.
+std::optional<std::u16string> TakeFileOption(std::vector<std::u16string>& args, std::u16string_view option);
 std::optional<std::u16string> TakeTraceOption(std::vector<std::u16string>& args);
 
 // Whether args, after the global options, ask for the trace command.

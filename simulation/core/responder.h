@@ -42,6 +42,7 @@ class Responder {
   Reply Answer(std::span<const std::uint8_t> request);
 
   bool InCalMode() const { return calMode_; }
+  const InstrumentConfig& Config() const { return config_; }
 
  private:
   Reply Execute(const CommandReport& request);
