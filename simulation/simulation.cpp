@@ -51,8 +51,7 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path, DWORD& error)
 }
 
 std::u16string Failure(const std::wstring& file, const wchar_t* setting, const std::u16string& why) {
-  return u"Simulated instruments (" + Wide(setting) + u"): " + Wide(file) + u": " + why +
-         u"; no instrument is used";
+  return u"Simulated instruments (" + Wide(setting) + u"): " + Wide(file) + u": " + why + u"; no instrument is used";
 }
 
 void Load(const std::wstring& file, const wchar_t* setting) {

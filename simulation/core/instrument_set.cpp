@@ -35,6 +35,9 @@ struct InstrumentSet::Instrument {
 
 InstrumentSet::InstrumentSet(std::vector<InstrumentConfig> configs) : configs_(std::move(configs)) {
   for (const InstrumentConfig& config : configs_) instruments_.push_back(std::make_unique<Instrument>(config));
+  // In the order Wine's device list gives interfaces: by path.
+  std::stable_sort(instruments_.begin(), instruments_.end(),
+                   [](const auto& a, const auto& b) { return a->path < b->path; });
 }
 
 InstrumentSet::~InstrumentSet() = default;
@@ -105,12 +108,22 @@ ReadOutcome InstrumentSet::Read(std::uint64_t session, std::span<std::uint8_t> b
   const std::lock_guard lock(mutex_);
   Instrument* instrument = Session(session);
   if (!instrument || !instrument->PresentAt(now)) return {0, kBrokenError, std::nullopt};
-  if (!instrument->replies.empty() && instrument->replies.front().ready <= now) {
-    auto& message = instrument->replies.front();
-    const std::size_t done = std::min(buffer.size(), message.bytes.size() - message.taken);
-    std::copy_n(message.bytes.begin() + static_cast<std::ptrdiff_t>(message.taken), done, buffer.begin());
-    message.taken += done;
-    if (message.taken == message.bytes.size()) instrument->replies.pop_front();
+  auto& replies = instrument->replies;
+  if (!replies.empty() && replies.front().ready <= now) {
+    // An empty reply ends a read by itself; other replies run together.
+    if (replies.front().bytes.empty()) {
+      replies.pop_front();
+      return {0, 0, std::nullopt};
+    }
+    std::size_t done = 0;
+    while (done < buffer.size() && !replies.empty() && replies.front().ready <= now && !replies.front().bytes.empty()) {
+      auto& message = replies.front();
+      const std::size_t part = std::min(buffer.size() - done, message.bytes.size() - message.taken);
+      std::copy_n(message.bytes.begin() + static_cast<std::ptrdiff_t>(message.taken), part, buffer.begin() + done);
+      message.taken += part;
+      done += part;
+      if (message.taken == message.bytes.size()) replies.pop_front();
+    }
     return {done, 0, std::nullopt};
   }
   SimClock::time_point next = SimClock::time_point::max();

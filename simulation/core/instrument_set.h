@@ -2,8 +2,9 @@
 // reached through calls instead of pipes, with the pipe's behaviour kept: a
 // request is answered in the order it came, a late reply holds back the ones
 // after it, a reply that comes after the reader gave up is read by the next
-// read, a reply longer than the read's buffer leaves the rest for the next
-// read, and an instrument that unplugs itself breaks its open handle. Time is
+// read, replies waiting run together as the bytes of a pipe read in byte mode
+// do (a reply longer than the read's buffer leaves the rest for the next read),
+// and an instrument that unplugs itself breaks its open handle. Time is
 // passed in, so that this stays portable and testable; the caller waits.
 // Thread-safe.
 #pragma once
@@ -27,14 +28,14 @@ namespace velcorin::sim {
 using SimClock = std::chrono::steady_clock;
 
 // The system's error codes a real instrument's handle gives in the same case.
-inline constexpr std::uint32_t kNotFoundError = 2;   // the path opens nothing (any more)
-inline constexpr std::uint32_t kBrokenError = 109;   // read: the instrument went away
-inline constexpr std::uint32_t kBusyError = 231;     // open: another handle has it
-inline constexpr std::uint32_t kNoDataError = 232;   // write: the instrument went away
+inline constexpr std::uint32_t kNotFoundError = 2;  // the path opens nothing (any more)
+inline constexpr std::uint32_t kBrokenError = 109;  // read: the instrument went away
+inline constexpr std::uint32_t kBusyError = 231;    // open: another handle has it
+inline constexpr std::uint32_t kNoDataError = 232;  // write: the instrument went away
 
 struct ReadOutcome {
-  std::size_t done = 0;      // bytes placed in the buffer
-  std::uint32_t error = 0;   // nonzero: failed at once
+  std::size_t done = 0;                           // bytes placed in the buffer
+  std::uint32_t error = 0;                        // nonzero: failed at once
   std::optional<SimClock::time_point> waitUntil;  // nothing yet: ask again then (max: never)
 };
 
@@ -49,7 +50,7 @@ class InstrumentSet {
   InstrumentSet(const InstrumentSet&) = delete;
   InstrumentSet& operator=(const InstrumentSet&) = delete;
 
-  // The device paths of the instruments present at `now`, in configuration order.
+  // The device paths of the instruments present at `now`, in the order of their paths.
   std::vector<std::string> PresentPaths(SimClock::time_point now);
 
   // An exclusive session on the instrument at `path` (any case), or the error
