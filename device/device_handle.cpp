@@ -92,17 +92,18 @@ bool DeviceHandle::Finished() {
 // A write goes out at once, as into a pipe; a read waits for its reply until
 // the time limit, or until abandoned, through the same wait a real one uses.
 bool DeviceHandle::SimulatedTransfer(bool write, void* buffer, DWORD size, Transferred& result) {
+  const std::span bytes(static_cast<std::uint8_t*>(buffer), size);
+  if (!write) return SimulatedRead(bytes, result);
+  result.error = simulation::Instruments().Write(session_, bytes, sim::SimClock::now());
+  result.done = result.error == 0 ? size : 0;
+  return result.error == 0;
+}
+
+bool DeviceHandle::SimulatedRead(std::span<std::uint8_t> bytes, Transferred& result) {
   sim::InstrumentSet& instruments = simulation::Instruments();
-  const auto bytes = static_cast<std::uint8_t*>(buffer);
-  if (write) {
-    result.error = instruments.Write(session_, std::span(bytes, size), sim::SimClock::now());
-    result.done = result.error == 0 ? size : 0;
-    return result.error == 0;
-  }
   const auto deadline = sim::SimClock::now() + std::chrono::milliseconds(kTransferTimeLimitMs);
-  for (;;) {
-    const auto now = sim::SimClock::now();
-    const sim::ReadOutcome outcome = instruments.Read(session_, std::span(bytes, size), now);
+  for (auto now = sim::SimClock::now();; now = sim::SimClock::now()) {
+    const sim::ReadOutcome outcome = instruments.Read(session_, bytes, now);
     if (!outcome.waitUntil) {
       result.done = static_cast<DWORD>(outcome.done);
       result.error = outcome.error;
@@ -112,10 +113,9 @@ bool DeviceHandle::SimulatedTransfer(bool write, void* buffer, DWORD size, Trans
       result.timedOut = true;
       return false;
     }
-    const auto until = std::min(*outcome.waitUntil, deadline);
-    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(std::min(*outcome.waitUntil, deadline) - now);
     const HANDLE events[] = {event_.get(), abandoned_};
-    if (wait_(abandoned_ ? 2 : 1, events, static_cast<DWORD>(waitMs)) == WAIT_OBJECT_0 + 1) {
+    if (wait_(abandoned_ ? 2 : 1, events, static_cast<DWORD>(waitMs.count())) == WAIT_OBJECT_0 + 1) {
       sawAbandoned_ = true;
       return false;
     }

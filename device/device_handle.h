@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <span>
+
 #include "common/owners.h"
 #include "common/waits.h"
 #include "device/core/report.h"
@@ -49,6 +51,7 @@ class DeviceHandle {
   trace::Outcome OpenSimulated(const char* name, DWORD& error);
   bool Transfer(bool write, void* buffer, DWORD size, Transferred& result);
   bool SimulatedTransfer(bool write, void* buffer, DWORD size, Transferred& result);
+  bool SimulatedRead(std::span<std::uint8_t> bytes, Transferred& result);
   bool Finished();
   bool TracedWrite(const CommandReport& report);
   bool TracedRead(ReplyReport& reply);

@@ -1,10 +1,14 @@
 // The simulated firmware and its configuration, without any pipes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "simulation/core/config.h"
+#include "simulation/core/instrument_set.h"
 #include "simulation/core/log_line.h"
 #include "simulation/core/naming.h"
 #include "simulation/core/responder.h"
@@ -324,6 +328,38 @@ TEST(SimLogLine, RoundTripsAndMarksOddSizes) {
   EXPECT_TRUE(ParseLogLine("SN1  short")->bytes.empty());
   EXPECT_FALSE(ParseLogLine("SN1 0G"));
   EXPECT_FALSE(ParseLogLine("garbage"));
+}
+
+// Inside a process, in the simulator's time: a late reply holds back the ones
+// after it, a reply the reader gave up on is read later, and one that unplugs
+// itself goes from the list and breaks its handle.
+TEST(SimInstrumentSet, AnswersInTheSimulatorsOrderAndTime) {
+  using namespace std::chrono_literals;
+  InstrumentSet set(
+      ParseConfig("[b]\nserial=B\ndelay_ms=300\ndelay_transfers=1\nunplug_after=3\n"
+                  "[a]\nserial=A\n"));
+  const auto t0 = SimClock::now();
+  const auto paths = set.PresentPaths(t0);
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_LT(paths[0], paths[1]);
+  std::uint64_t session = 0, other = 0;
+  ASSERT_EQ(set.Open(paths[1], t0, session), 0u);
+  EXPECT_EQ(set.Open(paths[1], t0, other), kBusyError);
+  std::array<std::uint8_t, kReplyReportSize> reply{};
+  const auto request = Request(0, 0, 1, 1);
+  EXPECT_EQ(set.Write(session, request, t0), 0u);
+  EXPECT_EQ(set.Write(session, request, t0), 0u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 299ms).waitUntil, t0 + 300ms);
+  const ReadOutcome both = set.Read(session, std::span(reply.data(), 20), t0 + 300ms);
+  EXPECT_EQ(both.done, 20u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 300ms).done, kReplyReportSize);  // the rest, and the second's start
+  EXPECT_EQ(set.Write(session, request, t0 + 400ms), 0u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 400ms).error, kBrokenError);
+  EXPECT_EQ(set.Write(session, request, t0 + 400ms), kNoDataError);
+  EXPECT_EQ(set.PresentPaths(t0 + 400ms).size(), 1u);
+  set.Close(session);
+  EXPECT_EQ(set.Open(paths[1], t0 + 400ms, session), kNotFoundError);
+  EXPECT_EQ(set.Open(paths[0], t0 + 400ms, other), 0u);
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ TEST(TraceLine, EveryKindOfEventReadsBackAsWritten) {
   TraceEvent late = Transfer(EventKind::Read, 3, {}, Outcome::TimedOut);
   late.micros = 1000123;
   TraceEvent shortReply = Transfer(EventKind::Read, 3, {1, 2, 3}, Outcome::Short);
+  shortReply.simulated = true;
   TraceEvent close;
   close.kind = EventKind::Close;
   close.handle = 3;
@@ -98,6 +99,7 @@ TEST(TraceLine, EveryKindOfEventReadsBackAsWritten) {
     EXPECT_EQ(back[i].bytes, events[i].bytes);
     EXPECT_EQ(back[i].micros, events[i].micros);
     EXPECT_EQ(back[i].limitMb, events[i].limitMb);
+    EXPECT_EQ(back[i].simulated, events[i].simulated);
   }
   // One line each, and plain ASCII whatever the path holds.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(events.size() + 1));

@@ -683,7 +683,9 @@ TEST(SimulateBuiltIn, BehavesAsTheSimulatorThroughTheSystem) {
        One("SIMR7010",
            "random_replies = yes\nrandom_sizes = yes\nrandom_seed = 5\n"
            "random_transfers = 8,9,10,11\n"),
-       L"shell SIMR7010", shell + "read\nread\n"},
+       // What an overlong reply leaves is read before the next command: with a request
+       // out, the simulator's next reply may or may not have joined it.
+       L"shell SIMR7010", "query 1 2\nread\nquery 1 1\nread\nquery 1 2\nread\nquit\n"},
       {"text overrides", kPair + One("SIMT7011", "chanct_text = many\n") + One("SIMT7012", "devtype_text = \" 7\"\n"),
        L"list", ""},
       {"channels unanswered", One("SIMC7013", "answer_channels = no\n"), L"info SIMC7013", ""},
