@@ -712,7 +712,7 @@ TEST(SimulateBuiltIn, BehavesAsTheSimulatorThroughTheSystem) {
 
 // A simulation asked for but not to be had: the calls that would reach an
 // instrument raise error 5 naming the file (and the line), and no instrument,
-// though one is attached, is touched.
+// though one is attached, is touched; one that is had reaches only its own.
 TEST(SimulateBuiltIn, FileThatCannotBeUsedReachesNoInstrument) {
   SimClient attached(kPair);
   const std::string path = attached.DevicePath("SIMA3001");
@@ -737,6 +737,13 @@ TEST(SimulateBuiltIn, FileThatCannotBeUsedReachesNoInstrument) {
             tool);
     }
   }
+  // Nor does a simulation that works: the attached instrument is neither listed nor opened at its path.
+  TempFile other;
+  WriteTemp(other, One("SIMZ7015", ""));
+  Tool listed(L"--simulate \"" + other.Path() + L"\" list");
+  Check({L"list, simulated", "", 0, "^#.*\n1  FLT-7000  SIMZ7015  [^\n]*\n$", "^$"}, listed);
+  Tool opened(L"--simulate \"" + other.Path() + L"\" info " + Wide(path));
+  Check({L"info, simulated", "", 1, "^$", "^velcorin: no instrument is attached at "}, opened);
   EXPECT_TRUE(attached.RequestsOf("SIMA3001").empty());
   EXPECT_TRUE(attached.RequestsOf("SIMB1102").empty());
   // The user's setting, where an environment variable is awkward, is read the same way.
