@@ -298,7 +298,12 @@ void ChooserForm::FillDeviceTree() {
   if (!Filter) Filter = NewCollection();
   if (!devEnum_) devEnum_ = MakeObject<Device>();
   const HWND window = window_;
-  enumeration_ = devEnum_->StartEnumeration([window] { PostMessageW(window, kExaminedMessage, 0, 0); });
+  try {
+    enumeration_ = devEnum_->StartEnumeration([window] { PostMessageW(window, kExaminedMessage, 0, 0); });
+  } catch (const RuntimeError& error) {
+    ShowInsteadOfTree(error.description);  // no instrument can be listed: say why
+    return;
+  }
   fillRunning_ = true;
   ShowSearching(true);
 }
@@ -329,6 +334,15 @@ bool ChooserForm::FinishFill(Enumeration& enumeration) {
   }
   SetColumnWidths(FillColumnWidths(kDetailHeaders, Measure()));
   return SUCCEEDED(hr);
+}
+
+void ChooserForm::ShowInsteadOfTree(const std::u16string& text) {
+  TVINSERTSTRUCTW item{};
+  item.hParent = TVI_ROOT;
+  item.hInsertAfter = TVI_LAST;
+  item.item.mask = TVIF_TEXT;
+  item.item.pszText = TextArg(text);
+  TreeView_InsertItem(devTree_, &item);
 }
 
 // While the instruments are examined the tree is empty, and its label says why.

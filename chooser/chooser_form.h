@@ -57,6 +57,7 @@ class ChooserForm {
   void FillDeviceTree();
   void OnExamined();
   bool FinishFill(Enumeration& enumeration);
+  void ShowInsteadOfTree(const std::u16string& text);
   void ShowSearching(bool searching);
 
   // Layout and measuring in the form's own units (twips) and font.

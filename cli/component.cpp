@@ -10,6 +10,7 @@
 #include "common/owners.h"
 #include "common/scope_exit.h"
 #include "discovery/present_interfaces.h"
+#include "simulation/simulation.h"
 
 namespace velcorin::cli {
 namespace {
@@ -165,7 +166,18 @@ Reply ReplyOf(_Packet* packet) {
 // opens is gone; one held by another program refuses a second opening; one
 // that opens answered nothing. Right after a close an instrument may refuse
 // for a moment, so a refusal is asked again before it counts as "in use".
+// The simulated instruments this program lists too: the component holds the
+// instrument it opened in its own copy, so a refusal here is another's.
+OpenOutcome DiagnoseSimulated(std::u16string_view plainPath) {
+  sim::InstrumentSet& instruments = simulation::Instruments();
+  std::uint64_t session = 0;
+  const std::uint32_t error = instruments.Open(Utf8(std::u16string(plainPath)), sim::SimClock::now(), session);
+  if (error == 0) instruments.Close(session);
+  return error == 0 ? OpenOutcome::Silent : error == sim::kBusyError ? OpenOutcome::InUse : OpenOutcome::Absent;
+}
+
 OpenOutcome Diagnose(std::u16string_view plainPath) {
+  if (simulation::IsOn()) return DiagnoseSimulated(plainPath);
   constexpr int kAsks = 5;
   constexpr DWORD kPauseMs = 20;
   const std::wstring name(plainPath.begin(), plainPath.end());
@@ -240,7 +252,12 @@ int Bits(HMODULE module) {
 
 std::vector<std::u16string> PresentPaths() {
   std::vector<std::u16string> paths;
-  auto list = PresentInterfaces::List();
+  std::optional<PresentInterfaces> list;
+  try {
+    list = PresentInterfaces::List();
+  } catch (const RuntimeError&) {
+    return paths;  // a simulation that cannot be had: the component says why
+  }
   if (!list) return paths;
   for (std::optional<std::u16string> path; list->Next(path);)
     if (path) paths.push_back(std::move(*path));

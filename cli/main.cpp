@@ -16,6 +16,7 @@
 #include "common/module_file.h"
 #include "server/version.h"
 #include "cli/trace_show.h"
+#include "simulation/simulation.h"
 
 namespace velcorin::cli {
 namespace {
@@ -392,6 +393,8 @@ DWORD Main(const std::vector<std::u16string>& given) {
   try {
     const Invocation in = ParseArguments(given);
     if (in.traceTo) TraceThisProcess(*in.traceTo);
+    if (in.simulateFrom) SimulateInThisProcess(*in.simulateFrom);
+    simulation::StartOnce();
     const bool endsByCtrlC = in.verb == Verb::Watch || in.verb == Verb::Shell;
     CatchStopRequests(endsByCtrlC ? kDone : kInterrupted);
     const BesideAssembly assembly;

@@ -29,6 +29,8 @@ bool ReadWholeFile(const std::u16string& path, std::string& text) {
 
 void TraceThisProcess(const std::u16string& file) { SetEnvironmentVariableW(L"VELCORIN_TRACE", Wide(file)); }
 
+void SimulateInThisProcess(const std::u16string& file) { SetEnvironmentVariableW(L"VELCORIN_SIMULATE", Wide(file)); }
+
 int TraceShowCommand(const TraceShowOptions& options, bool json) {
   std::string text;
   if (!ReadWholeFile(options.file, text)) {

@@ -10,6 +10,7 @@ namespace velcorin::cli {
 
 // Before the component loads: it reads the setting once, when it starts.
 void TraceThisProcess(const std::u16string& file);
+void SimulateInThisProcess(const std::u16string& file);
 
 // Prints the trace; 1 when the file cannot be read.
 int TraceShowCommand(const TraceShowOptions& options, bool json);

@@ -23,9 +23,10 @@ void SetErrorInfoText(const wchar_t* source, const wchar_t* description) {
 
 }  // namespace
 
-HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source) {
+HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source, const std::u16string& description) {
   const HRESULT code = AutomationErrorCode(number);
-  SetErrorInfoText(source, reinterpret_cast<const wchar_t*>(StandardDescription(number)));
+  const char16_t* text = description.empty() ? StandardDescription(number) : description.c_str();
+  SetErrorInfoText(source, reinterpret_cast<const wchar_t*>(text));
   return code;
 }
 
@@ -33,7 +34,7 @@ HRESULT CaughtException(const wchar_t* source) noexcept {
   try {
     throw;
   } catch (const RuntimeError& e) {
-    return ReportRuntimeError(e.number, source);
+    return ReportRuntimeError(e.number, source, e.description);
   } catch (const ComError& e) {
     return e.hr;
   } catch (const std::bad_alloc&) {

@@ -30,8 +30,9 @@ constexpr HRESULT AutomationErrorCode(std::int32_t number) {
   return static_cast<HRESULT>(0x800A0000u + static_cast<unsigned>(number));
 }
 
-// Sets error info (source = the class's ProgID) and returns 0x800A0000 + number.
-HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source);
+// Sets error info (source = the class's ProgID) and returns 0x800A0000 + number;
+// without a description, the runtime's standard text.
+HRESULT ReportRuntimeError(std::int32_t number, const wchar_t* source, const std::u16string& description = {});
 
 // Passes on the error an IDispatch::Invoke of another object reported.
 [[noreturn]] void ThrowInvokeFailure(HRESULT hr, EXCEPINFO& info);

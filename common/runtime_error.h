@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace velcorin {
 
@@ -19,9 +20,10 @@ enum ErrorNumber : std::int32_t {
 
 struct RuntimeError {
   std::int32_t number;
+  std::u16string description;  // empty: the standard text
 };
 
-[[noreturn]] inline void Raise(std::int32_t number) { throw RuntimeError{number}; }
+[[noreturn]] inline void Raise(std::int32_t number) { throw RuntimeError{number, {}}; }
 
 // The runtime's standard text for each number the component raises.
 inline const char16_t* StandardDescription(std::int32_t number) {

@@ -1,8 +1,13 @@
 #include "device/device_handle.h"
 
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
 namespace velcorin {
 
 trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
+  if (simulation::IsOn()) return OpenSimulated(name, error);
   file_.reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr));
   if (!file_) {
@@ -15,6 +20,12 @@ trace::Outcome DeviceHandle::OpenFile(const char* name, DWORD& error) {
     return trace::Outcome::DiskFile;
   }
   return trace::Outcome::Opened;
+}
+
+// Only a simulated instrument's path opens; any other, a real one's too, is not found.
+trace::Outcome DeviceHandle::OpenSimulated(const char* name, DWORD& error) {
+  error = simulation::Instruments().Open(name, sim::SimClock::now(), session_);
+  return error == 0 ? trace::Outcome::Opened : trace::OpenRefusal(error);
 }
 
 bool DeviceHandle::Open(const char* name) {
@@ -30,13 +41,15 @@ bool DeviceHandle::Open(const char* name) {
 }
 
 void DeviceHandle::Close() {
-  if (file_ && trace::IsOn()) trace::RecordClose(traced_);
+  if (IsOpen() && trace::IsOn()) trace::RecordClose(traced_);
   file_.reset();
+  if (session_ != 0) simulation::Instruments().Close(std::exchange(session_, 0));
 }
 
 bool DeviceHandle::Transfer(bool write, void* buffer, DWORD size, Transferred& result) {
   result = {};
   if (sawAbandoned_) return false;
+  if (session_ != 0) return SimulatedTransfer(write, buffer, size, result);
   OVERLAPPED overlapped{};
   overlapped.hEvent = event_.get();  // the call itself resets it
   const BOOL finished = write ? WriteFile(file_.get(), buffer, size, nullptr, &overlapped)
@@ -74,6 +87,39 @@ bool DeviceHandle::Finished() {
   const DWORD woken = wait_(abandoned_ ? 2 : 1, events, kTransferTimeLimitMs);
   sawAbandoned_ = woken == WAIT_OBJECT_0 + 1;
   return woken == WAIT_OBJECT_0;
+}
+
+// A write goes out at once, as into a pipe; a read waits for its reply until
+// the time limit, or until abandoned, through the same wait a real one uses.
+bool DeviceHandle::SimulatedTransfer(bool write, void* buffer, DWORD size, Transferred& result) {
+  const std::span bytes(static_cast<std::uint8_t*>(buffer), size);
+  if (!write) return SimulatedRead(bytes, result);
+  result.error = simulation::Instruments().Write(session_, bytes, sim::SimClock::now());
+  result.done = result.error == 0 ? size : 0;
+  return result.error == 0;
+}
+
+bool DeviceHandle::SimulatedRead(std::span<std::uint8_t> bytes, Transferred& result) {
+  sim::InstrumentSet& instruments = simulation::Instruments();
+  const auto deadline = sim::SimClock::now() + std::chrono::milliseconds(kTransferTimeLimitMs);
+  for (auto now = sim::SimClock::now();; now = sim::SimClock::now()) {
+    const sim::ReadOutcome outcome = instruments.Read(session_, bytes, now);
+    if (!outcome.waitUntil) {
+      result.done = static_cast<DWORD>(outcome.done);
+      result.error = outcome.error;
+      return outcome.error == 0;
+    }
+    if (now >= deadline) {
+      result.timedOut = true;
+      return false;
+    }
+    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(std::min(*outcome.waitUntil, deadline) - now);
+    const HANDLE events[] = {event_.get(), abandoned_};
+    if (wait_(abandoned_ ? 2 : 1, events, static_cast<DWORD>(waitMs.count())) == WAIT_OBJECT_0 + 1) {
+      sawAbandoned_ = true;
+      return false;
+    }
+  }
 }
 
 bool DeviceHandle::Write(const CommandReport& report) {

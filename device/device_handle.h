@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
+#include <span>
+
 #include "common/owners.h"
 #include "common/waits.h"
-#include "wire/report.h"
+#include "simulation/simulation.h"
 #include "trace/trace.h"
+#include "wire/report.h"
 
 namespace velcorin {
 
@@ -16,13 +19,15 @@ constexpr DWORD kTransferTimeLimitMs = 1000;
 
 // Owns an instrument's file handle (opened for overlapped I/O) and the event its
 // transfers wait on. The event outlives the openings: one per Device, not per open.
+// With simulation on, it holds a session on a simulated instrument instead, whose
+// transfers take the same time limit and end the same ways.
 class DeviceHandle {
  public:
   // Opens name exclusively; refuses files and volumes, which are never instruments.
   bool Open(const char* name);
   // No CancelIo: every transfer has finished or been cancelled before it returned.
   void Close();
-  bool IsOpen() const { return static_cast<bool>(file_); }
+  bool IsOpen() const { return file_ || session_ != 0; }
   // From now on a transfer also ends, as failed, once `abandoned` (an event
   // this handle does not own) is signalled, and once seen no transfer starts;
   // transfers wait through `wait`.
@@ -43,7 +48,10 @@ class DeviceHandle {
     bool timedOut = false;
   };
   trace::Outcome OpenFile(const char* name, DWORD& error);
+  trace::Outcome OpenSimulated(const char* name, DWORD& error);
   bool Transfer(bool write, void* buffer, DWORD size, Transferred& result);
+  bool SimulatedTransfer(bool write, void* buffer, DWORD size, Transferred& result);
+  bool SimulatedRead(std::span<std::uint8_t> bytes, Transferred& result);
   bool Finished();
   bool TracedWrite(const CommandReport& report);
   bool TracedRead(ReplyReport& reply);
@@ -53,7 +61,8 @@ class DeviceHandle {
   HANDLE abandoned_ = nullptr;
   WaitForAny wait_ = WaitForAnyObject;
   bool sawAbandoned_ = false;
-  trace::Opening traced_;  // only while a trace is being written
+  std::uint64_t session_ = 0;  // a simulated instrument's, while open
+  trace::Opening traced_;      // only while a trace is being written
 };
 
 }  // namespace velcorin

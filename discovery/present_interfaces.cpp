@@ -8,6 +8,7 @@
 #include "common/ansi.h"
 #include "common/core/device_path.h"
 #include "common/defs.h"
+#include "simulation/simulation.h"
 #include "trace/trace.h"
 
 namespace velcorin {
@@ -32,6 +33,7 @@ static_assert(kDetailRecordSize == 6, "the 32-bit platform packs the detail reco
 }  // namespace
 
 std::optional<PresentInterfaces> PresentInterfaces::List() {
+  if (simulation::IsOn()) return PresentInterfaces(simulation::Instruments().PresentPaths(sim::SimClock::now()));
   GUID interfaceClass{};
   const HRESULT converted = CLSIDFromString(reinterpret_cast<LPCOLESTR>(kInterfaceClassGuid), &interfaceClass);
   if (IsNegative(converted)) return std::nullopt;
@@ -42,6 +44,7 @@ std::optional<PresentInterfaces> PresentInterfaces::List() {
 }
 
 bool PresentInterfaces::Next(std::optional<std::u16string>& path) {
+  if (simulated_) return NextSimulated(path);
   SP_DEVICE_INTERFACE_DATA interfaceData{};
   interfaceData.cbSize = sizeof(interfaceData);
   // The end of the list and any other failure both end the walk.
@@ -49,6 +52,15 @@ bool PresentInterfaces::Next(std::optional<std::u16string>& path) {
   path = PathOf(interfaceData);
   if (trace::IsOn())
     trace::RecordWalk(static_cast<std::int32_t>(index_), path ? AnsiEncode(NarrowDevicePath(*path, AnsiCodeOf)) : "");
+  ++index_;
+  return true;
+}
+
+bool PresentInterfaces::NextSimulated(std::optional<std::u16string>& path) {
+  if (index_ >= simulated_->size()) return false;
+  const std::string& plain = (*simulated_)[index_];
+  path = simulation::DevicePathString(plain);
+  if (trace::IsOn()) trace::RecordWalk(static_cast<std::int32_t>(index_), plain);
   ++index_;
   return true;
 }

@@ -6,6 +6,7 @@
 #include "server/class_factory.h"
 #include "server/proxy_stub.h"
 #include "server/registration.h"
+#include "simulation/simulation.h"
 #include "trace/trace.h"
 
 #if defined(__MINGW32__)
@@ -40,7 +41,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* factory) {
-  // Every object comes through here, so no device I/O precedes the trace settings.
+  // Every object comes through here, so no device I/O precedes the settings;
+  // simulation first, so that a simulated session's trace says so from its first line.
+  velcorin::simulation::StartOnce();
   velcorin::trace::StartOnce();
   if (IsEqualCLSID(clsid, CLSID_PSFactoryBuffer)) return PrxDllGetClassObject(clsid, riid, factory);
   return velcorin::GetClassFactory(clsid, riid, factory);

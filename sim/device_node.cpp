@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sim/naming.h"
 #include "sim/present_paths.h"
+#include "simulation/core/naming.h"
 
 extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE link, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
                                                      PUNICODE_STRING target);

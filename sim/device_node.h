@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/owners.h"
-#include "sim/config.h"
+#include "simulation/core/config.h"
 
 namespace velcorin::sim {
 

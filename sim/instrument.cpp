@@ -3,7 +3,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "sim/naming.h"
+#include "simulation/core/naming.h"
 
 namespace velcorin::sim {
 namespace {

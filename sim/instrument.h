@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "common/owners.h"
-#include "sim/config.h"
+#include "simulation/core/config.h"
 #include "sim/device_node.h"
 #include "sim/request_log.h"
-#include "sim/responder.h"
+#include "simulation/core/responder.h"
 
 namespace velcorin::sim {
 

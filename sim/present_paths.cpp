@@ -6,7 +6,7 @@
 #include <setupapi.h>
 
 #include "common/owners.h"
-#include "sim/naming.h"
+#include "simulation/core/naming.h"
 
 namespace velcorin::sim {
 

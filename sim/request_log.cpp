@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "sim/log_line.h"
+#include "simulation/core/log_line.h"
 
 namespace velcorin::sim {
 

@@ -9,9 +9,9 @@
 
 #include "common/module_file.h"
 #include "common/owners.h"  // again, for the device list owner
-#include "sim/naming.h"
 #include "sim/present_paths.h"
 #include "sim/start_process.h"
+#include "simulation/core/naming.h"
 
 namespace velcorin::sim {
 namespace {

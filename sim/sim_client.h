@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/owners.h"
-#include "sim/log_line.h"
+#include "simulation/core/log_line.h"
 
 namespace velcorin::sim {
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/config.h"
+#include "simulation/core/config.h"
 #include "sim/device_node.h"
 #include "sim/instrument.h"
-#include "sim/naming.h"
-#include "sim/replay.h"
+#include "simulation/core/naming.h"
+#include "simulation/core/replay.h"
 #include "sim/request_log.h"
 
 namespace velcorin::sim {

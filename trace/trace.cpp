@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/owners.h"
+#include "common/user_settings.h"
 #include "trace/core/shared_turn.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
@@ -17,8 +18,11 @@ namespace velcorin::trace {
 std::atomic<bool> gTracing{false};
 
 namespace {
+std::atomic<bool> gSimulated{false};
+}  // namespace
 
-constexpr wchar_t kSettingsKey[] = L"Software\\Velcorin";
+namespace {
+
 constexpr std::int64_t kUnixEpochIn100ns = 116444736000000000LL;
 
 // Microseconds since 1970 from one reading of the system clock, carried on by
@@ -60,40 +64,6 @@ Sink& TheSink() {
   return sink;
 }
 
-std::optional<std::wstring> EnvironmentSetting() {
-  std::vector<wchar_t> value(MAX_PATH);
-  DWORD length = GetEnvironmentVariableW(L"VELCORIN_TRACE", value.data(), static_cast<DWORD>(value.size()));
-  if (length >= value.size()) {
-    value.resize(length);
-    length = GetEnvironmentVariableW(L"VELCORIN_TRACE", value.data(), static_cast<DWORD>(value.size()));
-  }
-  if (length == 0 || length >= value.size()) return std::nullopt;
-  return std::wstring(value.data(), length);
-}
-
-std::optional<std::wstring> RegistryText(const wchar_t* name) {
-  DWORD bytes = 0;
-  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
-    return std::nullopt;
-  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-  bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) != ERROR_SUCCESS)
-    return std::nullopt;
-  text.resize(wcsnlen(text.c_str(), text.size()));
-  if (text.empty()) return std::nullopt;
-  return text;
-}
-
-// A DWORD, or text of decimal digits (what `reg add` writes by default).
-std::optional<std::uint64_t> RegistryNumber(const wchar_t* name) {
-  DWORD number = 0, bytes = sizeof number;
-  if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &number, &bytes) == ERROR_SUCCESS)
-    return number;
-  const auto text = RegistryText(name);
-  if (!text || text->size() > 12 || text->find_first_not_of(L"0123456789") != std::wstring::npos) return std::nullopt;
-  return std::stoull(*text);
-}
-
 std::u16string AsU16(const std::wstring& text) { return {text.begin(), text.end()}; }
 
 std::wstring Hex(std::uint64_t value, int digits) {
@@ -122,12 +92,12 @@ std::uint64_t* TurnWord(HANDLE file, Sink& sink) {
 constexpr auto kTurnPatience = std::chrono::seconds(2);
 
 void Start() {
-  auto name = EnvironmentSetting();
-  if (!name) name = RegistryText(L"Trace");
+  auto name = EnvironmentText(L"VELCORIN_TRACE");
+  if (!name) name = UserSettingText(L"Trace");
   if (!name) return;
   const std::u16string expanded = ExpandFileName(AsU16(*name), GetCurrentProcessId());
   Sink& sink = TheSink();
-  sink.budget = SizeBudget(LimitMbFrom(RegistryNumber(L"TraceLimitMB")));
+  sink.budget = SizeBudget(LimitMbFrom(UserSettingNumber(L"TraceLimitMB")));
   // Appends only: each write lands at the end of the file, after whatever any process
   // wrote (Wine reads the end and writes there in two steps: hence the turns).
   // Written through, so that a crash of the host loses no line already written.
@@ -168,6 +138,7 @@ void Append(TraceEvent& event) {
   last.time = event.time;
   last.pid = event.pid;
   last.tid = event.tid;
+  last.simulated = event.simulated;
   WriteWhole(sink.file.get(), FormatLine(last));
   gTracing = false;
 }
@@ -177,10 +148,13 @@ TraceEvent Event(EventKind kind, const Stopwatch& watch) {
   event.kind = kind;
   event.time = watch.StartTime();
   event.micros = watch.ElapsedMicros();
+  event.simulated = gSimulated.load(std::memory_order_relaxed);
   return event;
 }
 
 }  // namespace
+
+void MarkLinesSimulated() { gSimulated = true; }
 
 void StartOnce() {
   static std::once_flag once;

@@ -23,6 +23,9 @@ inline bool IsOn() { return gTracing.load(std::memory_order_relaxed); }
 // nothing. Not from DllMain: it reads the registry.
 void StartOnce();
 
+// Every line from now on says that the instruments are simulated.
+void MarkLinesSimulated();
+
 // When an event began, and how long it took.
 class Stopwatch {
  public:

@@ -1,4 +1,5 @@
-// Op codes, op types and end codes that the component itself sends or reads.
+// Op codes, op types and end codes that the component sends or reads, and the
+// simulated firmware answers with.
 // Kept in their own namespace so they never meet the type library's enums;
 // the Windows side checks each against the library's header.
 #pragma once
@@ -17,7 +18,9 @@
   X(CmdRevert, 15)               \
   X(TypeRead, 1)                 \
   X(TypeWrite, 2)                \
-  X(ErrOk, 0)
+  X(ErrOk, 0)                    \
+  X(ErrChannel, 2)               \
+  X(ErrOpType, 3)
 
 namespace velcorin::codes {
 

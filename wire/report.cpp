@@ -6,11 +6,6 @@
 namespace velcorin {
 namespace {
 
-void StoreInt32(std::uint8_t* at, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
 std::uint8_t SingleByteCode(char16_t unit, const AnsiEncoder& encode) {
   const int code = encode(unit);
   if (code < 0 || code > 0xFF) Raise(kErrOverflow);
@@ -41,6 +36,11 @@ void ApplyReplyReport(const ReplyReport& reply, PacketFields& packet, const Ansi
   packet.opCode = LoadInt32(&reply[kOpCodeOffset]);
   packet.endCode = LoadInt32(&reply[kEndCodeOffset]);
   packet.data = std::move(data);
+}
+
+void StoreInt32(std::uint8_t* at, std::int32_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
 
 std::int32_t LoadInt32(const std::uint8_t* at) {

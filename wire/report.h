@@ -36,6 +36,7 @@ void ApplyReplyReport(const ReplyReport& reply, PacketFields& packet, const Ansi
 
 // A 32-bit little-endian field of either report.
 std::int32_t LoadInt32(const std::uint8_t* at);
+void StoreInt32(std::uint8_t* at, std::int32_t value);
 
 // Stand-ins for a Latin-1 (ISO 8859-1) ANSI code page, for native builds and
 // tests. Characters above U+00FF become '?', as the platform's default char.

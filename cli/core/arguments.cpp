@@ -52,7 +52,7 @@ enum class Kind { Flag, Number, Text };
 constexpr unsigned Bit(Verb verb) { return 1u << static_cast<unsigned>(verb); }
 constexpr unsigned kEveryCommand = ~(Bit(Verb::Help) | Bit(Verb::Version));
 constexpr unsigned kList = Bit(Verb::List), kQuery = Bit(Verb::Query), kTrace = Bit(Verb::Trace);
-// Those that talk to instruments, and so have I/O to trace.
+// Those that talk to instruments, and so have I/O to trace or to simulate.
 constexpr unsigned kTraceable = kEveryCommand & ~kTrace;
 
 struct OptionDefinition {
@@ -112,6 +112,12 @@ const std::vector<OptionDefinition>& Options() {
        [](Invocation& in, auto, std::u16string_view t) {
          if (t.empty()) throw UsageError("--trace needs FILE");
          in.traceTo = std::u16string(t);
+       }},
+      {u"--simulate", Kind::Text, kTraceable, "FILE",
+       "use the simulated instruments of FILE (a configuration or a trace), never a real one",
+       [](Invocation& in, auto, std::u16string_view t) {
+         if (t.empty()) throw UsageError("--simulate needs FILE");
+         in.simulateFrom = std::u16string(t);
        }},
   };
   return definitions;
@@ -189,19 +195,23 @@ void TakeWords(Invocation& in, const std::vector<std::u16string>& words) {
 
 bool LooksLikeOption(std::u16string_view arg) { return arg.size() >= 2 && arg[0] == u'-' && !ParseNumber(arg); }
 
-bool IsTraceOption(std::u16string_view arg) {
-  return SameNoCase(arg, u"--trace") || StartsWithNoCase(arg, u"--trace=");
+// The options that may also stand before the command: they say how the run's
+// instruments are reached, not what the command does.
+bool IsRunOption(std::u16string_view arg) {
+  for (const std::u16string_view name : {u"--trace", u"--simulate"})
+    if (SameNoCase(arg, name) || StartsWithNoCase(arg, std::u16string(name) + u"=")) return true;
+  return false;
 }
 
 // "--trace FILE COMMAND ..." reads as "COMMAND --trace FILE ...": the command
 // decides where an option is allowed.
 std::vector<std::u16string> CommandFirst(std::vector<std::u16string> args) {
   std::size_t command = 0;
-  while (command < args.size() && IsTraceOption(args[command]))
+  while (command < args.size() && IsRunOption(args[command]))
     command += args[command].find(u'=') == args[command].npos ? 2 : 1;
   if (command == 0) return args;
-  if (command > args.size()) throw UsageError("--trace needs FILE");
-  if (command == args.size()) throw UsageError("a command is needed after --trace FILE");
+  if (command > args.size()) throw UsageError(Utf8(args.back()) + " needs FILE");
+  if (command == args.size()) throw UsageError("a command is needed after " + Utf8(args[command - 2]) + " FILE");
   std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(command),
               args.begin() + static_cast<std::ptrdiff_t>(command) + 1);
   return args;
@@ -520,6 +530,8 @@ std::string HelpText(std::optional<Verb> command, const Enumerations* names) {
   return out +
          "  --version             this program's version and the Velcorin.dll it uses\n"
          "  --trace FILE COMMAND  run COMMAND with its I/O traced into FILE (JSON Lines)\n"
+         "  --simulate FILE COMMAND\n"
+         "                        run COMMAND with the simulated instruments of FILE, no real one\n"
          "Every command takes --json and --help; commands and options in any case.\n"
          "DEVICE is a serial number (exact, or in any case when only one instrument has it),\n"
          "an index from list, or a device path as info shows it. N is decimal, 0x or &H\n"

@@ -61,9 +61,10 @@ struct Invocation {
   std::vector<FilterOption> filters;  // in the order given
   PacketOptions packet;
   std::uint32_t repeat = 1;
-  bool enterCalMode = false;               // cal: enter or exit
-  std::optional<std::u16string> password;  // cal enter: asked for when missing
-  std::optional<std::u16string> traceTo;   // --trace FILE: this run's I/O goes there
+  bool enterCalMode = false;                   // cal: enter or exit
+  std::optional<std::u16string> password;      // cal enter: asked for when missing
+  std::optional<std::u16string> traceTo;       // --trace FILE: this run's I/O goes there
+  std::optional<std::u16string> simulateFrom;  // --simulate FILE: this run's instruments come from there
   TraceShowOptions traceShow;
 };
 

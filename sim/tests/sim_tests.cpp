@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/config.h"
-#include "sim/responder.h"
+#include "simulation/core/config.h"
+#include "simulation/core/responder.h"
 #include "sim/sim_client.h"
 #include "trace/core/trace_line.h"
 

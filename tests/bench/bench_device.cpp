@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -589,6 +590,41 @@ std::vector<Row> CollectionRows() {
               [](int steps) { return Collections::MiddleDown(20000, steps); }, "<= 2")};
 }
 
+// The component's own simulation of the same instrument, in a process of its
+// own (the setting is read once per process): its QueryDev against the same
+// raw round trip through velcorin-sim.exe as the table's QueryDev row.
+int RunSimulated() {
+  Io io;
+  std::vector<Row> rows = {
+      MakeRow("QueryDev, simulated in the component", "raw WriteFile+ReadFile", 50, io.QueryDev(), io.RawTrips())};
+  RunRounds(rows);
+  PrintTable("with VELCORIN_SIMULATE (same instrument, another process)", rows);
+  for (const auto& problem : io.problems) printf("warning: %s\n", problem.c_str());
+  return io.problems.empty() ? 0 : 1;
+}
+
+int RunSimulatedInChild() {
+  const velcorin::sim::TempFile config;
+  { std::ofstream(config.Path().c_str(), std::ios::binary) << Config(); }
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring line = L"\"" + std::wstring(self) + L"\" --simulated";
+  SetEnvironmentVariableW(L"VELCORIN_SIMULATE", config.Path().c_str());
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION child{};
+  fflush(stdout);
+  const BOOL started =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+  SetEnvironmentVariableW(L"VELCORIN_SIMULATE", nullptr);
+  if (!started) return 1;
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD status = 1;
+  GetExitCodeProcess(child.hProcess, &status);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return static_cast<int>(status);
+}
+
 int Run() {
   std::vector<Row> table, parts;
   {
@@ -601,21 +637,29 @@ int Run() {
   std::vector<Row> collections = CollectionRows();
   RunRounds(collections);
   table.insert(table.end(), collections.begin(), collections.end());
-  Io io;
-  std::vector<Row> io1 = IoRows(io), io2 = IoParts(io);
-  RunRounds(io1);
-  RunRounds(io2);
-  table.insert(table.end(), io1.begin(), io1.end());
-  parts.insert(parts.end(), io2.begin(), io2.end());
-  EnumerationRows(io, table, parts);
+  std::vector<std::string> problems;
+  {
+    Io io;
+    std::vector<Row> io1 = IoRows(io), io2 = IoParts(io);
+    RunRounds(io1);
+    RunRounds(io2);
+    table.insert(table.end(), io1.begin(), io1.end());
+    parts.insert(parts.end(), io2.begin(), io2.end());
+    EnumerationRows(io, table, parts);
+    problems = io.problems;
+  }
 
   printf("ratio = subject / baseline; min, median and max over %d rounds; times are per call (median)\n", kRounds);
   PrintTable("", table);
   PrintTable("where the time goes: each part against its baseline", parts);
-  for (const auto& problem : io.problems) printf("warning: %s\n", problem.c_str());
-  return io.problems.empty() ? 0 : 1;
+  for (const auto& problem : problems) printf("warning: %s\n", problem.c_str());
+  const int simulated = RunSimulatedInChild();
+  return problems.empty() && simulated == 0 ? 0 : 1;
 }
 
 }  // namespace
 
-int main() { return RunBenchmark(Run); }
+int main() {
+  const bool simulated = std::wstring(GetCommandLineW()).ends_with(L" --simulated");
+  return RunBenchmark(simulated ? RunSimulated : Run);
+}

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/core/trace_view.h"
-#include "trace/core/replay_book.h"
+#include "simulation/core/replay_book.h"
 #include "trace/core/trace_line.h"
 
 using namespace velcorin;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   cli::ShowTrace(events, {}, false);
   cli::ShowTrace(events, {u"f", u"", std::nullopt}, true);
-  for (auto& instrument : trace::ReplayInstruments(events))
+  for (auto& instrument : sim::ReplayInstruments(events))
     for (const auto& event : events)
       if (event.kind == trace::EventKind::Write) instrument.script.Answer(event.bytes);
   return 0;

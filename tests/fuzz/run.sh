@@ -18,7 +18,7 @@ TARGETS=(${FUZZ_TARGETS:-reply_report reply_number identity_query chooser_tree t
 sources_of() {
   case $1 in
     chooser_tree) echo "$ROOT"/chooser/core/*.cpp "$ROOT"/common/core/*.cpp ;;
-    trace_file) echo "$ROOT"/trace/core/*.cpp "$ROOT"/cli/core/*.cpp "$ROOT"/device/core/*.cpp "$ROOT"/wire/*.cpp "$ROOT"/common/core/*.cpp ;;
+    trace_file) echo "$ROOT"/trace/core/*.cpp "$ROOT"/simulation/core/*.cpp "$ROOT"/cli/core/*.cpp "$ROOT"/device/core/*.cpp "$ROOT"/wire/*.cpp "$ROOT"/common/core/*.cpp ;;
     *) echo "$ROOT"/device/core/*.cpp "$ROOT"/wire/*.cpp "$ROOT"/common/core/*.cpp ;;
   esac
 }
@@ -35,7 +35,7 @@ build() {
 stale() {
   local binary=$OUT/fuzz_$1
   [ -x "$binary" ] || return 0
-  find "$0" "$HERE/fuzz_$1.cpp" "$ROOT"/{common,device,chooser,trace,cli}/core "$ROOT"/wire \
+  find "$0" "$HERE/fuzz_$1.cpp" "$ROOT"/{common,device,chooser,trace,simulation,cli}/core "$ROOT"/wire \
        "${VELCORIN_BUILD:-$ROOT/build}/native/trace/generated" -newer "$binary" -print -quit 2>/dev/null | grep -q .
 }
 

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "wire/codes.h"
-#include "wire/report.h"
-#include "trace/core/replay_book.h"
+#include "simulation/core/replay_book.h"
 #include "trace/core/shared_turn.h"
 #include "trace/core/trace_line.h"
 #include "trace/core/trace_settings.h"
+#include "wire/codes.h"
+#include "wire/report.h"
 
 namespace velcorin::trace {
 namespace {
@@ -73,6 +73,7 @@ TEST(TraceLine, EveryKindOfEventReadsBackAsWritten) {
   TraceEvent late = Transfer(EventKind::Read, 3, {}, Outcome::TimedOut);
   late.micros = 1000123;
   TraceEvent shortReply = Transfer(EventKind::Read, 3, {1, 2, 3}, Outcome::Short);
+  shortReply.simulated = true;
   TraceEvent close;
   close.kind = EventKind::Close;
   close.handle = 3;
@@ -102,6 +103,7 @@ TEST(TraceLine, EveryKindOfEventReadsBackAsWritten) {
     EXPECT_EQ(back[i].bytes, events[i].bytes);
     EXPECT_EQ(back[i].micros, events[i].micros);
     EXPECT_EQ(back[i].limitMb, events[i].limitMb);
+    EXPECT_EQ(back[i].simulated, events[i].simulated);
   }
   // One line each, and plain ASCII whatever the path holds.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(events.size() + 1));
@@ -242,15 +244,15 @@ TEST(ReplayBook, RepliesInRecordedOrderThenTheLastAgain) {
   events.push_back(Transfer(EventKind::Write, 1, Command(1, 43)));     // no read followed
   events.push_back(Opened(2, "\\\\?\\USB#VID_6A5B&PID_3001#SN#{G}"));  // the same instrument, another case
 
-  auto instruments = ReplayInstruments(events);
+  auto instruments = sim::ReplayInstruments(events);
   ASSERT_EQ(instruments.size(), 1u);
   EXPECT_EQ(instruments[0].serial, "SN7_a");
-  InstrumentScript& script = instruments[0].script;
+  sim::InstrumentScript& script = instruments[0].script;
   const auto answer = [&](const std::vector<std::uint8_t>& command) -> std::string {
     const auto reply = script.Answer(command);
     if (!reply) return "unrecorded";
-    if (reply->kind == RecordedReply::Kind::None) return "none";
-    if (reply->kind == RecordedReply::Kind::Empty) return "empty";
+    if (reply->kind == sim::RecordedReply::Kind::None) return "none";
+    if (reply->kind == sim::RecordedReply::Kind::Empty) return "empty";
     return DecodeReport(reply->bytes, true).data;
   };
   EXPECT_EQ(answer(model), "first");

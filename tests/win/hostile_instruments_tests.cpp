@@ -18,9 +18,9 @@
 
 #include "com_test_util.h"
 #include "hostile_lab.h"
-#include "sim/config.h"
-#include "sim/responder.h"
 #include "sim/sim_client.h"
+#include "simulation/core/config.h"
+#include "simulation/core/responder.h"
 #include "wait_for.h"
 
 namespace {
@@ -66,12 +66,12 @@ long Int32At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
 
 // What the component makes of a reply block: zero-filled to 40 bytes, Data in the ANSI code page.
 Fields FieldsOfReply(std::vector<std::uint8_t> block) {
-  block.resize(velcorin::sim::kReplySize, 0);
+  block.resize(velcorin::kReplyReportSize, 0);
   Fields f{Int32At(block, 0), Int32At(block, 4), Int32At(block, 8), Int32At(block, 12), Int32At(block, 16), {}};
-  wchar_t data[velcorin::sim::kDataSize] = {};
-  MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(block.data() + 20), velcorin::sim::kDataSize, data,
-                      velcorin::sim::kDataSize);
-  f.data.assign(data, velcorin::sim::kDataSize);
+  wchar_t data[velcorin::kReportDataSize] = {};
+  MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(block.data() + 20), velcorin::kReportDataSize, data,
+                      velcorin::kReportDataSize);
+  f.data.assign(data, velcorin::kReportDataSize);
   return f;
 }
 
@@ -205,7 +205,7 @@ struct Predictor {
   velcorin::sim::Responder responder{config};
 
   explicit Predictor(const std::string& configText) : config(velcorin::sim::ParseConfig(configText).at(0)) {}
-  velcorin::sim::Reply Next() { return responder.Answer(std::vector<std::uint8_t>(velcorin::sim::kRequestSize)); }
+  velcorin::sim::Reply Next() { return responder.Answer(std::vector<std::uint8_t>(velcorin::kCommandReportSize)); }
 };
 
 TEST(RandomReplies, QueryDevTakesWhateverComesBack) {
@@ -236,7 +236,7 @@ class SentBytes {
   bool Consume(const Fields& got) {
     std::set<std::size_t> next;
     for (std::size_t at : readUpTo_) {
-      for (std::size_t n = 1; n <= velcorin::sim::kReplySize && at + n <= sent_.size(); ++n) {
+      for (std::size_t n = 1; n <= velcorin::kReplyReportSize && at + n <= sent_.size(); ++n) {
         const std::vector<std::uint8_t> run(sent_.begin() + at, sent_.begin() + at + n);
         if (FieldsOfReply(run) == got) next.insert(at + n);
       }

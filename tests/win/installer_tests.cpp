@@ -197,6 +197,19 @@ void UseBothBitnesses(Machine&) {
 
 // The package's rows against what the DLLs write themselves, each by its own
 // regsvr32, the 32-bit one first (the library's help folder is the first one's).
+// The installed samples on the installed configuration, with no simulator running.
+void TrySamplesWithoutInstruments(Machine&) {
+  const std::wstring samples = Expanded(L"%ProgramFiles%\\Velcorin\\samples\\");
+  SetEnvironmentVariableW(L"VELCORIN_SIMULATE", (samples + L"simulated-instruments.ini").c_str());
+  for (const Bitness& b : kBitnesses) {
+    SCOPED_TRACE(b.name);
+    const Finished script = RunProgram(b.cscript, L"//nologo \"" + samples + L"list-devices.vbs\"");
+    EXPECT_NE(script.output.find("Instruments: 3"), std::string::npos) << script.output;
+    EXPECT_NE(script.output.find("DONE"), std::string::npos) << script.output;
+  }
+  SetEnvironmentVariableW(L"VELCORIN_SIMULATE", nullptr);
+}
+
 void SameAsRegsvr32(Machine& m) {
   for (const Bitness& b : kBitnesses) ASSERT_EQ(RunProgram(b.Regsvr32(), L"/u /s \"" + b.Dll() + L"\"").code, 0u);
   const Snapshot unregistered = TakeSnapshot();
@@ -243,6 +256,7 @@ const Step kSteps[] = {
     {"upgrade it in place", UpgradeInPlace},
     {"refuse the older version over it", RefuseDowngrade},
     {"use both bitnesses", UseBothBitnesses},
+    {"try the samples without instruments", TrySamplesWithoutInstruments},
     {"registry as regsvr32 writes it", SameAsRegsvr32},
     {"repair a deleted DLL and deleted keys", RepairDeletedDllAndKeys},
     {"uninstall", UninstallLeavesNoTrace},

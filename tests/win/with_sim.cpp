@@ -12,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-#include "sim/config.h"
+#include "simulation/core/config.h"
 #include "sim/sim_client.h"
 #include "sim/start_process.h"
 

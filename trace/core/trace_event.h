@@ -41,6 +41,7 @@ struct TraceEvent {
   std::vector<std::uint8_t> bytes;  // write: the report; read: what came in
   bool masked = false;              // the data field of `bytes` is withheld (zeros)
   std::uint32_t limitMb = 0;        // limit
+  bool simulated = false;           // a simulated instrument's, or a simulated session's
 };
 
 std::string_view OutcomeName(Outcome outcome);

@@ -56,6 +56,11 @@ class LineWriter {
     line_ += std::to_string(value);
     return *this;
   }
+  LineWriter& True(std::string_view key) {
+    Key(key);
+    line_ += "true";
+    return *this;
+  }
   LineWriter& Text(std::string_view key, std::string_view value) {
     Key(key);
     AppendJsonString(line_, value);
@@ -134,6 +139,7 @@ class FlatObjectParser {
     for (std::string_view word : {"true", "false", "null"}) {
       if (text_.substr(at_, word.size()) == word) {
         at_ += word.size();
+        value.number = word == "true";
         return true;
       }
     }
@@ -256,6 +262,7 @@ std::string FormatLine(const TraceEvent& event) {
   out.Number("t", event.time).Number("pid", event.pid).Number("tid", event.tid);
   if (event.handle) out.Number("h", event.handle);
   out.Text("ev", KindName(event.kind));
+  if (event.simulated) out.True("simulated");
   if (event.outcome != Outcome::None) out.Text("outcome", OutcomeName(event.outcome));
   if (event.error) out.Number("error", event.error);
   switch (event.kind) {
@@ -294,6 +301,7 @@ std::optional<TraceEvent> ParseLine(std::string_view line) {
   event.index = static_cast<std::int32_t>(NumberOf(*object, "index"));
   event.count = static_cast<std::uint32_t>(NumberOf(*object, "n"));
   event.limitMb = static_cast<std::uint32_t>(NumberOf(*object, "limit_mb"));
+  event.simulated = NumberOf(*object, "simulated") != 0;
   if (!ParseHex(TextOf(*object, "bytes"), event.bytes, event.masked)) return std::nullopt;
   // Only a Data field can be withheld, and then all of it.
   const bool reply = event.kind == EventKind::Read;

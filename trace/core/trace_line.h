@@ -2,6 +2,7 @@
 //   {"t":1796716818123456,"pid":412,"tid":88,"h":3,"ev":"write","outcome":"done",
 //    "us":41,"n":36,"bytes":"0000...","DevType":0,"Channel":0,"OpType":1,"OpCode":1,"Data":""}
 // The decoded fields after "bytes" are for people; a reader needs only the bytes.
+// A line of a session with simulated instruments carries "simulated":true.
 // A withheld byte is written "**".
 #pragma once
 

@@ -1,13 +1,17 @@
 // The simulated firmware and its configuration, without any pipes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <chrono>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "sim/config.h"
-#include "sim/log_line.h"
-#include "sim/naming.h"
-#include "sim/responder.h"
+#include "simulation/core/config.h"
+#include "simulation/core/instrument_set.h"
+#include "simulation/core/log_line.h"
+#include "simulation/core/naming.h"
+#include "simulation/core/responder.h"
 
 namespace velcorin::sim {
 namespace {
@@ -29,13 +33,13 @@ wrong_password_code = 7
 
 std::vector<std::uint8_t> Request(std::int32_t devType, std::int32_t channel, std::int32_t opType, std::int32_t opCode,
                                   std::string data = {}) {
-  std::vector<std::uint8_t> bytes(kRequestSize, 0);
+  std::vector<std::uint8_t> bytes(kCommandReportSize, 0);
   const std::int32_t fields[] = {devType, channel, opType, opCode};
   for (int f = 0; f < 4; ++f) {
     for (int i = 0; i < 4; ++i)
       bytes[f * 4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(fields[f]) >> (8 * i));
   }
-  std::copy_n(data.begin(), std::min(data.size(), kDataSize), bytes.begin() + kRequestDataOffset);
+  std::copy_n(data.begin(), std::min(data.size(), kReportDataSize), bytes.begin() + kCommandDataOffset);
   return bytes;
 }
 
@@ -45,11 +49,11 @@ std::int32_t Field(const Reply& reply, std::size_t offset) {
 }
 
 std::string Data(const Reply& reply) {
-  return std::string(reply.bytes.begin() + kReplyDataOffset, reply.bytes.begin() + kReplyDataOffset + kDataSize);
+  return std::string(reply.bytes.begin() + kReplyDataOffset, reply.bytes.begin() + kReplyDataOffset + kReportDataSize);
 }
 
 std::string Padded(std::string text, char fill = ' ') {
-  text.resize(kDataSize, fill);
+  text.resize(kReportDataSize, fill);
   return text;
 }
 
@@ -165,8 +169,8 @@ TEST(SimResponder, AnswersIdentityCommands) {
       {6, 0, 0, Padded("Laser diode driver")},
       {6, 1, 0, Padded("Laser A")},
       {6, 2, 0, Padded("  Laser B  ")},
-      {6, 3, 2, std::string(kDataSize, '\0')},
-      {6, -1, 2, std::string(kDataSize, '\0')},
+      {6, 3, 2, std::string(kReportDataSize, '\0')},
+      {6, -1, 2, std::string(kReportDataSize, '\0')},
   };
   Responder responder(config);
   for (const auto& c : cases) {
@@ -197,7 +201,7 @@ TEST(SimResponder, PadsWithZerosAndCutsLongTexts) {
 TEST(SimResponder, UsesRawTextsForTypeAndCount) {
   const auto config = Parse("[x]\nserial=A\npadding=zeros\ndevtype_text=\"\"\nchanct_text=\" 4x\"\n");
   Responder responder(config);
-  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 3))), std::string(kDataSize, '\0'));
+  EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 3))), std::string(kReportDataSize, '\0'));
   EXPECT_EQ(Data(responder.Answer(Request(0, 0, 1, 4))), Padded(" 4x", '\0'));
 }
 
@@ -303,7 +307,7 @@ TEST(SimResponder, RandomRepliesRepeatForTheSameSeed) {
   EXPECT_TRUE(SameReplies(replies, Replies(first, 20))) << "a new connection starts the sequence again";
   for (const Reply& reply : replies) {
     EXPECT_EQ(reply.kind, ReplyKind::Report);
-    EXPECT_EQ(reply.bytes.size(), kReplySize);
+    EXPECT_EQ(reply.bytes.size(), kReplyReportSize);
   }
   EXPECT_NE(replies[0].bytes, replies[1].bytes);
   EXPECT_NE(Data(replies[0]), Padded("", ' '));  // not the model text
@@ -317,7 +321,7 @@ TEST(SimResponder, RandomSizesRunFromEmptyToOverlong) {
     ASSERT_LE(reply.bytes.size(), kMaxRandomReplySize);
     const std::size_t size = reply.bytes.size();
     EXPECT_EQ(reply.kind, size == 0 ? ReplyKind::Empty : ReplyKind::Report);
-    (size == 0 ? empty : size < kReplySize ? shorter : size == kReplySize ? full : longer)++;
+    (size == 0 ? empty : size < kReplyReportSize ? shorter : size == kReplyReportSize ? full : longer)++;
   }
   EXPECT_GT(empty, 0);
   EXPECT_GT(shorter, 0);
@@ -344,10 +348,10 @@ TEST(SimResponder, UnplugsItselfAtTheGivenRequestOfEachConnection) {
 }
 
 TEST(SimLogLine, RoundTripsAndMarksOddSizes) {
-  const std::vector<std::uint8_t> full(kRequestSize, 0xA5);
+  const std::vector<std::uint8_t> full(kCommandReportSize, 0xA5);
   const std::vector<std::uint8_t> shortOne = {0x01, 0xFE};
   std::string hex;
-  for (std::size_t i = 0; i < kRequestSize; ++i) hex += "A5";
+  for (std::size_t i = 0; i < kCommandReportSize; ++i) hex += "A5";
   EXPECT_EQ(FormatLogLine("SN1", full), "SN1 " + hex);
   EXPECT_EQ(FormatLogLine("SN1", shortOne), "SN1 01FE short");
   EXPECT_EQ(ParseLogLine("SN1 01FE short\r\n")->bytes, shortOne);
@@ -355,6 +359,38 @@ TEST(SimLogLine, RoundTripsAndMarksOddSizes) {
   EXPECT_TRUE(ParseLogLine("SN1  short")->bytes.empty());
   EXPECT_FALSE(ParseLogLine("SN1 0G"));
   EXPECT_FALSE(ParseLogLine("garbage"));
+}
+
+// Inside a process, in the simulator's time: a late reply holds back the ones
+// after it, a reply the reader gave up on is read later, and one that unplugs
+// itself goes from the list and breaks its handle.
+TEST(SimInstrumentSet, AnswersInTheSimulatorsOrderAndTime) {
+  using namespace std::chrono_literals;
+  InstrumentSet set(
+      ParseConfig("[b]\nserial=B\ndelay_ms=300\ndelay_transfers=1\nunplug_after=3\n"
+                  "[a]\nserial=A\n"));
+  const auto t0 = SimClock::now();
+  const auto paths = set.PresentPaths(t0);
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_LT(paths[0], paths[1]);
+  std::uint64_t session = 0, other = 0;
+  ASSERT_EQ(set.Open(paths[1], t0, session), 0u);
+  EXPECT_EQ(set.Open(paths[1], t0, other), kBusyError);
+  std::array<std::uint8_t, kReplyReportSize> reply{};
+  const auto request = Request(0, 0, 1, 1);
+  EXPECT_EQ(set.Write(session, request, t0), 0u);
+  EXPECT_EQ(set.Write(session, request, t0), 0u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 299ms).waitUntil, t0 + 300ms);
+  const ReadOutcome both = set.Read(session, std::span(reply.data(), 20), t0 + 300ms);
+  EXPECT_EQ(both.done, 20u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 300ms).done, kReplyReportSize);  // the rest, and the second's start
+  EXPECT_EQ(set.Write(session, request, t0 + 400ms), 0u);
+  EXPECT_EQ(set.Read(session, reply, t0 + 400ms).error, kBrokenError);
+  EXPECT_EQ(set.Write(session, request, t0 + 400ms), kNoDataError);
+  EXPECT_EQ(set.PresentPaths(t0 + 400ms).size(), 1u);
+  set.Close(session);
+  EXPECT_EQ(set.Open(paths[1], t0 + 400ms, session), kNotFoundError);
+  EXPECT_EQ(set.Open(paths[0], t0 + 400ms, other), 0u);
 }
 
 }  // namespace

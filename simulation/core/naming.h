@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/config.h"
+#include "simulation/core/config.h"
 
 namespace velcorin::sim {
 

@@ -8,18 +8,14 @@
 #include <span>
 #include <vector>
 
-#include "sim/config.h"
+#include "wire/report.h"
+#include "simulation/core/config.h"
 
 namespace velcorin::sim {
 
-constexpr std::size_t kRequestSize = 36;
-constexpr std::size_t kReplySize = 40;
-constexpr std::size_t kDataSize = 17;
-constexpr std::size_t kRequestDataOffset = 16;
-constexpr std::size_t kReplyDataOffset = 20;
 // Random replies of random size run from empty to twice a report, so that reads
 // see empty, short and overlong messages.
-constexpr std::size_t kMaxRandomReplySize = 2 * kReplySize;
+constexpr std::size_t kMaxRandomReplySize = 2 * kReplyReportSize;
 
 enum class ReplyKind {
   Report,  // the 40 bytes
@@ -30,7 +26,7 @@ enum class ReplyKind {
 
 struct Reply {
   ReplyKind kind = ReplyKind::Report;
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kReplySize);
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kReplyReportSize);
   std::uint32_t delayMs = 0;  // wait this long before sending
   bool unrecorded = false;    // replaying: the trace never saw this request
 };
@@ -46,11 +42,12 @@ class Responder {
   Reply Answer(std::span<const std::uint8_t> request);
 
   bool InCalMode() const { return calMode_; }
+  const InstrumentConfig& Config() const { return config_; }
 
  private:
-  Reply Execute(const std::array<std::uint8_t, kRequestSize>& request);
+  Reply Execute(const CommandReport& request);
   Reply Replay(std::span<const std::uint8_t> request) const;
-  bool IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const;
+  bool IsUnansweredChannelQuery(const CommandReport& request) const;
   bool IsRandomTransfer() const;
   Reply RandomReply();
   std::uint64_t NextRandom();

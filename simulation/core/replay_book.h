@@ -11,7 +11,7 @@
 
 #include "trace/core/trace_event.h"
 
-namespace velcorin::trace {
+namespace velcorin::sim {
 
 struct RecordedReply {
   enum class Kind {
@@ -49,6 +49,6 @@ struct ReplayInstrument {
 
 // In the order the trace first names them. A write pairs with the next read on
 // the same opening.
-std::vector<ReplayInstrument> ReplayInstruments(const std::vector<TraceEvent>& events);
+std::vector<ReplayInstrument> ReplayInstruments(const std::vector<trace::TraceEvent>& events);
 
-}  // namespace velcorin::trace
+}  // namespace velcorin::sim

@@ -1,4 +1,4 @@
-#include "trace/core/replay_book.h"
+#include "simulation/core/replay_book.h"
 
 #include <algorithm>
 #include <utility>
@@ -7,7 +7,9 @@
 #include "wire/report.h"
 #include "trace/core/trace_line.h"
 
-namespace velcorin::trace {
+namespace velcorin::sim {
+
+using namespace trace;
 namespace {
 
 constexpr std::size_t kMaxSerialLength = 64;
@@ -166,4 +168,4 @@ std::vector<ReplayInstrument> ReplayInstruments(const std::vector<TraceEvent>& e
   return instruments;
 }
 
-}  // namespace velcorin::trace
+}  // namespace velcorin::sim

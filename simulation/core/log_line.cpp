@@ -1,6 +1,6 @@
-#include "sim/log_line.h"
+#include "simulation/core/log_line.h"
 
-#include "sim/responder.h"
+#include "wire/report.h"
 
 namespace velcorin::sim {
 namespace {
@@ -22,7 +22,7 @@ std::string FormatLogLine(std::string_view serial, std::span<const std::uint8_t>
     line += kDigits[byte >> 4];
     line += kDigits[byte & 0xF];
   }
-  if (bytes.size() != kRequestSize) line += bytes.size() < kRequestSize ? " short" : " long";
+  if (bytes.size() != kCommandReportSize) line += bytes.size() < kCommandReportSize ? " short" : " long";
   if (unrecorded) line += " unrecorded";
   return line;
 }

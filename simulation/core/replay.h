@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/config.h"
+#include "simulation/core/config.h"
 
 namespace velcorin::sim {
 

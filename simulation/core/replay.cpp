@@ -1,11 +1,11 @@
-#include "sim/replay.h"
+#include "simulation/core/replay.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
 
-#include "sim/naming.h"
-#include "trace/core/replay_book.h"
+#include "simulation/core/naming.h"
+#include "simulation/core/replay_book.h"
 #include "trace/core/trace_line.h"
 
 namespace velcorin::sim {
@@ -30,7 +30,7 @@ std::string Printable(std::string_view text) {
 
 std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
   std::vector<InstrumentConfig> configs;
-  for (auto& instrument : trace::ReplayInstruments(trace::ParseTrace(traceText))) {
+  for (auto& instrument : ReplayInstruments(trace::ParseTrace(traceText))) {
     // A file's path (one that was refused, say) cannot appear; another maker's device must not.
     if (!IsInterfacePath(instrument.path)) continue;
     if (!IsFamilyPath(instrument.path)) {
@@ -43,7 +43,7 @@ std::vector<InstrumentConfig> ReplayConfigs(std::string_view traceText) {
     config.devicePath = instrument.path;
     // The traced program may reopen it at once, as it did the real one.
     config.freeOnClose = true;
-    config.replay = std::make_shared<trace::InstrumentScript>(std::move(instrument.script));
+    config.replay = std::make_shared<InstrumentScript>(std::move(instrument.script));
     configs.push_back(std::move(config));
   }
   if (configs.empty()) throw ConfigError("the trace names no instrument");

@@ -1,4 +1,4 @@
-#include "sim/config.h"
+#include "simulation/core/config.h"
 
 #include <algorithm>
 #include <charconv>

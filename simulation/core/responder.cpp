@@ -1,46 +1,26 @@
-#include "sim/responder.h"
+#include "simulation/core/responder.h"
 
 #include <algorithm>
 #include <string>
 
-#include "trace/core/replay_book.h"
+#include "wire/codes.h"
+#include "simulation/core/replay_book.h"
 
 namespace velcorin::sim {
 namespace {
 
-enum OpType : std::int32_t { kTypeRead = 1, kTypeWrite = 2 };
-enum OpCode : std::int32_t {
-  kCmdModel = 0,
-  kCmdSerial = 1,
-  kCmdFwVer = 2,
-  kCmdDevType = 3,
-  kCmdChanCt = 4,
-  kCmdDevDesc = 6,
-  kCmdPasswd = 14,
-  kCmdRevert = 15,
-};
-enum EndCode : std::int32_t { kErrOk = 0, kErrChannel = 2, kErrOpType = 3 };
+using namespace codes;
 
 struct Header {
   std::int32_t devType, channel, opType, opCode;
 };
 
-std::int32_t LoadInt32(const std::uint8_t* bytes) {
-  const std::uint32_t value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-  return static_cast<std::int32_t>(value);
-}
-
-void StoreInt32(std::uint8_t* bytes, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-}
-
-Header ReadHeader(const std::array<std::uint8_t, kRequestSize>& request) {
-  return {LoadInt32(&request[0]), LoadInt32(&request[4]), LoadInt32(&request[8]), LoadInt32(&request[12])};
+Header ReadHeader(const CommandReport& request) {
+  return {LoadInt32(&request[0]), LoadInt32(&request[4]), LoadInt32(&request[8]), LoadInt32(&request[kOpCodeOffset])};
 }
 
 bool IsIdentityCommand(std::int32_t opCode) {
-  return (opCode >= kCmdModel && opCode <= kCmdChanCt) || opCode == kCmdDevDesc;
+  return (opCode >= CmdModel && opCode <= CmdChanCt) || opCode == CmdDevDesc;
 }
 
 // The reply echoes the request's header; only EndCode and Data are the instrument's own.
@@ -49,21 +29,21 @@ Reply MakeReply(const Header& header, std::int32_t endCode) {
   StoreInt32(&reply.bytes[0], header.devType);
   StoreInt32(&reply.bytes[4], header.channel);
   StoreInt32(&reply.bytes[8], header.opType);
-  StoreInt32(&reply.bytes[12], header.opCode);
-  StoreInt32(&reply.bytes[16], endCode);
+  StoreInt32(&reply.bytes[kOpCodeOffset], header.opCode);
+  StoreInt32(&reply.bytes[kEndCodeOffset], endCode);
   return reply;
 }
 
 void PutText(Reply& reply, const std::string& text, Padding padding) {
   const std::uint8_t fill = padding == Padding::Spaces ? ' ' : 0;
-  for (std::size_t i = 0; i < kDataSize; ++i) {
+  for (std::size_t i = 0; i < kReportDataSize; ++i) {
     reply.bytes[kReplyDataOffset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : fill;
   }
 }
 
-std::string RequestText(const std::array<std::uint8_t, kRequestSize>& request) {
-  const auto* data = &request[kRequestDataOffset];
-  const auto* end = std::find(data, data + kDataSize, std::uint8_t{0});
+std::string RequestText(const CommandReport& request) {
+  const auto* data = &request[kCommandDataOffset];
+  const auto* end = std::find(data, data + kReportDataSize, std::uint8_t{0});
   return std::string(data, end);
 }
 
@@ -76,8 +56,8 @@ void Responder::StartConnection() {
 
 Reply Responder::Answer(std::span<const std::uint8_t> request) {
   if (config_.replay) return Replay(request);
-  std::array<std::uint8_t, kRequestSize> full{};
-  std::copy_n(request.begin(), std::min(request.size(), kRequestSize), full.begin());
+  CommandReport full{};
+  std::copy_n(request.begin(), std::min(request.size(), kCommandReportSize), full.begin());
   ++transfers_;
 
   if (config_.unplugAfter == transfers_) return Reply{ReplyKind::Unplug};
@@ -100,16 +80,16 @@ Reply Responder::Replay(std::span<const std::uint8_t> request) const {
     return silence;
   }
   switch (recorded->kind) {
-    case trace::RecordedReply::Kind::Report: return Reply{ReplyKind::Report, recorded->bytes};
-    case trace::RecordedReply::Kind::Empty: return Reply{ReplyKind::Empty};
-    case trace::RecordedReply::Kind::None: break;
+    case RecordedReply::Kind::Report: return Reply{ReplyKind::Report, recorded->bytes};
+    case RecordedReply::Kind::Empty: return Reply{ReplyKind::Empty};
+    case RecordedReply::Kind::None: break;
   }
   return Reply{ReplyKind::None};
 }
 
-bool Responder::IsUnansweredChannelQuery(const std::array<std::uint8_t, kRequestSize>& request) const {
+bool Responder::IsUnansweredChannelQuery(const CommandReport& request) const {
   const Header header = ReadHeader(request);
-  return !config_.answerChannels && header.opCode == kCmdDevDesc && header.channel != 0;
+  return !config_.answerChannels && header.opCode == CmdDevDesc && header.channel != 0;
 }
 
 bool Responder::IsRandomTransfer() const {
@@ -132,38 +112,38 @@ Reply Responder::RandomReply() {
   return reply;
 }
 
-Reply Responder::Execute(const std::array<std::uint8_t, kRequestSize>& request) {
+Reply Responder::Execute(const CommandReport& request) {
   const Header header = ReadHeader(request);
   if (IsIdentityCommand(header.opCode)) {
-    if (header.opType != kTypeRead) return MakeReply(header, kErrOpType);
+    if (header.opType != TypeRead) return MakeReply(header, ErrOpType);
     std::string text;
     switch (header.opCode) {
-      case kCmdModel: text = config_.model; break;
-      case kCmdSerial: text = config_.serial; break;
-      case kCmdFwVer: text = config_.firmware; break;
-      case kCmdDevType: text = config_.devTypeText.value_or(std::to_string(config_.typeCode)); break;
-      case kCmdChanCt: text = config_.chanCtText.value_or(std::to_string(config_.channelCount)); break;
+      case CmdModel: text = config_.model; break;
+      case CmdSerial: text = config_.serial; break;
+      case CmdFwVer: text = config_.firmware; break;
+      case CmdDevType: text = config_.devTypeText.value_or(std::to_string(config_.typeCode)); break;
+      case CmdChanCt: text = config_.chanCtText.value_or(std::to_string(config_.channelCount)); break;
       default:
-        if (header.channel < 0 || header.channel > config_.channelCount) return MakeReply(header, kErrChannel);
+        if (header.channel < 0 || header.channel > config_.channelCount) return MakeReply(header, ErrChannel);
         text = header.channel == 0 ? config_.description : config_.ChannelName(header.channel);
     }
-    Reply reply = MakeReply(header, kErrOk);
+    Reply reply = MakeReply(header, ErrOk);
     PutText(reply, text, config_.padding);
     return reply;
   }
-  if (header.opCode == kCmdPasswd || header.opCode == kCmdRevert) {
-    if (header.opType != kTypeWrite) return MakeReply(header, kErrOpType);
-    if (header.opCode == kCmdRevert) {
+  if (header.opCode == CmdPasswd || header.opCode == CmdRevert) {
+    if (header.opType != TypeWrite) return MakeReply(header, ErrOpType);
+    if (header.opCode == CmdRevert) {
       calMode_ = false;
-      return MakeReply(header, kErrOk);
+      return MakeReply(header, ErrOk);
     }
     if (RequestText(request) != config_.password) return MakeReply(header, config_.wrongPasswordCode);
     calMode_ = true;
-    return MakeReply(header, kErrOk);
+    return MakeReply(header, ErrOk);
   }
   // Anything else is accepted and its argument handed back.
-  Reply reply = MakeReply(header, kErrOk);
-  std::copy_n(&request[kRequestDataOffset], kDataSize, &reply.bytes[kReplyDataOffset]);
+  Reply reply = MakeReply(header, ErrOk);
+  std::copy_n(&request[kCommandDataOffset], kReportDataSize, &reply.bytes[kReplyDataOffset]);
   return reply;
 }
 

@@ -12,11 +12,9 @@
 #include <string_view>
 #include <vector>
 
-namespace velcorin::trace {
-class InstrumentScript;
-}
-
 namespace velcorin::sim {
+
+class InstrumentScript;
 
 enum class Padding { Spaces, Zeros };
 
@@ -58,7 +56,7 @@ struct InstrumentConfig {
   // Replaying a trace: the path the trace saw, and the replies it recorded,
   // which then answer every request in place of the rules above.
   std::string devicePath;
-  std::shared_ptr<trace::InstrumentScript> replay;
+  std::shared_ptr<InstrumentScript> replay;
 
   std::string ChannelName(std::int64_t channel) const;
   std::uint16_t ProductId() const { return static_cast<std::uint16_t>(typeCode & 0xFFFF); }

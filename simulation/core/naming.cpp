@@ -1,4 +1,4 @@
-#include "sim/naming.h"
+#include "simulation/core/naming.h"
 
 #include <algorithm>
 #include <cstdio>
