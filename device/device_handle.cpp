@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 namespace velcorin {
@@ -122,37 +123,30 @@ bool DeviceHandle::SimulatedRead(std::span<std::uint8_t> bytes, Transferred& res
   }
 }
 
+// The clock is read only for a trace: a transfer that is not traced costs nothing more.
+std::optional<trace::Stopwatch> DeviceHandle::WatchIfTraced() {
+  if (!trace::IsOn()) return std::nullopt;
+  return std::optional<trace::Stopwatch>(std::in_place);
+}
+
 bool DeviceHandle::Write(const CommandReport& report) {
-  if (trace::IsOn()) return TracedWrite(report);
   CommandReport buffer = report;
-  Transferred result;
-  return Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), result) && result.done == buffer.size();
-}
-
-bool DeviceHandle::Read(ReplyReport& reply) {
-  if (trace::IsOn()) return TracedRead(reply);
-  reply.fill(0);
-  Transferred result;
-  return Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), result) && result.done > 0;
-}
-
-bool DeviceHandle::TracedWrite(const CommandReport& report) {
-  CommandReport buffer = report;
-  const trace::Stopwatch watch;
+  const auto watch = WatchIfTraced();
   Transferred result;
   const bool finished = Transfer(true, buffer.data(), static_cast<DWORD>(buffer.size()), result);
   const auto outcome = trace::TransferOutcome(finished, result.timedOut, result.done, buffer.size());
-  trace::RecordWrite(traced_, report, result.done, outcome, result.error, watch);
+  if (watch) trace::RecordWrite(traced_, report, result.done, outcome, result.error, *watch);
   return outcome == trace::Outcome::Done;
 }
 
-bool DeviceHandle::TracedRead(ReplyReport& reply) {
+// A short reply counts: the bytes that did not arrive read as zero.
+bool DeviceHandle::Read(ReplyReport& reply) {
   reply.fill(0);
-  const trace::Stopwatch watch;
+  const auto watch = WatchIfTraced();
   Transferred result;
   const bool finished = Transfer(false, reply.data(), static_cast<DWORD>(reply.size()), result);
   const auto outcome = trace::TransferOutcome(finished, result.timedOut, result.done, reply.size());
-  trace::RecordRead(traced_, std::span(reply).first(result.done), outcome, result.error, watch);
+  if (watch) trace::RecordRead(traced_, std::span(reply).first(result.done), outcome, result.error, *watch);
   return outcome == trace::Outcome::Done || outcome == trace::Outcome::Short;
 }
 

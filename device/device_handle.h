@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <span>
 
 #include "common/owners.h"
@@ -53,8 +54,7 @@ class DeviceHandle {
   bool SimulatedTransfer(bool write, void* buffer, DWORD size, Transferred& result);
   bool SimulatedRead(std::span<std::uint8_t> bytes, Transferred& result);
   bool Finished();
-  bool TracedWrite(const CommandReport& report);
-  bool TracedRead(ReplyReport& reply);
+  static std::optional<trace::Stopwatch> WatchIfTraced();
 
   UniqueKernelHandle event_;
   UniqueKernelHandle file_;

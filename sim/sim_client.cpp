@@ -194,8 +194,8 @@ std::string NumberedInstruments(std::string_view prefix, int count, std::string_
   std::string text;
   for (int n = 0; n < count; ++n) {
     const std::string serial = NumberedSerial(prefix, n);
-    text += "[" + serial + "]\nserial = " + serial + "\nmodel = M-" + serial + "\n" + std::string(sharedKeys) + "\n" +
-            keysOf(n) + "\n";
+    text.append("[").append(serial).append("]\nserial = ").append(serial).append("\nmodel = M-").append(serial);
+    text.append("\n").append(sharedKeys).append("\n").append(keysOf(n)).append("\n");
   }
   return text;
 }

@@ -119,7 +119,8 @@ ReadOutcome InstrumentSet::Read(std::uint64_t session, std::span<std::uint8_t> b
     while (done < buffer.size() && !replies.empty() && replies.front().ready <= now && !replies.front().bytes.empty()) {
       auto& message = replies.front();
       const std::size_t part = std::min(buffer.size() - done, message.bytes.size() - message.taken);
-      std::copy_n(message.bytes.begin() + static_cast<std::ptrdiff_t>(message.taken), part, buffer.begin() + done);
+      std::copy_n(message.bytes.begin() + static_cast<std::ptrdiff_t>(message.taken), part,
+                  buffer.subspan(done).begin());
       message.taken += part;
       done += part;
       if (message.taken == message.bytes.size()) replies.pop_front();
