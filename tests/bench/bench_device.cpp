@@ -10,7 +10,6 @@
 #include <windows.h>
 // windows.h first: the system headers rely on its types.
 #include <oleauto.h>
-#include <setupapi.h>
 #include <wrl/client.h>
 
 #include <algorithm>
@@ -25,6 +24,8 @@
 #include <vector>
 
 #include "Velcorin_h.h"
+#include "common/module_file.h"
+#include "sim/present_paths.h"
 #include "sim/sim_client.h"
 #include "tests/bench/bench_util.h"
 #include "tests/win/com_test_util.h"
@@ -38,7 +39,6 @@ constexpr int kRounds = 21;
 constexpr int kInstruments = 16;
 constexpr int kChannels = 2;
 constexpr int kLateBoundBatch = 20000;
-const GUID kFamilyInterface = {0xF27100C7, 0xA139, 0x4C98, {0x9E, 0x18, 0x70, 0x20, 0x8A, 0x11, 0x8C, 0x03}};
 
 // --- timing -------------------------------------------------------------------------
 
@@ -207,28 +207,8 @@ void RawIdentity(HANDLE file) {
   for (int channel = 1; channel <= kChannels; ++channel) RawRoundTrip(file, 6, channel);
 }
 
-std::vector<std::string> SetupApiWalk() {
-  std::vector<std::string> paths;
-  HDEVINFO set = SetupDiGetClassDevsW(&kFamilyInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (set == INVALID_HANDLE_VALUE) return paths;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &kFamilyInterface, i, &data); ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
-    std::vector<BYTE> record(size + sizeof(wchar_t), 0);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);  // 6 on i686, 8 on x86-64
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) continue;
-    const std::wstring path(detail->DevicePath);
-    paths.emplace_back(path.begin(), path.end());
-  }
-  SetupDiDestroyDeviceInfoList(set);
-  return paths;
-}
-
 void RawEnumeration() {
-  for (const std::string& path : SetupApiWalk()) {
+  for (const std::string& path : velcorin::sim::PresentInterfacePaths()) {
     const HANDLE file = OpenRaw(path);
     if (file == INVALID_HANDLE_VALUE) continue;
     RawIdentity(file);
@@ -367,7 +347,7 @@ struct Io {
     return OneByOne(RawEnumeration, [this] { instruments.WaitAllFree(); });
   }
   static Side Walk() {
-    return OneByOne([] { SetupApiWalk(); });
+    return OneByOne([] { velcorin::sim::PresentInterfacePaths(); });
   }
 };
 
@@ -606,11 +586,10 @@ int RunSimulated() {
 int RunSimulatedInChild() {
   const velcorin::sim::TempFile config;
   { std::ofstream(config.Path().c_str(), std::ios::binary) << Config(); }
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring line = L"\"" + std::wstring(self) + L"\" --simulated";
+  std::wstring line = L"\"" + velcorin::ModuleFileName(nullptr) + L"\" --simulated";
   SetEnvironmentVariableW(L"VELCORIN_SIMULATE", config.Path().c_str());
-  STARTUPINFOW startup{sizeof startup};
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};
   fflush(stdout);
   const BOOL started =
