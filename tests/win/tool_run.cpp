@@ -70,7 +70,8 @@ Tool::~Tool() {
 
 DWORD Tool::Wait(DWORD timeoutMs) {
   DWORD status = 99;
-  if (started_ && WaitForSingleObject(p_.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(p_.hProcess, &status);
+  if (started_ && WaitForSingleObject(p_.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    GetExitCodeProcess(p_.hProcess, &status);
   return status;
 }
 
