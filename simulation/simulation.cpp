@@ -9,6 +9,7 @@
 
 #include "common/ansi.h"
 #include "common/core/device_path.h"
+#include "common/file_text.h"
 #include "common/owners.h"
 #include "common/runtime_error.h"
 #include "common/user_settings.h"
@@ -36,20 +37,6 @@ State& TheState() {
 std::u16string Wide(const std::wstring& text) { return {text.begin(), text.end()}; }
 std::u16string Wide(const std::string& text) { return {text.begin(), text.end()}; }
 
-std::optional<std::string> ReadWholeFile(const std::wstring& path, DWORD& error) {
-  const UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    error = GetLastError();
-    return std::nullopt;
-  }
-  std::string text;
-  char chunk[65536];
-  DWORD got = 0;
-  while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
-  return text;
-}
-
 std::u16string Failure(const std::wstring& file, const wchar_t* setting, const std::u16string& why) {
   return u"Simulated instruments (" + Wide(setting) + u"): " + Wide(file) + u": " + why + u"; no instrument is used";
 }
@@ -57,7 +44,7 @@ std::u16string Failure(const std::wstring& file, const wchar_t* setting, const s
 void Load(const std::wstring& file, const wchar_t* setting) {
   State& state = TheState();
   DWORD error = 0;
-  const auto text = ReadWholeFile(file, error);
+  const auto text = ReadWholeFile(file.c_str(), &error);
   if (!text) {
     state.failure = Failure(file, setting, u"cannot be read (system error " + Wide(std::to_string(error)) + u")");
     return;
